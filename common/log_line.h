@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdio>
+
+// A diagnostic line for whoever watches the tool's output: socket failures, bad
+// records, the start of programming. Never shown to the operator.
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Where LogLine writes; standard output unless a front end needs that stream for
+// itself (a machine-readable result, for instance).
+void SetLogStream(std::FILE* stream);

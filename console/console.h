@@ -1,0 +1,47 @@
+#pragma once
+
+// The logic behind the main window: its text fields, the link handle, and the
+// operator's Connect, Disconnect, Program and Exit. It reaches the window only
+// through ConsoleWindow, so it runs the same under a fake window in tests.
+
+#include <string>
+
+#include "common/progress_sink.h"
+#include "link/link.h"
+
+struct ConsoleState {
+  std::string revision;
+  std::string octet[4] = {"192", "168", "167", "100"};
+  std::string serialNumber;  // at most kSerialNumberMax characters; the window checks
+  std::string fileName;
+  std::string commType;
+  std::string hardware;
+  std::string address;  // the dotted address last built by BuildIpString
+  LinkHandle link = kNoLink;
+  ProgressSink* progress = nullptr;  // the window's progress bar
+};
+
+constexpr int kSerialNumberMax = 15;
+
+class ConsoleWindow {
+ public:
+  virtual ~ConsoleWindow() = default;
+  // Copies every field from the controls into state. False when a field does not
+  // validate; the window has then told the operator already.
+  virtual bool Fetch(ConsoleState& state) = 0;
+  virtual void Show(const ConsoleState& state) = 0;
+  virtual void Enable(int control, bool on) = 0;
+  // A modal message with an OK button.
+  virtual void Message(const std::string& text) = 0;
+};
+
+// The transport of the current connection, or the error code of a Connect that
+// failed (which nothing reads). Written by every Connect, read by Program.
+extern int gLinkMode;
+
+std::string BuildIpString(ConsoleState& state, ConsoleWindow& window);
+void OnOctetKillFocus(ConsoleState& state, ConsoleWindow& window);
+void OnConnect(ConsoleState& state, ConsoleWindow& window);
+void OnDisconnect(ConsoleState& state, ConsoleWindow& window);
+// Fetches and closes the link; the window then ends itself.
+void OnExit(ConsoleState& state, ConsoleWindow& window);

@@ -1,0 +1,27 @@
+#pragma once
+
+// Everything the console says to the operator, word for word, and the helpers
+// that the Connect, Disconnect and Program operations share.
+
+#include <string>
+
+struct ConsoleState;
+class ConsoleWindow;
+
+namespace msg {
+constexpr const char* kConnectFailed = "Failed to connection to the Varnel board. Error = %d.\n";
+constexpr const char* kIdentityFailed = "Failed to upload current Serial number and Rev.";
+constexpr const char* kNoConnection = "No Connection to the Varnel board.";
+constexpr const char* kNoFileName = "No File Name.";
+}  // namespace msg
+
+// Messages are formatted into a text of this many bytes.
+constexpr int kMessageCapacity = 100;
+std::string FormatMessage(const char* format, int value);
+
+// Closes the link, telling the operator when the close is refused.
+void CloseConsoleLink(ConsoleState& state, ConsoleWindow& window);
+
+// Clears the identity and link type, shows the fields and leaves only CONNECT
+// among the link buttons: where Disconnect and every Program run end.
+void ShowDisconnected(ConsoleState& state, ConsoleWindow& window);

@@ -1,0 +1,92 @@
+#include "link/frames.h"
+
+#include <cstring>
+
+#include "link/link.h"
+
+namespace {
+
+void PutWord(std::uint8_t* at, std::uint32_t word) {
+  at[0] = static_cast<std::uint8_t>(word >> 24);
+  at[1] = static_cast<std::uint8_t>(word >> 16);
+  at[2] = static_cast<std::uint8_t>(word >> 8);
+  at[3] = static_cast<std::uint8_t>(word);
+}
+
+std::uint32_t GetWord(const std::uint8_t* at) {
+  return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
+         static_cast<std::uint32_t>(at[2]) << 8 | at[3];
+}
+
+// Sequence byte (UDP), then the lead byte and the command letter.
+std::uint8_t* StartRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+                           std::uint8_t command) {
+  std::uint8_t* at = buffer;
+  if (FrameHeader(mode)) *at++ = sequence;
+  *at++ = frame::kLead;
+  *at++ = command;
+  return at;
+}
+
+}  // namespace
+
+int FrameHeader(int mode) { return mode == kLinkTcp ? 0 : 1; }
+
+std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int wordCount) {
+  std::uint32_t sum = start;
+  for (int i = 0; i < wordCount; ++i) sum += GetWord(words + 4 * i);
+  return sum;
+}
+
+int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence) {
+  std::uint8_t* at = StartRequest(buffer, mode, sequence, frame::kRead);
+  *at++ = frame::kReadWords;
+  PutWord(at, identity::kFlashOffset);
+  return FrameHeader(mode) + frame::kReadRequestLength;
+}
+
+int BuildEraseRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence) {
+  StartRequest(buffer, mode, sequence, frame::kErase);
+  return FrameHeader(mode) + frame::kEraseRequestLength;
+}
+
+int BuildLockRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence) {
+  StartRequest(buffer, mode, sequence, frame::kLock);
+  return FrameHeader(mode) + frame::kLockRequestLength;
+}
+
+int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+                        std::uint32_t address, const std::uint8_t* data) {
+  std::uint8_t* at = StartRequest(buffer, mode, sequence, frame::kProgram);
+  *at++ = frame::kProgramWords;
+  PutWord(at, address);
+  at += 4;
+  std::memcpy(at, data, frame::kProgramBytes);
+  PutWord(at + frame::kProgramBytes, WordChecksum(address, data, frame::kProgramWords));
+  return FrameHeader(mode) + frame::kProgramRequestLength;
+}
+
+bool CheckAckReply(const std::uint8_t* reply, int length, int mode) {
+  const int h = FrameHeader(mode);
+  return length == h + frame::kAckReplyLength && reply[h + frame::kAckAt] == frame::kAck;
+}
+
+bool CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address) {
+  const int h = FrameHeader(mode);
+  return length == h + frame::kProgramReplyLength && reply[h + frame::kAckAt] == frame::kAck &&
+         GetWord(reply + h + frame::kAddressAt) == address;
+}
+
+bool CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity) {
+  const int h = FrameHeader(mode);
+  if (length < h + frame::kReadReplyOverhead) return false;
+  // The count is a signed byte. Fewer than the identity's four words cannot hold
+  // the 16 bytes we copy, however consistent length and checksum are.
+  const int count = static_cast<std::int8_t>(reply[h + frame::kCountAt]);
+  if (count < frame::kReadWords || length != h + 4 * count + frame::kReadReplyOverhead) return false;
+  const std::uint8_t* words = reply + h + frame::kAddressAt;  // address word, then the data
+  const std::uint32_t sum = WordChecksum(0, words, count + 1);
+  if (sum != GetWord(words + 4 * (count + 1))) return false;
+  std::memcpy(identity.data(), reply + h + frame::kDataAt, identity.size());
+  return true;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+// The loader's four commands as bytes: request frames built into a caller's
+// buffer and replies checked in one, with no I/O. Multi-byte numbers are
+// big-endian. Over UDP every frame sits one byte later, behind the sequence byte.
+
+#include <array>
+#include <cstdint>
+
+namespace frame {
+constexpr std::uint8_t kLead = 0x66;      // 'f', first byte of every request
+constexpr std::uint8_t kRead = 0x75;      // 'u'
+constexpr std::uint8_t kErase = 0x65;     // 'e'
+constexpr std::uint8_t kProgram = 0x70;   // 'p'
+constexpr std::uint8_t kLock = 0x6C;      // 'l': lock the flash and reset the CPU
+constexpr std::uint8_t kAck = 0x4F;       // 'O'
+
+// Offsets within a TCP frame.
+constexpr int kCountAt = 2;    // read and program requests; read replies
+constexpr int kAckAt = 2;      // erase, program and lock replies
+constexpr int kAddressAt = 3;  // read and program, requests and replies
+constexpr int kDataAt = 7;
+
+constexpr int kReadWords = 4;
+constexpr int kProgramWords = 16;
+constexpr int kProgramBytes = 4 * kProgramWords;
+
+// TCP lengths; UDP adds the sequence byte.
+constexpr int kReadRequestLength = 7;
+constexpr int kEraseRequestLength = 2;
+constexpr int kLockRequestLength = 2;
+constexpr int kProgramRequestLength = kDataAt + kProgramBytes + 4;  // 75
+constexpr int kAckReplyLength = 3;      // erase and lock
+constexpr int kProgramReplyLength = 7;
+constexpr int kReadReplyOverhead = 11;  // a read reply carries 4 * count + 11 bytes
+}  // namespace frame
+
+// The 16 bytes of flash at 0x420 that name the board.
+using IdentityBlock = std::array<std::uint8_t, 16>;
+namespace identity {
+constexpr std::uint32_t kFlashOffset = 0x420;
+constexpr int kRevisionAt = 0;
+constexpr int kSerialAt = 1;
+constexpr int kSerialMax = 15;  // to the end of the block when no NUL ends it
+constexpr int kHardwareAt = 10;  // overlaps the tail of a long serial number
+constexpr int kHardwareLength = 4;
+}  // namespace identity
+
+// Bytes in front of the command bytes: the sequence byte over UDP, none over TCP.
+// Any mode other than TCP is framed as UDP, as the exchanges are.
+int FrameHeader(int mode);
+
+// Start address plus each big-endian word, modulo 2^32.
+std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int wordCount);
+
+// Each builder writes a request into buffer and returns its length. `sequence`
+// is used over UDP only.
+int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
+int BuildEraseRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
+int BuildLockRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
+int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+                        std::uint32_t address, const std::uint8_t* data);
+
+// Reply checks on `length` received bytes. The UDP sequence byte was already
+// checked by the exchange. A read reply must carry at least the identity's four
+// words and a correct checksum; its first 16 data bytes go to `identity`.
+bool CheckAckReply(const std::uint8_t* reply, int length, int mode);
+bool CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address);
+bool CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity);

@@ -1,0 +1,53 @@
+#pragma once
+
+// The only place that touches the operating system's socket library and clock.
+// Everything above it works with these calls, so a Winsock build replaces
+// socket_platform_posix.cpp and nothing else.
+
+#include <cstdint>
+
+using SocketHandle = int;
+constexpr SocketHandle kNoSocket = -1;
+
+// An IPv4 endpoint in host byte order.
+struct Endpoint {
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+};
+
+// Socket error codes as the link reports them: the native error number plus this
+// base. Callers tell replies from failures by value alone, and a bare errno would
+// collide with reply lengths (0..128) and with the time-out result 297.
+constexpr int kSocketErrorBase = 10000;
+
+int SockStartup();                 // 0, or an error code
+int SockLastError();               // kSocketErrorBase + the last native error
+int SockErrorFromNative(int nativeError);
+
+SocketHandle SockOpenUdp();        // kNoSocket on failure
+SocketHandle SockOpenTcp();        // kNoSocket on failure
+int SockClose(SocketHandle s);     // 0, or -1 on failure
+
+int SockBind(SocketHandle s, const Endpoint& local);        // 0 or -1
+// 0, or -1 when refused or not answered within timeoutMs (the last error is then
+// a time-out). The socket is blocking again afterwards.
+int SockConnect(SocketHandle s, const Endpoint& remote, int timeoutMs);
+
+// Counts of bytes moved, or -1 on failure. Receives never block: they are called
+// after a readiness wait, and when that wait itself failed there may be nothing
+// to take. "Nothing there" is -1 with SockWouldBlock() true.
+int SockSend(SocketHandle s, const std::uint8_t* data, int length);
+int SockSendTo(SocketHandle s, const std::uint8_t* data, int length, const Endpoint& to);
+int SockRecv(SocketHandle s, std::uint8_t* data, int capacity);
+int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* from);
+bool SockWouldBlock();
+
+// 1 when the socket has something to read, 0 on time-out, -1 on failure.
+int SockWaitReadable(SocketHandle s, int milliseconds);
+
+// Dotted-quad text to a host-order address; false when the text is not one.
+bool SockParseAddress(const char* dotted, std::uint32_t* address);
+int SockBadAddressError();  // the error code for text that is not an address
+
+void SleepMs(int milliseconds);
+std::int64_t MonotonicMs();

@@ -1,0 +1,131 @@
+#include "link/socket_platform.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+sockaddr_in ToSockaddr(const Endpoint& e) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(e.port);
+  sa.sin_addr.s_addr = htonl(e.address);
+  return sa;
+}
+
+}  // namespace
+
+int SockStartup() { return 0; }  // POSIX sockets need no start-up
+
+int SockErrorFromNative(int nativeError) { return kSocketErrorBase + nativeError; }
+int SockLastError() { return SockErrorFromNative(errno); }
+
+SocketHandle SockOpenUdp() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP); }
+SocketHandle SockOpenTcp() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP); }
+
+int SockClose(SocketHandle s) { return ::close(s) == 0 ? 0 : -1; }
+
+int SockBind(SocketHandle s, const Endpoint& local) {
+  sockaddr_in sa = ToSockaddr(local);
+  return ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
+}
+
+int SockConnect(SocketHandle s, const Endpoint& remote, int timeoutMs) {
+  sockaddr_in sa = ToSockaddr(remote);
+  const int flags = ::fcntl(s, F_GETFL);
+  if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
+  int r = ::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  if (r != 0 && errno == EINPROGRESS) {
+    pollfd p{s, POLLOUT, 0};
+    int ready;
+    do {
+      ready = ::poll(&p, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+    } else if (ready > 0) {
+      int error = 0;
+      socklen_t length = sizeof error;
+      ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length);
+      errno = error;
+      r = error == 0 ? 0 : -1;
+    }
+  }
+  const int savedErrno = errno;
+  ::fcntl(s, F_SETFL, flags);
+  errno = savedErrno;
+  return r == 0 ? 0 : -1;
+}
+
+int SockSend(SocketHandle s, const std::uint8_t* data, int length) {
+  // MSG_NOSIGNAL: a board that dropped the connection must give an error code,
+  // not kill the tool with SIGPIPE.
+  return static_cast<int>(::send(s, data, static_cast<size_t>(length), MSG_NOSIGNAL));
+}
+
+int SockSendTo(SocketHandle s, const std::uint8_t* data, int length, const Endpoint& to) {
+  sockaddr_in sa = ToSockaddr(to);
+  return static_cast<int>(::sendto(s, data, static_cast<size_t>(length), 0,
+                                   reinterpret_cast<const sockaddr*>(&sa), sizeof sa));
+}
+
+int SockRecv(SocketHandle s, std::uint8_t* data, int capacity) {
+  return static_cast<int>(::recv(s, data, static_cast<size_t>(capacity), MSG_DONTWAIT));
+}
+
+int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* from) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  ssize_t n = ::recvfrom(s, data, static_cast<size_t>(capacity), MSG_DONTWAIT,
+                         reinterpret_cast<sockaddr*>(&sa), &length);
+  if (n >= 0 && from) {
+    from->address = ntohl(sa.sin_addr.s_addr);
+    from->port = ntohs(sa.sin_port);
+  }
+  return static_cast<int>(n);
+}
+
+bool SockWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+int SockWaitReadable(SocketHandle s, int milliseconds) {
+  if (s < 0 || s >= FD_SETSIZE) {
+    errno = EBADF;
+    return -1;
+  }
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval wait{};
+  wait.tv_sec = milliseconds / 1000;
+  wait.tv_usec = (milliseconds % 1000) * 1000;
+  int r = ::select(s + 1, &readable, nullptr, nullptr, &wait);
+  return r < 0 ? -1 : r;
+}
+
+bool SockParseAddress(const char* dotted, std::uint32_t* address) {
+  in_addr a{};
+  if (dotted == nullptr || ::inet_pton(AF_INET, dotted, &a) != 1) return false;
+  *address = ntohl(a.s_addr);
+  return true;
+}
+
+int SockBadAddressError() { return SockErrorFromNative(EINVAL); }
+
+void SleepMs(int milliseconds) {
+  timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+std::int64_t MonotonicMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+// Moves the calling process into a network namespace of its own, where only the
+// loopback interface exists, carrying 127.0.0.1 and the board's fixed address.
+// Tests call it before anything else, so nothing they send can leave the machine,
+// and each test process gets its own ports. Aborts the process when that cannot be
+// done or when any other interface is visible afterwards.
+void EnterPrivateNetwork();
