@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,14 +24,20 @@ struct SimFaults {
   int eraseDelayMs = 0;             // the erase reply waits this long (a slow erase)
   bool eraseNak = false;            // erase acknowledged with a byte other than 0x4F
   bool lockNak = false;
+  // Program frames are counted from 1 since the last accepted erase, refused ones
+  // included; a UDP resend of the same frame is not a new one.
   int nakAtProgramFrame = 0;        // k >= 1: the k-th program frame is refused (not written)
   int wrongEchoAtProgramFrame = 0;  // k >= 1: the k-th program frame's reply echoes another address
   int silentAfterProgramFrames = -1;  // k >= 0: after k program frames, no reply to anything
+                                      // (0: silent from the start); it lasts until the board stops
   bool badReadChecksum = false;
   bool readClaimsMoreWords = false;   // count byte says 5, the reply carries 4 words
   int readCount = 4;                  // words in a read reply; below 4 gives a short reply
+                                      // (4: as many as the request asks for, at most 29)
   bool splitTcpReplies = false;       // each TCP reply goes out as two segments, a pause apart
 };
+
+struct SimEvent;
 
 struct SimOptions {
   std::string bindAddress = "127.0.0.1";
@@ -45,6 +52,9 @@ struct SimOptions {
   std::string flashFile;            // written on every lock and when the board stops; empty: none
   int timeLimitSeconds = 600;       // the board stops by itself after this long
   SimFaults faults;
+  // Called on the board's thread after each command is carried out, before its
+  // reply is sent; empty: none. Used by varnel-sim to print a line per command.
+  std::function<void(const SimEvent&)> onEvent;
 };
 
 // One command as the board received and carried it out, in arrival order.
@@ -54,6 +64,8 @@ struct SimEvent {
   std::uint8_t sequence;    // UDP only
   std::uint32_t address;    // read and program
   bool accepted;            // the board acknowledged it (program: wrote the frame)
+  bool repeat = false;      // UDP: the previous request again (same sequence byte and bytes)
+  bool replied = false;     // a reply was made (faults may still drop or delay it)
 };
 
 class SimBoard {

@@ -1,0 +1,366 @@
+// The board's thread: one poll() over its sockets and a queue of replies that
+// are due later, so a delayed reply never stops the board from taking further
+// requests (the tool keeps resending over UDP while it waits). The faults that
+// change how and when a reply travels live here; those that change what a
+// reply says live in the loader.
+
+#include "sim/sim_board.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "sim/loader_wire.h"
+#include "sim/sim_flash.h"
+#include "sim/sim_loader.h"
+#include "sim/sim_sockets.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using sim::Bytes;
+
+// Long enough that the tool's single receive returns with the first part only.
+constexpr std::chrono::milliseconds kSplitPause{30};
+// Bigger than any request; a longer datagram is cut and then fails as a frame.
+constexpr std::size_t kDatagramCapacity = 1024;
+constexpr std::size_t kStreamChunk = 512;
+// Datagrams taken per wake-up, so that a flood cannot hold back due replies.
+constexpr int kDatagramsPerWake = 64;
+constexpr long long kLongestPollMs = 60 * 1000;
+
+enum class Via { kUdp, kForeign, kTcp };
+
+struct Outgoing {
+  Via via;
+  Bytes bytes;
+  sockaddr_in to{};              // UDP
+  std::uint64_t connection = 0;  // TCP: dropped if that connection has gone
+};
+
+}  // namespace
+
+struct SimBoard::Impl {
+  // Written by Start before the thread runs; then the thread's alone.
+  SimOptions options;
+  int wake = -1;  // Stop's nudge; opened by Start, closed by Stop, never by the thread
+  int udp = -1;
+  int foreign = -1;
+  int listener = -1;
+  int connection = -1;
+  std::uint64_t connectionId = 0;
+  Bytes stream;                 // TCP bytes not yet making a whole frame
+  std::multimap<Clock::time_point, Outgoing> due;  // equal times keep their order
+  Clock::time_point tcpFreeAt;  // TCP replies leave in request order, never interleaved
+  long udpReplies = 0;
+  std::thread thread;
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> running{false};
+
+  mutable std::mutex mutex;  // guards loader, events and error
+  sim::Loader loader{SimOptions{}};
+  std::vector<SimEvent> events;
+  std::string error;
+
+  void Run(Clock::time_point deadline);
+  void ReceiveDatagrams();
+  void ReceiveStream();
+  void Accept();
+  void Carry(const sim::Request& request, const sockaddr_in* from);
+  void Schedule(const sim::Outcome& outcome, std::uint8_t sequence, const sockaddr_in* from);
+  void Queue(Clock::time_point at, Via via, Bytes bytes, const sockaddr_in* to);
+  void SendDue(Clock::time_point now);
+  void CloseConnection();
+  void CloseSockets();
+  void SaveFlash();
+};
+
+SimBoard::SimBoard() : impl_(std::make_unique<Impl>()) {}
+
+SimBoard::~SimBoard() { Stop(); }
+
+bool SimBoard::Start(const SimOptions& options) {
+  Impl& b = *impl_;
+  if (b.running) {
+    std::lock_guard lock(b.mutex);
+    b.error = "the board is already running";
+    return false;
+  }
+  if (b.thread.joinable()) b.thread.join();  // stopped by its time limit
+  sim::CloseFd(b.wake);
+
+  std::string why;
+  if (options.serial.size() > static_cast<std::size_t>(sim::kSerialMax)) {
+    why = "a serial number holds at most " + std::to_string(sim::kSerialMax) + " characters";
+  } else if (options.hardware.size() > static_cast<std::size_t>(sim::kHardwareLength)) {
+    why = "a hardware code holds at most " + std::to_string(sim::kHardwareLength) + " characters";
+  } else if (!options.udp && !options.tcp) {
+    why = "neither UDP nor TCP is enabled";
+  }
+  b.options = options;
+  b.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (why.empty() && b.wake < 0) why = std::string("no eventfd: ") + std::strerror(errno);
+  if (why.empty() && options.udp) b.udp = sim::OpenUdp(options.bindAddress, options.udpPort, why);
+  if (why.empty() && options.tcp) {
+    b.listener = sim::OpenTcpListener(options.bindAddress, options.tcpPort, why);
+  }
+  if (why.empty() && options.udp && options.faults.foreignBeforeReply) {
+    b.foreign = sim::OpenUdp(options.faults.foreignAddress, 0, why);
+  }
+  {
+    std::lock_guard lock(b.mutex);
+    b.error = why;
+    if (!why.empty()) {
+      b.CloseSockets();
+      sim::CloseFd(b.wake);
+      return false;
+    }
+    b.loader = sim::Loader(options);
+    b.events.clear();
+  }
+  b.connectionId = 0;
+  b.stream.clear();
+  b.due.clear();
+  b.tcpFreeAt = Clock::time_point{};
+  b.udpReplies = 0;
+  b.stopping = false;
+  b.running = true;
+  const auto deadline = Clock::now() + std::chrono::seconds(std::max(options.timeLimitSeconds, 0));
+  b.thread = std::thread([&b, deadline] { b.Run(deadline); });
+  return true;
+}
+
+void SimBoard::Stop() {
+  Impl& b = *impl_;
+  if (!b.thread.joinable()) return;
+  b.stopping = true;
+  const std::uint64_t one = 1;
+  if (::write(b.wake, &one, sizeof one) < 0) {
+    // The eventfd counter cannot overflow here; the flag alone still ends the
+    // loop at its next wake-up.
+  }
+  b.thread.join();
+  sim::CloseFd(b.wake);
+}
+
+std::string SimBoard::Error() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->error;
+}
+
+std::vector<std::uint8_t> SimBoard::Flash() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->loader.Flash();
+}
+
+std::vector<SimEvent> SimBoard::Events() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->events;
+}
+
+int SimBoard::ProgramFramesWritten() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->loader.ProgramFramesWritten();
+}
+
+bool SimBoard::Locked() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->loader.Locked();
+}
+
+void SimBoard::Impl::Run(Clock::time_point deadline) {
+  while (!stopping) {
+    auto now = Clock::now();
+    SendDue(now);
+    if (now >= deadline) break;
+    const Clock::time_point until = due.empty() ? deadline : std::min(deadline, due.begin()->first);
+    // Capped so that a time limit of years does not overflow poll's int.
+    const auto wait = std::min<long long>(
+        std::chrono::ceil<std::chrono::milliseconds>(until - now).count(), kLongestPollMs);
+
+    pollfd fds[4];
+    nfds_t count = 0;
+    const auto watch = [&](int fd) {
+      if (fd < 0) return -1;
+      fds[count] = pollfd{fd, POLLIN, 0};
+      return static_cast<int>(count++);
+    };
+    watch(wake);
+    const int udpAt = watch(udp);
+    const int connectionAt = watch(connection);
+    const int listenerAt = watch(listener);
+    if (::poll(fds, count, static_cast<int>(wait)) < 0) {
+      if (errno == EINTR) continue;
+      std::lock_guard lock(mutex);
+      error = std::string("poll failed: ") + std::strerror(errno);
+      break;
+    }
+    const auto ready = [&](int at) { return at >= 0 && fds[at].revents != 0; };
+    if (ready(udpAt)) ReceiveDatagrams();
+    if (ready(connectionAt)) ReceiveStream();
+    if (ready(listenerAt)) Accept();  // after the old connection's last bytes were read
+  }
+  CloseSockets();
+  SaveFlash();
+  running = false;
+}
+
+void SimBoard::Impl::ReceiveDatagrams() {
+  for (int i = 0; i < kDatagramsPerWake; ++i) {
+    std::uint8_t buffer[kDatagramCapacity];
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t n = ::recvfrom(udp, buffer, sizeof buffer, 0,
+                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n < 0) return;  // drained
+    sim::Request request;
+    request.udp = true;
+    if (n > 0) {
+      request.sequence = buffer[0];
+      request.bytes = buffer + 1;
+      request.length = static_cast<std::size_t>(n - 1);
+    }
+    Carry(request, &from);
+  }
+}
+
+void SimBoard::Impl::ReceiveStream() {
+  std::uint8_t chunk[kStreamChunk];
+  const ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (n <= 0) {  // the tool closed the link, or it broke: wait for the next one
+    CloseConnection();
+    return;
+  }
+  stream.insert(stream.end(), chunk, chunk + n);
+  // A frame's length follows from its command letter; bytes that start no known
+  // frame cannot be resynchronised, so they are dropped whole.
+  while (!stream.empty()) {
+    const bool lost = stream[0] != sim::kLead ||
+                      (stream.size() > 1 && sim::RequestLength(stream[1]) == 0);
+    if (lost) {
+      Carry(sim::Request{false, 0, stream.data(), stream.size()}, nullptr);
+      stream.clear();
+      return;
+    }
+    if (stream.size() < 2) return;
+    const auto length = static_cast<std::size_t>(sim::RequestLength(stream[1]));
+    if (stream.size() < length) return;
+    Carry(sim::Request{false, 0, stream.data(), length}, nullptr);
+    stream.erase(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(length));
+  }
+}
+
+void SimBoard::Impl::Accept() {
+  const int fd = sim::AcceptConnection(listener);
+  if (fd < 0) return;
+  CloseConnection();  // the newest connection wins, as with a tool that reconnects
+  connection = fd;
+}
+
+void SimBoard::Impl::Carry(const sim::Request& request, const sockaddr_in* from) {
+  sim::Outcome outcome;
+  {
+    std::lock_guard lock(mutex);
+    outcome = loader.Handle(request);
+    events.push_back(outcome.event);
+    std::string why;
+    if (outcome.lockedNow && !options.flashFile.empty() &&
+        !sim::WriteFlashFile(options.flashFile, loader.Flash(), why)) {
+      error = why;
+    }
+  }
+  if (options.onEvent) options.onEvent(outcome.event);
+  Schedule(outcome, request.sequence, from);
+}
+
+void SimBoard::Impl::Schedule(const sim::Outcome& outcome, std::uint8_t sequence,
+                              const sockaddr_in* from) {
+  if (outcome.reply.empty()) return;
+  const SimFaults& f = options.faults;
+  const int delayMs = f.replyDelayMs + (outcome.event.command == 'e' ? f.eraseDelayMs : 0);
+  Clock::time_point at = Clock::now() + std::chrono::milliseconds(std::max(delayMs, 0));
+  const int copies = f.duplicateReplies ? 2 : 1;
+
+  if (from) {
+    ++udpReplies;
+    if (f.dropEveryNthUdpReply > 0 && udpReplies % f.dropEveryNthUdpReply == 0) return;
+    Bytes datagram(1 + outcome.reply.size());
+    datagram[0] = sequence;
+    std::copy(outcome.reply.begin(), outcome.reply.end(), datagram.begin() + 1);
+    if (f.staleBeforeReply) Queue(at, Via::kUdp, sim::StaleCopy(datagram), from);
+    if (f.foreignBeforeReply) Queue(at, Via::kForeign, datagram, from);
+    for (int i = 0; i < copies; ++i) Queue(at, Via::kUdp, datagram, from);
+    return;
+  }
+
+  const Bytes& reply = outcome.reply;
+  at = std::max(at, tcpFreeAt);
+  for (int i = 0; i < copies; ++i) {
+    if (f.splitTcpReplies && reply.size() > 1) {
+      const auto half = static_cast<std::ptrdiff_t>(reply.size() / 2);
+      Queue(at, Via::kTcp, Bytes(reply.begin(), reply.begin() + half), nullptr);
+      at += kSplitPause;
+      Queue(at, Via::kTcp, Bytes(reply.begin() + half, reply.end()), nullptr);
+    } else {
+      Queue(at, Via::kTcp, reply, nullptr);
+    }
+  }
+  tcpFreeAt = at;
+}
+
+void SimBoard::Impl::Queue(Clock::time_point at, Via via, Bytes bytes, const sockaddr_in* to) {
+  Outgoing out{via, std::move(bytes), to ? *to : sockaddr_in{}, connectionId};
+  due.emplace(at, std::move(out));
+}
+
+void SimBoard::Impl::SendDue(Clock::time_point now) {
+  while (!due.empty() && due.begin()->first <= now) {
+    const Outgoing& out = due.begin()->second;
+    const auto* to = reinterpret_cast<const sockaddr*>(&out.to);
+    switch (out.via) {
+      case Via::kUdp:
+        ::sendto(udp, out.bytes.data(), out.bytes.size(), 0, to, sizeof out.to);
+        break;
+      case Via::kForeign:
+        ::sendto(foreign, out.bytes.data(), out.bytes.size(), 0, to, sizeof out.to);
+        break;
+      case Via::kTcp:
+        // A reply to a connection that has since gone is lost with it.
+        if (connection >= 0 && out.connection == connectionId) {
+          ::send(connection, out.bytes.data(), out.bytes.size(), MSG_NOSIGNAL);
+        }
+        break;
+    }
+    due.erase(due.begin());
+  }
+}
+
+void SimBoard::Impl::CloseConnection() {
+  sim::CloseFd(connection);
+  ++connectionId;
+  stream.clear();
+  tcpFreeAt = Clock::time_point{};
+}
+
+void SimBoard::Impl::CloseSockets() {
+  CloseConnection();
+  sim::CloseFd(listener);
+  sim::CloseFd(foreign);
+  sim::CloseFd(udp);
+}
+
+void SimBoard::Impl::SaveFlash() {
+  if (options.flashFile.empty()) return;
+  std::lock_guard lock(mutex);
+  std::string why;
+  if (!sim::WriteFlashFile(options.flashFile, loader.Flash(), why)) error = why;
+}

@@ -1,0 +1,108 @@
+// The varnel-sim program: a board on the loopback (or, inside a private network
+// namespace, on the board's own address) for the window's demo and for tests
+// that need a board in another process.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "sim/sim_args.h"
+#include "sim/sim_board.h"
+
+namespace {
+
+constexpr int kExitUsage = 64;  // as sysexits' EX_USAGE
+constexpr int kExitFailure = 1;
+
+const char* CommandName(char command) {
+  switch (command) {
+    case 'u': return "read";
+    case 'e': return "erase";
+    case 'p': return "program";
+    case 'l': return "lock";
+    default: return "unknown";
+  }
+}
+
+// One short line per command, e.g. "udp program 0x00001000 ok".
+void PrintEvent(const SimEvent& e) {
+  std::printf("%s %s", e.udp ? "udp" : "tcp", CommandName(e.command));
+  if (e.command == 'u' || e.command == 'p') std::printf(" 0x%08x", static_cast<unsigned>(e.address));
+  const char* outcome = e.command == '?' ? "ignored" : !e.replied ? "no reply" : e.accepted ? "ok" : "refused";
+  std::printf(" %s%s\n", outcome, e.repeat ? " again" : "");
+  std::fflush(stdout);
+}
+
+// Until a stop signal arrives or the time limit passes.
+void WaitForStop(const sigset_t& signals, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return;
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const auto rest = std::chrono::duration_cast<std::chrono::nanoseconds>(left - whole);
+    const timespec wait{static_cast<std::time_t>(whole.count()), static_cast<long>(rest.count())};
+    if (::sigtimedwait(&signals, nullptr, &wait) > 0) return;
+    // Otherwise the wait timed out (the loop sees the deadline) or was interrupted.
+  }
+}
+
+}  // namespace
+
+int RunSimMain(int argc, char** argv) {
+  sim::SimArgs args;
+  std::string error;
+  if (!sim::ParseSimArgs(argc, argv, args, error)) {
+    std::fprintf(stderr, "varnel-sim: %s (see --help)\n", error.c_str());
+    return kExitUsage;
+  }
+  if (args.help) {
+    std::fputs(sim::kSimUsage, stdout);
+    return 0;
+  }
+
+  // Blocked before the board's thread exists, so that it inherits the mask and
+  // the signals reach sigtimedwait here.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigset_t previous;
+  ::pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+
+  std::mutex output;  // "ready" comes before the first command's line
+  if (!args.quiet) {
+    args.options.onEvent = [&output](const SimEvent& e) {
+      std::lock_guard lock(output);
+      PrintEvent(e);
+    };
+  }
+  int status = 0;
+  {
+    SimBoard board;
+    bool started = false;
+    {
+      std::lock_guard lock(output);
+      started = board.Start(args.options);
+      if (started) {
+        std::puts("ready");
+        std::fflush(stdout);
+      }
+    }
+    if (started) {
+      WaitForStop(stopSignals, args.options.timeLimitSeconds);
+      board.Stop();  // writes the flash file
+    }
+    if (!board.Error().empty()) {
+      std::fprintf(stderr, "varnel-sim: %s\n", board.Error().c_str());
+      status = kExitFailure;
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return status;
+}

@@ -1,0 +1,3 @@
+#include "sim/sim_board.h"
+
+int main(int argc, char** argv) { return RunSimMain(argc, argv); }
