@@ -45,3 +45,10 @@ void OnConnect(ConsoleState& state, ConsoleWindow& window);
 void OnDisconnect(ConsoleState& state, ConsoleWindow& window);
 // Fetches and closes the link; the window then ends itself.
 void OnExit(ConsoleState& state, ConsoleWindow& window);
+
+// Programs the connected board with the chosen file and reports the outcome;
+// then always closes the link. state.progress must be bound.
+void OnProgram(ConsoleState& state, ConsoleWindow& window);
+
+// The operator's text for a ProgramResult.
+const char* ProgramResultMessage(int result);

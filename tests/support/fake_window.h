@@ -1,0 +1,74 @@
+#pragma once
+
+// A window for the console logic without a windowing toolkit: fields as plain
+// strings, buttons as flags, messages and progress calls recorded in order.
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "console/console.h"
+#include "console/control_ids.h"
+
+class FakeProgress : public ProgressSink {
+ public:
+  void SetRange(std::uint16_t upper) override { ranges.push_back(upper); }
+  void SetPosition(int position) override { positions.push_back(position); }
+  std::vector<int> ranges;
+  std::vector<int> positions;
+};
+
+class FakeWindow : public ConsoleWindow {
+ public:
+  FakeWindow() { Reset(); }
+  FakeWindow(const FakeWindow&) = delete;
+  FakeWindow& operator=(const FakeWindow&) = delete;
+
+  // Back to a freshly opened window (the link, if any, is the caller's to close).
+  void Reset() {
+    state = ConsoleState{};
+    state.progress = &progress;
+    progress = FakeProgress{};
+    fields = state;
+    // The buttons as the window starts.
+    enabled = {{IDC_CONNECT, true}, {IDC_DISCONNECT, false}, {IDC_PROGRAM, false}};
+    enableCalls.clear();
+    messages.clear();
+    fetches = shows = 0;
+  }
+
+  bool Fetch(ConsoleState& s) override {
+    ++fetches;
+    if (fields.serialNumber.size() > kSerialNumberMax) {
+      messages.push_back("serial number too long");
+      return false;
+    }
+    ProgressSink* keep = s.progress;
+    LinkHandle link = s.link;
+    std::string address = s.address;
+    s = fields;
+    s.progress = keep;
+    s.link = link;
+    s.address = address;
+    return true;
+  }
+  void Show(const ConsoleState& s) override {
+    fields = s;
+    ++shows;
+  }
+  void Enable(int control, bool on) override {
+    enabled[control] = on;
+    enableCalls.emplace_back(control, on);
+  }
+  void Message(const std::string& text) override { messages.push_back(text); }
+
+  ConsoleState state;   // what the console works on (the dialog's members)
+  ConsoleState fields;  // what the controls show; tests type into it
+  FakeProgress progress;
+  std::map<int, bool> enabled;
+  std::vector<std::pair<int, bool>> enableCalls;
+  std::vector<std::string> messages;
+  int fetches = 0;
+  int shows = 0;
+};
