@@ -1,0 +1,314 @@
+// Whole programming runs against the simulated board, over UDP and TCP: what
+// the board's flash holds afterwards, byte for byte, and which frames it got.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "flash/program_board.h"
+#include "link/protocol.h"
+#include "tests/flash/srecord_text.h"
+#include "tests/support/fake_window.h"
+#include "tests/support/sim_helpers.h"
+
+namespace {
+
+using Runs = std::map<std::uint32_t, Bytes>;  // start address -> bytes from there
+
+// S3 records of 32 bytes for each run, with an S0 header and an S7 end record.
+std::string S19(const Runs& runs) {
+  std::string text = SRecord('0', 0, {'t', 'e', 's', 't'}) + "\n";
+  for (const auto& [start, bytes] : runs) {
+    for (std::size_t at = 0; at < bytes.size(); at += 32) {
+      const auto end = bytes.begin() + static_cast<long>(std::min(bytes.size(), at + 32));
+      text += S3(start + static_cast<std::uint32_t>(at), Bytes(bytes.begin() + static_cast<long>(at), end)) + "\n";
+    }
+  }
+  return text + SRecord('7', 0, {}) + "\n";
+}
+
+Bytes Pattern(std::size_t length, unsigned seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(length);
+  // Never 0xFF, so that every byte is data the run must send.
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random() % 255);
+  return bytes;
+}
+
+// The flash a correct run leaves: the file's bytes, then the identity stamp.
+std::vector<std::uint8_t> Expected(const Runs& runs, const std::string& serial, char revision) {
+  std::vector<std::uint8_t> flash(kFlashSize, 0xFF);
+  for (const auto& [start, bytes] : runs) std::copy(bytes.begin(), bytes.end(), flash.begin() + start);
+  flash[0x420] = static_cast<std::uint8_t>(revision);
+  std::copy(serial.begin(), serial.end(), flash.begin() + 0x421);
+  flash[0x421 + serial.size()] = 0;
+  return flash;
+}
+
+// The distinct program frames the board got, in order; a UDP resend of the same
+// frame counts once.
+std::vector<std::uint32_t> Frames(const SimBoard& sim, bool acceptedOnly = true) {
+  std::vector<std::uint32_t> frames;
+  int lastSequence = -1;
+  for (const SimEvent& e : sim.Events()) {
+    if (e.command != 'p' || (acceptedOnly && !e.accepted)) continue;
+    if (e.udp && e.sequence == lastSequence) continue;
+    lastSequence = e.sequence;
+    frames.push_back(e.address);
+  }
+  return frames;
+}
+
+class ProgramBoardTest : public FastWaitsTest, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    FastWaitsTest::SetUp();
+    dir = std::filesystem::path(testing::TempDir()) / ("program_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override {
+    if (link != kNoLink) CloseLink(link);
+    std::filesystem::remove_all(dir);
+    FastWaitsTest::TearDown();
+  }
+  bool Udp() const { return GetParam(); }
+  SimOptions Board() const { return Udp() ? UdpBoard() : TcpBoard(); }
+
+  std::string Write(const std::string& text, const char* name = "image.s19") {
+    const std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  // Connects to a started board and runs ProgramBoard with that file.
+  int Run(const std::string& path, const char* serial = "SN42", const char* revision = "C") {
+    mode = OpenLink(link, "127.0.0.1");
+    EXPECT_EQ(mode, Udp() ? kLinkUdp : kLinkTcp);
+    return ProgramBoard(link, path.c_str(), serial, revision, mode, progress);
+  }
+
+  std::filesystem::path dir;
+  LinkHandle link = kNoLink;
+  int mode = -1;
+  FakeProgress progress;
+};
+
+TEST_P(ProgramBoardTest, FlashAndFramesMatchTheFile) {
+  struct Case {
+    const char* name;
+    Runs runs;
+    std::vector<std::uint32_t> frames;
+  } cases[] = {
+      {"sparse",
+       {{0x0000, Pattern(100, 1)}, {0x5003, Pattern(7, 2)}, {0x10000, Pattern(300, 3)}},
+       {0x0, 0x40, 0x420, 0x5000, 0x10000, 0x10040, 0x10080, 0x100C0, 0x10100}},
+      // The last frame carries 56 bytes of 0xFF in its tail.
+      {"200 bytes at 0x100", {{0x100, Pattern(200, 4)}}, {0x100, 0x140, 0x180, 0x1C0, 0x420}},
+      {"data at 0x1002 goes out from 0x1000", {{0x1002, Pattern(4, 5)}}, {0x420, 0x1000}},
+      {"only the identity when the file is blank", {{0x2000, Bytes(256, 0xFF)}}, {0x420}},
+      // After a frame at 0x1FF00 the scan meets data at 0x1FFD0: that frame
+      // reaches past the flash, and what lies beyond goes out as 0xFF.
+      {"frame reaching past the end", {{0x1FF00, Pattern(1, 6)}, {0x1FFD0, Pattern(48, 7)}},
+       {0x420, 0x1FF00, 0x1FFD0}},
+  };
+  for (const Case& c : cases) {
+    SimBoard sim;
+    START_SIM(sim, Board());
+    ASSERT_EQ(Run(Write(S19(c.runs))), kProgramDone) << c.name;
+    EXPECT_EQ(Frames(sim), c.frames) << c.name;
+    EXPECT_EQ(sim.Flash(), Expected(c.runs, "SN42", 'C')) << c.name;
+    EXPECT_TRUE(sim.Locked()) << c.name;
+    CloseLink(link);
+  }
+}
+
+TEST_P(ProgramBoardTest, DataInTheLastBytesIsNeverSent) {
+  const Runs runs = {{0x1FFF0, Pattern(16, 8)}};
+  SimBoard sim;
+  START_SIM(sim, Board());
+  ASSERT_EQ(Run(Write(S19(runs))), kProgramDone);
+  EXPECT_EQ(Frames(sim), std::vector<std::uint32_t>{0x420});
+  EXPECT_EQ(sim.Flash(), Expected({}, "SN42", 'C'));
+}
+
+TEST_P(ProgramBoardTest, FullImageGoesOutAs2047FramesWithoutTheLast64Bytes) {
+  const Runs runs = {{0, Pattern(kFlashSize, 9)}};
+  SimBoard sim;
+  START_SIM(sim, Board());
+  ASSERT_EQ(Run(Write(S19(runs))), kProgramDone);
+
+  const auto frames = Frames(sim);
+  ASSERT_EQ(frames.size(), 2047u);
+  for (std::size_t i = 0; i < frames.size(); ++i) ASSERT_EQ(frames[i], 0x40 * i);
+  auto expected = Expected(runs, "SN42", 'C');
+  std::fill(expected.begin() + 0x1FFC0, expected.end(), 0xFF);
+  EXPECT_EQ(sim.Flash(), expected);
+
+  ASSERT_FALSE(progress.positions.empty());
+  EXPECT_EQ(progress.positions.back(), 2047 + 300);
+}
+
+TEST_P(ProgramBoardTest, OperatorIdentityIsStampedOverTheFile) {
+  // The file brings its own identity record, hardware code included.
+  Bytes fileIdentity = {'X', 'f', 'i', 'l', 'e', 0, 0, 0, 0, 0, 'V', 'R', '9', '9', 0, 0};
+  const Runs runs = {{0x400, Pattern(0x20, 10)}, {0x420, fileIdentity}};
+  struct Case {
+    const char* serial;
+    const char* revision;
+    std::string stamped;  // bytes 0x420.. after the run
+  } cases[] = {
+      {"12", "D", std::string("D12\0e\0\0\0\0\0VR99\0\0", 16)},
+      // Twelve characters run over the hardware code.
+      {"SN1234567890", "E", std::string("ESN1234567890\0\0\0", 16)},
+      // An empty revision stamps a NUL; only 15 characters of a longer serial number.
+      {"ABCDEFGHIJKLMNOPQ", "", std::string("\0ABCDEFGHIJKLMNO", 16) + std::string(1, '\0')},
+  };
+  for (const Case& c : cases) {
+    SimBoard sim;
+    START_SIM(sim, Board());
+    ASSERT_EQ(Run(Write(S19(runs)), c.serial, c.revision), kProgramDone) << c.serial;
+    const auto flash = sim.Flash();
+    EXPECT_EQ(std::string(flash.begin() + 0x420, flash.begin() + 0x420 + static_cast<long>(c.stamped.size())),
+              c.stamped)
+        << c.serial;
+    EXPECT_TRUE(std::equal(flash.begin() + 0x400, flash.begin() + 0x420, runs.at(0x400).begin()));
+    CloseLink(link);
+  }
+}
+
+TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
+  const Runs runs = {{0x0, Pattern(0x200, 11)}};  // eight frames, then the identity
+  struct Case {
+    const char* name;
+    void (*set)(SimFaults&);
+    int result;
+    int frameRequests;  // program frames sent, the failing one included
+    bool lockSent;
+  } cases[] = {
+      {"erase refused", [](SimFaults& f) { f.eraseNak = true; }, kProgramEraseFailed, 0, false},
+      {"third frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 3; }, kProgramFrameFailed, 3, false},
+      {"second frame echoes another address", [](SimFaults& f) { f.wrongEchoAtProgramFrame = 2; },
+       kProgramFrameFailed, 2, false},
+      {"board falls silent after four frames", [](SimFaults& f) { f.silentAfterProgramFrames = 4; },
+       kProgramFrameFailed, 5, false},
+      {"lock refused", [](SimFaults& f) { f.lockNak = true; }, kProgramLockFailed, 9, true},
+  };
+  for (const Case& c : cases) {
+    SimOptions options = Board();
+    c.set(options.faults);
+    SimBoard sim;
+    START_SIM(sim, options);
+    ASSERT_EQ(Run(Write(S19(runs))), c.result) << c.name;
+    // No frame follows a failed one.
+    EXPECT_EQ(static_cast<int>(Frames(sim, false).size()), c.frameRequests) << c.name;
+    const auto events = sim.Events();
+    const bool lockSent = std::any_of(events.begin(), events.end(), [](const SimEvent& e) { return e.command == 'l'; });
+    EXPECT_EQ(lockSent, c.lockSent) << c.name;
+    CloseLink(link);
+  }
+}
+
+TEST_P(ProgramBoardTest, BadFilesEndTheRunBeforeAnythingIsSent) {
+  std::string badChecksum = S3(0x100, {1, 2, 3});
+  badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
+  struct Case {
+    const char* name;
+    std::string path;
+    int result;
+  } cases[] = {
+      {"missing file", (dir / "no-such.s19").string(), kProgramFileNotOpened},
+      {"data beyond the flash", Write(S3(0x1FFFE, {1, 2, 3}) + "\n", "beyond.s19"), kProgramDataError},
+      {"wrong checksum", Write(badChecksum + "\n", "checksum.s19"), kProgramChecksumError},
+  };
+  for (const Case& c : cases) {
+    SimBoard sim;
+    START_SIM(sim, Board());
+    ASSERT_EQ(Run(c.path), c.result) << c.name;
+    EXPECT_EQ(sim.Events().size(), Udp() ? 1u : 0u) << c.name << ": only the probe";
+    CloseLink(link);
+  }
+}
+
+TEST_P(ProgramBoardTest, ProgressFollowsTheFileSizeAndTheFrames) {
+  // A 12000-byte file: a range of 100 steps of 120 bytes.
+  std::string text = S19({{0x800, Pattern(0x100, 12)}});
+  text += std::string(12000 - text.size() - 1, ' ') + "\n";
+  ASSERT_EQ(text.size(), 12000u);
+  SimBoard sim;
+  START_SIM(sim, Board());
+  ASSERT_EQ(Run(Write(text)), kProgramDone);
+  EXPECT_EQ(progress.ranges, std::vector<int>{100});
+  // The identity frame and four frames of data: positions 0..4, then 5 + 300.
+  EXPECT_EQ(progress.positions, (std::vector<int>{0, 1, 2, 3, 4, 305}));
+}
+
+TEST_P(ProgramBoardTest, ProgressRangeOfAHugeFileIsClampedNotWrapped) {
+  std::string text = S19({{0x800, Pattern(8, 13)}});
+  text += std::string(65536 * 120 - text.size(), '\n');
+  SimBoard sim;
+  START_SIM(sim, Board());
+  ASSERT_EQ(Run(Write(text)), kProgramDone);
+  EXPECT_EQ(progress.ranges, std::vector<int>{65535});
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, ProgramBoardTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Udp" : "Tcp"; });
+
+TEST_F(FastWaitsTest, UdpLossesAndStaleRepliesStillGiveTheExactFlash) {
+  const Runs runs = {{0x0, Pattern(0x3000, 14)}, {0x1C000, Pattern(0x800, 15)}};
+  struct Case {
+    const char* name;
+    void (*set)(SimFaults&);
+  } cases[] = {
+      {"every third reply lost", [](SimFaults& f) { f.dropEveryNthUdpReply = 3; }},
+      {"every reply twice", [](SimFaults& f) { f.duplicateReplies = true; }},
+      {"stale datagram before each reply", [](SimFaults& f) { f.staleBeforeReply = true; }},
+      {"foreign datagram before each reply", [](SimFaults& f) { f.foreignBeforeReply = true; }},
+      {"slow erase", [](SimFaults& f) { f.eraseDelayMs = 400; }},
+  };
+  const std::string path = std::filesystem::path(testing::TempDir()) / ("lossy_" + std::to_string(::getpid()) + ".s19");
+  std::ofstream(path) << S19(runs);
+  for (const Case& c : cases) {
+    SimOptions options = UdpBoard();
+    c.set(options.faults);
+    SimBoard sim;
+    START_SIM(sim, options);
+    LinkHandle link = kNoLink;
+    ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp) << c.name;
+    FakeProgress progress;
+    EXPECT_EQ(ProgramBoard(link, path.c_str(), "LOSSY", "L", kLinkUdp, progress), kProgramDone) << c.name;
+    EXPECT_EQ(sim.Flash(), Expected(runs, "LOSSY", 'L')) << c.name;
+    CloseLink(link);
+  }
+  std::remove(path.c_str());
+}
+
+// With the board's own waits, including the pause while the board resets.
+TEST(ProgramBoardRealWaits, RunsOverBothTransports) {
+  const Runs runs = {{0x4000, Pattern(0x400, 16)}};
+  const std::string path = std::filesystem::path(testing::TempDir()) / ("real_" + std::to_string(::getpid()) + ".s19");
+  std::ofstream(path) << S19(runs);
+  for (bool udp : {true, false}) {
+    SimOptions options = udp ? UdpBoard() : TcpBoard();
+    options.bindAddress = "192.168.167.100";
+    SimBoard sim;
+    START_SIM(sim, options);
+    LinkHandle link = kNoLink;
+    const int mode = OpenLink(link, "192.168.167.100");
+    ASSERT_EQ(mode, udp ? kLinkUdp : kLinkTcp);
+    FakeProgress progress;
+    EXPECT_EQ(ProgramBoard(link, path.c_str(), "REAL", "R", mode, progress), kProgramDone);
+    EXPECT_EQ(sim.Flash(), Expected(runs, "REAL", 'R'));
+    CloseLink(link);
+  }
+  std::remove(path.c_str());
+}
+
+}  // namespace
