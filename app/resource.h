@@ -1,0 +1,33 @@
+#pragma once
+
+// Identifiers of the window's templates, strings, icon and menu command. The
+// control identifiers live with the console logic that switches them.
+
+#include "console/control_ids.h"
+
+enum ResourceId : int {
+  IDD_ABOUTBOX = 100,
+  IDS_ABOUTBOX = 101,
+  IDD_MAIN = 102,
+  IDR_MAINFRAME = 128,
+};
+
+// The About entry's command, in the range of system-menu commands: the low four
+// bits are the window system's own and are ignored when it is matched.
+constexpr int IDM_ABOUTBOX = 0x0010;
+
+// The string table.
+constexpr const char* kAboutMenuText = "&About Tovrin...";  // IDS_ABOUTBOX
+
+// The version record, carried as the application's metadata.
+namespace version_info {
+constexpr const char* kVersion = "1.0.0.1";
+constexpr const char* kFileDescription = "Tovrin MFC Application";
+constexpr const char* kFileVersion = "1, 0, 0, 1";
+constexpr const char* kInternalName = "Tovrin";
+constexpr const char* kOriginalFilename = "Tovrin.EXE";
+constexpr const char* kProductName = "Tovrin Application";
+constexpr const char* kProductVersion = "1, 0, 0, 1";
+constexpr int kLanguage = 0x0409;
+constexpr int kCodePage = 1200;
+}  // namespace version_info

@@ -1,0 +1,16 @@
+#include "app/tovrin_app.h"
+
+#include "app/resource.h"
+#include "app/tovrin_dlg.h"
+
+cTovrinApp::cTovrinApp(int& argc, char** argv) : m_app(argc, argv) {
+  QCoreApplication::setApplicationVersion(version_info::kVersion);
+  QGuiApplication::setDesktopFileName("tovrin");
+  QApplication::setWindowIcon(AppIcon());
+}
+
+bool cTovrinApp::InitInstance() {
+  cTovrinDlg dlg;
+  dlg.DoModal();
+  return false;
+}

@@ -1,0 +1,231 @@
+#include "app/tovrin_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <algorithm>
+#include <vector>
+
+#include "app/about_dlg.h"
+#include "app/dialog_template.h"
+#include "app/resource.h"
+#include "console/messages.h"
+#include "link/link.h"
+
+namespace {
+
+constexpr const char* kCaption = "Tovrin - Flash Programmer for Varnel VR16 and VR32 Boards - Version 3.0";
+constexpr const char* kSerialTooLong = "The serial number can have at most 15 characters.";
+constexpr const char* kSocketsNotStarted = "WinSocket not started error = %d.\n";
+constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+QIcon AppIcon() {
+  QIcon icon;
+  icon.addFile(":/icons/tovrin-16.png", QSize(16, 16));
+  icon.addFile(":/icons/tovrin-32.png", QSize(32, 32));
+  return icon;
+}
+
+bool ChooseSRecordFile(QString& path) {
+  // No owner, as the file chooser has always been its own window here.
+  QFileDialog dialog(nullptr, "Open");
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setDefaultSuffix("S19");
+  // Names on this system are case-sensitive: lower-case .s19 files belong too.
+  dialog.setNameFilters({"S19 Files (*.S19 *.s19)", "All Files (*)"});
+  dialog.selectFile("*.S19");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  path = dialog.selectedFiles().constFirst();
+  return true;
+}
+
+cTovrinDlg::cTovrinDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_icon(AppIcon()) {
+  setWindowTitle(kCaption);
+  setFont(DialogFont());
+  CreateControls();
+  m_state.progress = &m_progress;
+
+  connect(static_cast<QPushButton*>(Control(IDC_PROGRAM)), &QPushButton::clicked, this,
+          [this] { OnProgram(m_state, *this); });
+  connect(static_cast<QPushButton*>(Control(IDC_EXIT)), &QPushButton::clicked, this, [this] {
+    OnExit(m_state, *this);
+    done(QDialog::Accepted);
+  });
+  connect(static_cast<QPushButton*>(Control(IDC_CONNECT)), &QPushButton::clicked, this,
+          [this] { OnConnect(m_state, *this); });
+  connect(static_cast<QPushButton*>(Control(IDC_BROWSE)), &QPushButton::clicked, this, [this] { OnBrowse(); });
+  connect(static_cast<QPushButton*>(Control(IDC_DISCONNECT)), &QPushButton::clicked, this,
+          [this] { OnDisconnect(m_state, *this); });
+  for (int id : kOctetIds) Control(id)->installEventFilter(this);
+}
+
+cTovrinDlg::~cTovrinDlg() {
+  // Closing the window by its title bar or Escape leaves the link to us.
+  if (m_state.link != kNoLink) CloseLink(m_state.link);
+}
+
+void cTovrinDlg::CreateControls() {
+  const DialogSpec& spec = MainDialogSpec();
+  std::vector<std::pair<int, QWidget*>> tabStops;
+  for (const ControlSpec& c : spec.controls) {
+    QWidget* widget = nullptr;
+    switch (c.kind) {
+      case ControlKind::Label:
+        widget = new QLabel(c.text, this);
+        break;
+      case ControlKind::Edit: {
+        auto* edit = new QLineEdit(c.text, this);
+        edit->setReadOnly(c.style & kReadOnly);
+        if (c.style & kDigitsOnly) {
+          edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+        }
+        widget = edit;
+        break;
+      }
+      case ControlKind::Button:
+      case ControlKind::DefaultButton: {
+        auto* button = new QPushButton(c.text, this);
+        button->setDefault(c.kind == ControlKind::DefaultButton);
+        widget = button;
+        break;
+      }
+      case ControlKind::Progress: {
+        auto* bar = new QProgressBar(this);
+        bar->setTextVisible(false);
+        m_progress.Bind(bar);
+        widget = bar;
+        break;
+      }
+      case ControlKind::Icon:
+        break;
+    }
+    if (!widget) continue;
+    widget->setObjectName(c.name);
+    widget->setEnabled(!(c.style & kStartsDisabled));
+    widget->setFocusPolicy(c.tabIndex >= 0 ? Qt::StrongFocus : Qt::NoFocus);
+    if (c.tabIndex >= 0) tabStops.emplace_back(c.tabIndex, widget);
+    if (c.id >= 0) m_controls[c.id] = widget;
+  }
+  std::sort(tabStops.begin(), tabStops.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (size_t i = 1; i < tabStops.size(); ++i) setTabOrder(tabStops[i - 1].second, tabStops[i].second);
+
+  Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
+  LayOut(*this, spec);
+}
+
+void cTovrinDlg::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) LayOut(*this, MainDialogSpec());
+  QDialog::changeEvent(event);
+}
+
+QWidget* cTovrinDlg::Control(int id) const {
+  const auto found = m_controls.find(id);
+  return found == m_controls.end() ? nullptr : found->second;
+}
+
+QLineEdit* cTovrinDlg::Edit(int id) const { return static_cast<QLineEdit*>(Control(id)); }
+
+int cTovrinDlg::DoModal() {
+  if (!OnInitDialog()) return QDialog::Accepted;
+  return exec();
+}
+
+bool cTovrinDlg::OnInitDialog() {
+  Show(m_state);
+  setWindowIcon(m_icon);
+  const int started = startSockets();
+  if (started != 0) {
+    Message(FormatMessage(kSocketsNotStarted, started));
+    return false;
+  }
+  m_state.link = kNoLink;
+  // The first tab stop that is enabled: PROGRAM starts disabled, so the first
+  // address field has the focus and its losing it builds the address.
+  for (QWidget* w = Control(IDC_PROGRAM); w; w = w->nextInFocusChain()) {
+    if (w->isEnabled() && w->focusPolicy() != Qt::NoFocus) {
+      w->setFocus();
+      break;
+    }
+  }
+  return true;
+}
+
+bool cTovrinDlg::Fetch(ConsoleState& state) {
+  state.revision = Edit(IDC_REV)->text().toStdString();
+  for (int i = 0; i < 4; ++i) state.octet[i] = Edit(kOctetIds[i])->text().toStdString();
+  const QString serial = Edit(IDC_SERIAL)->text();
+  if (serial.size() > kSerialNumberMax) {
+    Message(kSerialTooLong);
+    Edit(IDC_SERIAL)->setFocus();
+    return false;
+  }
+  state.serialNumber = serial.toStdString();
+  state.fileName = Edit(IDC_FILENAME)->text().toStdString();
+  state.commType = Edit(IDC_COMMTYPE)->text().toStdString();
+  state.hardware = Edit(IDC_HARDWARE)->text().toStdString();
+  return true;
+}
+
+void cTovrinDlg::Show(const ConsoleState& state) {
+  Edit(IDC_REV)->setText(Q(state.revision));
+  for (int i = 0; i < 4; ++i) Edit(kOctetIds[i])->setText(Q(state.octet[i]));
+  Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
+  Edit(IDC_SERIAL)->setText(Q(state.serialNumber));
+  Edit(IDC_FILENAME)->setText(Q(state.fileName));
+  Edit(IDC_COMMTYPE)->setText(Q(state.commType));
+  Edit(IDC_HARDWARE)->setText(Q(state.hardware));
+}
+
+void cTovrinDlg::Enable(int control, bool on) {
+  if (QWidget* w = Control(control)) w->setEnabled(on);
+}
+
+void cTovrinDlg::Message(const std::string& text) {
+  if (messageHook) {
+    messageHook(Q(text));
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Q(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void cTovrinDlg::OnBrowse() {
+  Fetch(m_state);  // a refused field does not stop the choice of a file
+  QString path;
+  if (chooseFile(path)) m_state.fileName = path.toStdString();
+  Show(m_state);
+}
+
+void cTovrinDlg::OnSysCommand(int command) {
+  if ((command & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about(this);
+    about.exec();
+  }
+}
+
+void cTovrinDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // The window system gives this window no system menu; the About entry lives
+  // in the window's own context menu instead.
+  QMenu menu(this);
+  menu.addAction(kAboutMenuText, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+  menu.exec(event->globalPos());
+}
+
+bool cTovrinDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut) OnOctetKillFocus(m_state, *this);
+  return QDialog::eventFilter(watched, event);
+}
