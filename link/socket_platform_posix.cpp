@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -95,18 +94,18 @@ int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* fro
 bool SockWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
 int SockWaitReadable(SocketHandle s, int milliseconds) {
-  if (s < 0 || s >= FD_SETSIZE) {
+  if (s < 0) {
     errno = EBADF;
     return -1;
   }
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval wait{};
-  wait.tv_sec = milliseconds / 1000;
-  wait.tv_usec = (milliseconds % 1000) * 1000;
-  int r = ::select(s + 1, &readable, nullptr, nullptr, &wait);
-  return r < 0 ? -1 : r;
+  pollfd p{s, POLLIN, 0};
+  const int r = ::poll(&p, 1, milliseconds);
+  if (r < 0) return -1;
+  if (r > 0 && (p.revents & POLLNVAL)) {
+    errno = EBADF;
+    return -1;
+  }
+  return r;
 }
 
 bool SockParseAddress(const char* dotted, std::uint32_t* address) {

@@ -152,7 +152,9 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
     });
     EXPECT_EQ(OpenLink(link, "127.0.0.1"), c.expected) << c.name;
     peer.join();
-    if (c.expected != kLinkUdp) EXPECT_EQ(link, kNoLink) << c.name;
+    if (c.expected != kLinkUdp) {
+      EXPECT_EQ(link, kNoLink) << c.name;
+    }
   }
 }
 
