@@ -1,0 +1,372 @@
+// A full programming run (erase, 2047 program frames, lock) against the simulated
+// board on loopback, beside the least that the same 2047 round trips can take: a
+// bare socket loop that sends ready-made program requests and waits for each
+// reply. What the run costs above that floor is the tool's own work per frame;
+// the aim is a run within 1.15 times its floor (x_floor <= 1.15).
+//
+// Counters: floor_ms is the floor's round of 2047 frames (the time column is the
+// run's); run_us_per_frame and floor_us_per_frame divide each by 2047, the run's
+// share of loading the file, erase and lock included.
+//
+// It binds the board's ports, so it runs inside a private network namespace:
+//   scripts/private-net build-rel/bench/program_bench
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/log_line.h"
+#include "flash/program_board.h"
+#include "link/link.h"
+#include "sim/sim_board.h"
+#include "tests/flash/srecord_text.h"
+
+namespace {
+
+constexpr char kBoardAddress[] = "127.0.0.1";
+constexpr int kFullImageFrames = 2047;  // starts 0x0 .. 0x1FF80; the last 64 bytes are never sent
+constexpr std::uint32_t kFrameBytes = 64;
+constexpr std::uint32_t kRecordData = 32;  // bytes per S3 record, as typical linkers write them
+constexpr int kFloorReplyWaitMs = 1000;    // a loopback reply takes microseconds; this only bounds a lost one
+
+// The board's own waits, less the fixed pauses that a real board needs and that
+// would only measure sleeping: the probe is answered within microseconds on
+// loopback (a board without UDP leaves it unanswered, and every TCP link then
+// costs three of these before it opens, outside the clock), and there is no
+// loader to settle after connect or lock.
+LinkWaits BenchWaits() {
+  LinkWaits w = kBoardWaits;
+  w.probeMs = 20;
+  w.pauseAfterConnectMs = 0;
+  w.pauseAfterLockMs = 0;
+  return w;
+}
+
+std::vector<std::uint8_t> FullImage() {
+  std::mt19937 random(11);
+  std::vector<std::uint8_t> image(kFlashSize);
+  // Never 0xFF, so that no stretch is skipped as blank and every frame goes out.
+  for (auto& b : image) b = static_cast<std::uint8_t>(random() % 255);
+  return image;
+}
+
+// The S-record file of the full image, written once and removed at exit.
+class FullImageFile {
+ public:
+  FullImageFile() {
+    char path[] = "/tmp/program-bench-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0) return;
+    const std::vector<std::uint8_t> image = FullImage();
+    std::string text = SRecord('0', 0, {'b', 'e', 'n', 'c', 'h'}) + "\n";
+    for (std::uint32_t at = 0; at < kFlashSize; at += kRecordData) {
+      text += S3(at, Bytes(image.begin() + at, image.begin() + at + kRecordData)) + "\n";
+    }
+    text += SRecord('7', 0, {}) + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    path_ = path;
+    if (!written) path_.clear();
+  }
+  ~FullImageFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  FullImageFile(const FullImageFile&) = delete;
+  FullImageFile& operator=(const FullImageFile&) = delete;
+  const std::string& Path() const { return path_; }  // empty when it could not be written
+
+ private:
+  std::string path_;
+};
+
+const FullImageFile& ImageFile() {
+  static const FullImageFile file;
+  return file;
+}
+
+SimOptions BoardFor(int mode) {
+  SimOptions o;
+  o.udp = mode == kLinkUdp;
+  o.tcp = mode == kLinkTcp;
+  return o;
+}
+
+// Where the board's thread and the client run. Left to the scheduler, the two
+// threads that wake each other 2047 times a run now share a core and now do not,
+// and a round trip costs a few times more when the other side sleeps on another
+// core (waking it is an interrupt to that core, dear on a virtual machine), so
+// both are pinned, in one of two ways, for floor and run alike:
+//   kOwnCores    each on a core of its own: neither can hold up the other, but
+//                every reply pays the cross-core wake-up, which swamps the
+//                client's own work in the figures;
+//   kSharedCore  both on one core: they take turns (each sleeps while the other
+//                works), the round trip is at its cheapest, and what the client
+//                does per frame shows at its largest.
+enum class Placement { kOwnCores, kSharedCore };
+
+// A thread inherits its creator's affinity, hence the switch around Start.
+class PinnedBoard {
+ public:
+  PinnedBoard(const SimOptions& options, Placement placement) {
+    const bool known = ::sched_getaffinity(0, sizeof original_, &original_) == 0;
+    int cpus[2] = {-1, -1};
+    for (int c = 0, found = 0; known && c < CPU_SETSIZE && found < 2; ++c) {
+      if (CPU_ISSET(c, &original_)) cpus[found++] = c;
+    }
+    // With a single core allowed there is nothing to choose.
+    pinned_ = cpus[1] >= 0;
+    const int boardCpu = placement == Placement::kOwnCores ? cpus[1] : cpus[0];
+    if (pinned_) PinTo(boardCpu);
+    started_ = board_.Start(options);
+    if (pinned_) PinTo(cpus[0]);
+  }
+  ~PinnedBoard() {
+    board_.Stop();
+    if (pinned_) ::sched_setaffinity(0, sizeof original_, &original_);
+  }
+  PinnedBoard(const PinnedBoard&) = delete;
+  PinnedBoard& operator=(const PinnedBoard&) = delete;
+
+  bool Started() const { return started_; }
+  const SimBoard& Board() const { return board_; }
+
+ private:
+  static void PinTo(int cpu) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    ::sched_setaffinity(0, sizeof one, &one);
+  }
+
+  cpu_set_t original_{};
+  bool pinned_ = false;
+  bool started_ = false;
+  SimBoard board_;
+};
+
+class NoProgress : public ProgressSink {
+ public:
+  void SetRange(std::uint16_t) override {}
+  void SetPosition(int) override {}
+};
+
+// --- The floor: plain sockets, nothing of the tool's link code ---------------
+
+// The program command as the loader reads it, written out here again so that
+// the floor shares no code with what it is compared to.
+namespace wire {
+constexpr std::uint8_t kLead = 0x66;     // 'f'
+constexpr std::uint8_t kProgram = 0x70;  // 'p'
+constexpr std::uint8_t kAck = 0x4F;      // 'O'
+constexpr std::uint8_t kWords = 16;
+// Offsets and lengths without the UDP sequence byte.
+constexpr std::size_t kAddressAt = 3;
+constexpr std::size_t kDataAt = 7;
+constexpr std::size_t kSumAt = kDataAt + 4 * kWords;
+constexpr std::size_t kTcpRequest = kSumAt + 4;
+constexpr std::size_t kUdpRequest = 1 + kTcpRequest;
+constexpr std::size_t kAckAt = 2;
+constexpr std::size_t kTcpReply = 7;  // lead, letter, ack, echoed address
+constexpr std::size_t kUdpReply = 1 + kTcpReply;
+constexpr std::size_t kReplyCapacity = 128;
+static_assert(kTcpRequest == 75 && kUdpRequest == 76);
+}  // namespace wire
+
+using Request = std::array<std::uint8_t, wire::kTcpRequest>;
+
+void PutWord(std::uint8_t* at, std::uint32_t word) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(word >> (24 - 8 * i));
+}
+
+// Program requests for the whole image as they travel over TCP: 'f' 'p', the
+// word count, the address, 64 data bytes and the sum of address and words. Made
+// before the clock starts; the floor is the wire and the board, not the framing.
+std::vector<Request> ProgramRequests() {
+  const std::vector<std::uint8_t> image = FullImage();
+  std::vector<Request> requests(kFullImageFrames);
+  for (int i = 0; i < kFullImageFrames; ++i) {
+    const std::uint32_t address = static_cast<std::uint32_t>(i) * kFrameBytes;
+    Request& r = requests[i];
+    r[0] = wire::kLead;
+    r[1] = wire::kProgram;
+    r[2] = wire::kWords;
+    PutWord(&r[wire::kAddressAt], address);
+    std::uint32_t sum = address;
+    for (std::uint32_t w = 0; w < wire::kWords; ++w) {
+      const std::uint8_t* word = &image[address + 4 * w];
+      std::copy(word, word + 4, &r[wire::kDataAt + 4 * w]);
+      sum += static_cast<std::uint32_t>(word[0]) << 24 | static_cast<std::uint32_t>(word[1]) << 16 |
+             static_cast<std::uint32_t>(word[2]) << 8 | word[3];
+    }
+    PutWord(&r[wire::kSumAt], sum);
+  }
+  return requests;
+}
+
+// A socket whose blocking calls, connect included, give up after the floor's
+// wait: the floor needs no readiness wait of its own, and none can hang.
+int BoundedSocket(int type) {
+  const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  const timeval wait{kFloorReplyWaitMs / 1000, (kFloorReplyWaitMs % 1000) * 1000};
+  if (s >= 0 && (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||
+                 ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+sockaddr_in BoardEndpoint(std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  ::inet_pton(AF_INET, kBoardAddress, &a.sin_addr);
+  return a;
+}
+
+// One round of 2047 UDP requests, each behind its sequence byte. False when a
+// reply is missing or is not the acknowledgement of that request.
+bool UdpFloorRound(int s, const sockaddr_in& board, const std::vector<Request>& requests,
+                   std::uint8_t& sequence) {
+  std::uint8_t datagram[wire::kUdpRequest];
+  std::uint8_t reply[wire::kReplyCapacity];
+  for (const auto& request : requests) {
+    datagram[0] = sequence;
+    std::copy(request.begin(), request.end(), datagram + 1);
+    if (::sendto(s, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&board),
+                 sizeof board) != static_cast<ssize_t>(sizeof datagram)) {
+      return false;
+    }
+    if (::recv(s, reply, sizeof reply, 0) != static_cast<ssize_t>(wire::kUdpReply) || reply[0] != sequence ||
+        reply[1 + wire::kAckAt] != wire::kAck) {
+      return false;
+    }
+    sequence = sequence == 255 ? 1 : static_cast<std::uint8_t>(sequence + 1);
+  }
+  return true;
+}
+
+// The same over TCP, where a reply may arrive in pieces.
+bool TcpFloorRound(int s, const std::vector<Request>& requests) {
+  std::uint8_t reply[wire::kReplyCapacity];
+  for (const auto& request : requests) {
+    if (::send(s, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+      return false;
+    }
+    std::size_t got = 0;
+    while (got < wire::kTcpReply) {
+      const ssize_t n = ::recv(s, reply + got, sizeof reply - got, 0);
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
+    }
+    if (got != wire::kTcpReply || reply[wire::kAckAt] != wire::kAck) return false;
+  }
+  return true;
+}
+
+// The floor's own connection, opened and closed around each round: the board
+// serves one TCP connection at a time, the newest, so the floor and the tool
+// take turns. Seconds for the round, or a negative value when it failed.
+double TimedFloorRound(int mode, const SimOptions& options, const std::vector<Request>& requests,
+                       std::uint8_t& sequence) {
+  const int s = BoundedSocket(mode == kLinkUdp ? SOCK_DGRAM : SOCK_STREAM);
+  const sockaddr_in to = BoardEndpoint(mode == kLinkUdp ? options.udpPort : options.tcpPort);
+  double seconds = -1;
+  if (s >= 0 && (mode == kLinkUdp || ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = mode == kLinkUdp ? UdpFloorRound(s, to, requests, sequence) : TcpFloorRound(s, requests);
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    if (ok) seconds = elapsed.count();
+  }
+  if (s >= 0) ::close(s);
+  return seconds;
+}
+
+// --- The run beside its floor -------------------------------------------------
+
+// Each iteration is one floor round and then one programming run, each over a
+// connection made before its clock starts; the reported time is the run's. Taking
+// them in turn puts both under the same load, which on a shared machine moves
+// far more than the difference being measured.
+void ProgramRun(benchmark::State& state, int mode, Placement placement) {
+  if (ImageFile().Path().empty()) {
+    state.SkipWithError("cannot write the S-record file");
+    return;
+  }
+  // The run logs "Program Flash" each time; the benchmark's table needs stdout.
+  static std::FILE* const devNull = std::fopen("/dev/null", "w");
+  SetLogStream(devNull);
+  SetWaitsForTest(BenchWaits());
+  const SimOptions options = BoardFor(mode);
+  PinnedBoard board(options, placement);
+  if (!board.Started()) {
+    state.SkipWithError(("the simulated board did not start: " + board.Board().Error()).c_str());
+  } else {
+    const auto requests = ProgramRequests();
+    std::uint8_t sequence = 1;
+    NoProgress progress;
+    double runSeconds = 0;
+    double floorSeconds = 0;
+    for (auto _ : state) {
+      const double floor = TimedFloorRound(mode, options, requests, sequence);
+      if (floor < 0) {
+        state.SkipWithError("a round trip of the floor failed");
+        break;
+      }
+      LinkHandle link = kNoLink;
+      if (OpenLink(link, kBoardAddress) != mode) {
+        state.SkipWithError("the link did not open over the transport under test");
+        break;
+      }
+      const auto start = std::chrono::steady_clock::now();
+      const int result = ProgramBoard(link, ImageFile().Path().c_str(), "123456", "B", mode, progress);
+      const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
+      CloseLink(link);
+      if (result != kProgramDone) {
+        state.SkipWithError("the programming run failed");
+        break;
+      }
+      state.SetIterationTime(run.count());
+      runSeconds += run.count();
+      floorSeconds += floor;
+    }
+    // A run that sent fewer frames than the image holds would look fast for the
+    // wrong reason.
+    if (board.Board().ProgramFramesWritten() != kFullImageFrames || !board.Board().Locked()) {
+      state.SkipWithError("the board did not get the whole image");
+    }
+    using benchmark::Counter;
+    state.counters["run_us_per_frame"] = Counter(runSeconds * 1e6 / kFullImageFrames, Counter::kAvgIterations);
+    state.counters["floor_ms"] = Counter(floorSeconds * 1e3, Counter::kAvgIterations);
+    state.counters["floor_us_per_frame"] = Counter(floorSeconds * 1e6 / kFullImageFrames, Counter::kAvgIterations);
+    if (floorSeconds > 0) state.counters["x_floor"] = runSeconds / floorSeconds;
+  }
+  SetWaitsForTest(kBoardWaits);
+  SetLogStream(nullptr);
+}
+
+BENCHMARK_CAPTURE(ProgramRun, udp_own_cores, static_cast<int>(kLinkUdp), Placement::kOwnCores)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(ProgramRun, udp_shared_core, static_cast<int>(kLinkUdp), Placement::kSharedCore)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(ProgramRun, tcp_own_cores, static_cast<int>(kLinkTcp), Placement::kOwnCores)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(ProgramRun, tcp_shared_core, static_cast<int>(kLinkTcp), Placement::kSharedCore)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
