@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "console/control_ids.h"
 #include "console/messages.h"
@@ -24,6 +25,14 @@ void ClearIdentity(ConsoleState& state) {
 }
 
 }  // namespace
+
+IdentityTexts DescribeIdentity(const IdentityBlock& block) {
+  return {IdentityText(block, identity::kRevisionAt, 1),
+          IdentityText(block, identity::kSerialAt, identity::kSerialMax),
+          IdentityText(block, identity::kHardwareAt, identity::kHardwareLength)};
+}
+
+const char* LinkTypeText(int mode) { return mode == kLinkTcp ? "TCP" : "UDP"; }
 
 std::string FormatMessage(const char* format, int value) {
   char text[kMessageCapacity];
@@ -73,10 +82,11 @@ void OnConnect(ConsoleState& state, ConsoleWindow& window) {
     window.Message(msg::kIdentityFailed);
     return;
   }
-  state.revision = IdentityText(block, identity::kRevisionAt, 1);
-  state.serialNumber = IdentityText(block, identity::kSerialAt, identity::kSerialMax);
-  state.hardware = IdentityText(block, identity::kHardwareAt, identity::kHardwareLength);
-  state.commType = result == kLinkTcp ? "TCP" : "UDP";
+  IdentityTexts texts = DescribeIdentity(block);
+  state.revision = std::move(texts.revision);
+  state.serialNumber = std::move(texts.serialNumber);
+  state.hardware = std::move(texts.hardware);
+  state.commType = LinkTypeText(result);
 
   window.Show(state);
   window.Enable(IDC_DISCONNECT, true);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/progress_sink.h"
+#include "link/frames.h"
 #include "link/link.h"
 
 struct ConsoleState {
@@ -49,6 +50,18 @@ void OnExit(ConsoleState& state, ConsoleWindow& window);
 // Programs the connected board with the chosen file and reports the outcome;
 // then always closes the link. state.progress must be bound.
 void OnProgram(ConsoleState& state, ConsoleWindow& window);
+
+// The identity record's fields as the window shows them: each up to its first
+// NUL, the serial number at most identity::kSerialMax characters.
+struct IdentityTexts {
+  std::string revision;
+  std::string serialNumber;
+  std::string hardware;
+};
+IdentityTexts DescribeIdentity(const IdentityBlock& block);
+
+// "TCP" or "UDP" for a LinkMode.
+const char* LinkTypeText(int mode);
 
 // The operator's text for a ProgramResult.
 const char* ProgramResultMessage(int result);

@@ -22,25 +22,13 @@ std::uint16_t ProgressRange(std::FILE* file) {
   return static_cast<std::uint16_t>(std::min<long>(size / kFileBytesPerProgressStep, kProgressRangeMax));
 }
 
-void StampIdentity(FlashImage& image, const char* serialNumber, const char* revision) {
-  image[identity::kFlashOffset + identity::kRevisionAt] = static_cast<std::uint8_t>(revision[0]);
-  const std::size_t length = strnlen(serialNumber, kSerialStampMax);
-  std::uint8_t* serial = &image[identity::kFlashOffset + identity::kSerialAt];
-  std::memcpy(serial, serialNumber, length);
-  serial[length] = 0;
-}
-
 // Sends every stretch of the image that holds a byte other than 0xFF, 64 bytes
 // at a time from the 4-byte boundary at or below it. Returns the number of
 // frames acknowledged, or -1 when one was not.
 int SendBlocks(LinkHandle link, int mode, const FlashImage& image, ProgressSink& progress) {
   int blocks = 0;
-  std::uint32_t p = 0;
-  for (;;) {
-    while (p < kBlankScanLimit && image[p] == kErasedByte) ++p;
-    const std::uint32_t start = p & kBlockAlignMask;
-    if (kBlankScanLimit - start <= kMinRoomBeforeLimit) break;
-
+  for (std::uint32_t start = NextBlockStart(image, 0); start != kNoMoreBlocks;
+       start = NextBlockStart(image, start + kBlockLength)) {
     // A block may start close enough to the end to reach past the flash: what
     // lies beyond it is sent as erased bytes.
     std::uint8_t block[kBlockLength];
@@ -51,13 +39,28 @@ int SendBlocks(LinkHandle link, int mode, const FlashImage& image, ProgressSink&
     if (ProgramFlashBlock(link, mode, start, block) != 0) return -1;
     progress.SetPosition(blocks);
     ++blocks;
-    p = start + kBlockLength;
-    if (p >= kNextScanLimit) break;
   }
   return blocks;
 }
 
 }  // namespace
+
+void StampIdentity(FlashImage& image, const char* serialNumber, const char* revision) {
+  image[identity::kFlashOffset + identity::kRevisionAt] = static_cast<std::uint8_t>(revision[0]);
+  const std::size_t length = strnlen(serialNumber, kSerialStampMax);
+  std::uint8_t* serial = &image[identity::kFlashOffset + identity::kSerialAt];
+  std::memcpy(serial, serialNumber, length);
+  serial[length] = 0;
+}
+
+std::uint32_t NextBlockStart(const FlashImage& image, std::uint32_t from) {
+  if (from >= kNextScanLimit) return kNoMoreBlocks;
+  std::uint32_t p = from;
+  while (p < kBlankScanLimit && image[p] == kErasedByte) ++p;
+  const std::uint32_t start = p & kBlockAlignMask;
+  if (kBlankScanLimit - start <= kMinRoomBeforeLimit) return kNoMoreBlocks;
+  return start;
+}
 
 int ProgramBoard(LinkHandle link, const char* fileName, const char* serialNumber,
                  const char* revision, int mode, ProgressSink& progress) {

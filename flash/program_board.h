@@ -32,10 +32,21 @@ constexpr std::uint32_t kBlankScanLimit = 0x1FFFC;
 constexpr std::uint32_t kMinRoomBeforeLimit = 16;
 constexpr std::uint32_t kNextScanLimit = 0x1FFC0;
 constexpr int kFinalProgressExtra = 300;  // beyond any range: shows a full bar at the end
+constexpr std::uint32_t kNoMoreBlocks = kFlashSize;  // no block starts there
 }  // namespace program_const
 
 // The image of the last run, refilled by every run.
 extern FlashImage gFlashImage;
+
+// Writes the revision character and the serial number (at most kSerialStampMax
+// characters, then a NUL) over the identity record's place in the image.
+void StampIdentity(FlashImage& image, const char* serialNumber, const char* revision);
+
+// Where the next 64-byte frame of a run starts when the scan for data resumes at
+// `from` (0 for the first frame, then the previous start plus kBlockLength):
+// the first byte other than 0xFF, rounded down to 4. kNoMoreBlocks when the run
+// sends no further frame. Shared with tools that tell beforehand what a run sends.
+std::uint32_t NextBlockStart(const FlashImage& image, std::uint32_t from);
 
 // Returns a ProgramResult. Results 1, 2 and 6 come before anything is sent.
 int ProgramBoard(LinkHandle link, const char* fileName, const char* serialNumber,

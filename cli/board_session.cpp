@@ -1,0 +1,35 @@
+#include "cli/board_session.h"
+
+#include <cstdio>
+
+#include "cli/exit_codes.h"
+#include "cli/text_output.h"
+#include "console/messages.h"
+#include "link/protocol.h"
+
+int BeginBoardSession(const std::string& address, BoardSession& session, std::string& message) {
+  const int started = StartSockets();
+  if (started != 0) {
+    message = MessageText(FormatMessage(msg::kConnectFailed, started));
+    return exit_code::kConnectFailed;
+  }
+  const int opened = OpenLink(session.link, address.c_str());
+  if (opened != kLinkTcp && opened != kLinkUdp) {
+    message = MessageText(FormatMessage(msg::kConnectFailed, opened));
+    return exit_code::kConnectFailed;
+  }
+  session.mode = opened;
+  if (ReadIdentity(session.link, session.block, session.mode) != 0) {
+    message = msg::kIdentityFailed;
+    return exit_code::kIdentityFailed;
+  }
+  session.identityRead = true;
+  session.texts = DescribeIdentity(session.block);
+  return 0;
+}
+
+void EndBoardSession(BoardSession& session, std::FILE* diag) {
+  if (session.link == kNoLink) return;
+  const int closed = CloseLink(session.link);
+  if (closed != 0) std::fprintf(diag, "%s\n", MessageText(FormatMessage(msg::kConnectFailed, closed)).c_str());
+}

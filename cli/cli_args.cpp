@@ -1,0 +1,174 @@
+#include "cli/cli_args.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/exit_codes.h"
+#include "console/console.h"
+#include "flash/program_board.h"
+#include "link/frames.h"
+#include "link/socket_platform.h"
+
+namespace {
+
+constexpr const char kProgramName[] = "tovrin-cli";
+
+const char kMainFooter[] =
+    "\n"
+    "--board, --json and --quiet may stand before or after the command.\n"
+    "With --json, standard output carries exactly one JSON object per run and\n"
+    "every other line goes to standard error.\n"
+    "\n"
+    "Examples:\n"
+    "  tovrin-cli identity\n"
+    "  tovrin-cli program firmware.s19 --serial SN0042 --expect-hardware VR32\n"
+    "  tovrin-cli --board 127.0.0.1 program firmware.s19 --serial SN0042 --json\n"
+    "  tovrin-cli inspect firmware.s19\n"
+    "\n";
+
+// Each command's help ends with the global options, which CLI11 lists only in
+// the top-level help.
+std::string GlobalOptionsNote() {
+  return std::string("Also: --board ADDR (default ") + kBoardAddress + "), --json, --quiet; see tovrin-cli --help.\n";
+}
+
+const char kProgramFooter[] =
+    "\n"
+    "Connects, reads the board's identity, erases the flash, sends the file's S3\n"
+    "records as 64-byte frames with the revision and serial number stamped at\n"
+    "0x420, locks the flash and resets the board; the link is closed in every\n"
+    "case. Without --rev or --serial the board's current one is written again.\n"
+    "Exits with the result (0..6), or 10, 11, 12, 13, 64 (see tovrin-cli --help).\n"
+    "With --log, one JSON line per run is appended: time, board, identity before,\n"
+    "revision and serial number written, file and its SHA-256, frames, result.\n";
+
+const char kIdentityFooter[] =
+    "\n"
+    "Prints the revision, serial number, hardware code and link type (UDP or\n"
+    "TCP). Exits with 0, 10 (connect failed), 11 (identity not read) or 64.\n";
+
+const char kInspectFooter[] =
+    "\n"
+    "Reads the file only; nothing is sent. Reports the load result (with the\n"
+    "offending record), the ranges of bytes other than 0xFF, the program frames\n"
+    "a run would send (with the identity stamped: --rev and --serial, otherwise\n"
+    "the file's own), S1 and S2 records a run ignores, and the identity bytes the\n"
+    "file holds at 0x420. Exits with the load result (0, 1, 2, 6) or 64.\n";
+
+// The results' texts come from ProgramResultMessage, the window's own.
+std::string ExitCodeHelp() {
+  std::string text = "Exit status:\n";
+  char line[160];
+  for (int result = kProgramDone; result <= kProgramFileNotOpened; ++result) {
+    std::snprintf(line, sizeof line, "  %-3d %s%s\n", result, ProgramResultMessage(result),
+                  result == kProgramDone ? " (identity, inspect: done)" : "");
+    text += line;
+  }
+  for (const ExitCodeMeaning& m : kExitCodeMeanings) {
+    std::snprintf(line, sizeof line, "  %-3d %s\n", m.code, m.meaning);
+    text += line;
+  }
+  return text;
+}
+
+// CLI11 validators return an empty text when the value is good.
+std::string CheckRevision(const std::string& value) {
+  return value.size() == 1 ? "" : "a revision is exactly one character";
+}
+
+std::string CheckSerial(const std::string& value) {
+  return value.size() <= kSerialNumberMax ? ""
+                                          : "a serial number has at most " + std::to_string(kSerialNumberMax) +
+                                                " characters";
+}
+
+std::string CheckHardware(const std::string& value) {
+  return !value.empty() && value.size() <= identity::kHardwareLength
+             ? ""
+             : "a hardware code has 1 to " + std::to_string(identity::kHardwareLength) + " characters";
+}
+
+// The same parser the link opens its address with, so what passes here opens.
+std::string CheckAddress(const std::string& value) {
+  std::uint32_t address = 0;
+  return SockParseAddress(value.c_str(), &address) ? "" : "not a dotted IPv4 address: " + value;
+}
+
+struct StampOptions {
+  CLI::Option* revision;
+  CLI::Option* serial;
+};
+
+StampOptions AddStampOptions(CLI::App& command, CliOptions& options, const char* defaultNote) {
+  StampOptions added;
+  added.revision = command.add_option("--rev", options.revision, std::string("Revision character to write; ") + defaultNote)
+      ->type_name("CHAR")
+      ->check(CLI::Validator(CheckRevision, ""));
+  added.serial = command.add_option("--serial", options.serial, std::string("Serial number to write (0 to 15 characters); ") + defaultNote)
+      ->type_name("TEXT")
+      ->check(CLI::Validator(CheckSerial, ""));
+  return added;
+}
+
+}  // namespace
+
+int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const CliStreams& streams) {
+  CLI::App app("Programs the flash of a Varnel board from a Motorola S-record file over\n"
+               "the board's resident loader (UDP, or TCP when UDP does not answer).",
+               kProgramName);
+  app.fallthrough();  // the global options may follow the command too
+  app.require_subcommand(1);
+  app.set_version_flag("--version", std::string(kProgramName) + " " + TOVRIN_VERSION);
+  app.footer(kMainFooter + ExitCodeHelp());
+
+  app.add_option("--board", options.board, "Address of the board (identity, program); the ports stay the board's")
+      ->type_name("ADDR")
+      ->check(CLI::Validator(CheckAddress, ""))
+      ->capture_default_str();
+  app.add_flag("--json", options.json, "Print one JSON object per run on standard output; diagnostics to standard error");
+  app.add_flag("-q,--quiet", options.quiet, "No progress and no informational lines");
+
+  CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
+  identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
+
+  CLI::App* program = app.add_subcommand("program", "Program the board's flash from an S-record file");
+  program->add_option("FILE", options.file, "S-record file (S3 records)")->type_name("")->required();
+  const StampOptions programStamp = AddStampOptions(*program, options, "default: the board's current one");
+  program->add_option("--expect-hardware", options.expectHardware,
+                      "Refuse (exit 12, nothing erased) unless the board's hardware code is CODE")
+      ->type_name("CODE")
+      ->check(CLI::Validator(CheckHardware, ""));
+  program->add_option("--log", options.logFile, "Append one JSON line per run to this file")->type_name("FILE");
+  program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
+
+  CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");
+  inspect->add_option("FILE", options.file, "S-record file")->type_name("")->required();
+  const StampOptions inspectStamp = AddStampOptions(*inspect, options, "default: the file's own");
+  inspect->footer(std::string(kInspectFooter) + GlobalOptionsNote());
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), streams.out);
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), streams.out);
+    return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::fprintf(streams.out, "%s\n", e.what());
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(streams.err, "%s: %s\nRun '%s --help' for the options.\n", kProgramName, e.what(), kProgramName);
+    return exit_code::kUsage;
+  }
+
+  options.command = program->parsed() ? CliCommand::kProgram
+                    : inspect->parsed() ? CliCommand::kInspect
+                                        : CliCommand::kIdentity;
+  const StampOptions& stamp = program->parsed() ? programStamp : inspectStamp;
+  options.revisionGiven = stamp.revision->count() > 0;
+  options.serialGiven = stamp.serial->count() > 0;
+  return kRunCommand;
+}

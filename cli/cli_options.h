@@ -1,0 +1,38 @@
+#pragma once
+
+// What the command line asked for, once parsed and checked, and where a command
+// writes. Commands take both, so tests run them in-process on captured streams.
+
+#include <cstdio>
+#include <string>
+
+enum class CliCommand { kIdentity, kProgram, kInspect };
+
+constexpr const char kBoardAddress[] = "192.168.167.100";  // the board's fixed address
+
+struct CliOptions {
+  CliCommand command = CliCommand::kIdentity;
+  std::string board = kBoardAddress;
+  bool json = false;   // one JSON object on the result stream, nothing else there
+  bool quiet = false;  // no progress and no informational lines
+  std::string file;
+  // Empty with the flag false: take the board's current one (program) or the
+  // file's own (inspect).
+  bool revisionGiven = false;
+  std::string revision;
+  bool serialGiven = false;
+  std::string serial;
+  std::string expectHardware;  // empty: any board
+  std::string logFile;         // empty: no run log
+};
+
+struct CliStreams {
+  std::FILE* out;  // the result: a report for people, or the JSON object
+  std::FILE* err;  // usage errors; under --json also progress and diagnostics
+};
+
+// Where progress, notes and the core's LogLine diagnostics go: standard error
+// under --json, so the result stream holds nothing but the object.
+inline std::FILE* DiagnosticStream(const CliOptions& options, const CliStreams& streams) {
+  return options.json ? streams.err : streams.out;
+}

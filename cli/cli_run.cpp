@@ -1,0 +1,19 @@
+#include "cli/cli_args.h"
+#include "cli/commands.h"
+#include "common/log_line.h"
+
+int RunCli(int argc, const char* const* argv, const CliStreams& streams) {
+  CliOptions options;
+  const int parsed = ParseCliArgs(argc, argv, options, streams);
+  if (parsed != kRunCommand) return parsed;
+
+  SetLogStream(DiagnosticStream(options, streams));
+  int status = 0;
+  switch (options.command) {
+    case CliCommand::kIdentity: status = RunIdentity(options, streams); break;
+    case CliCommand::kProgram: status = RunProgram(options, streams); break;
+    case CliCommand::kInspect: status = RunInspect(options, streams); break;
+  }
+  SetLogStream(nullptr);
+  return status;
+}

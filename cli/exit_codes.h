@@ -1,0 +1,27 @@
+#pragma once
+
+// The exit status of tovrin-cli. A programming run exits with its ProgramResult
+// (0..6) unchanged, so a script sees the same numbers the window's messages stand
+// for; the codes below cover what can end a command before or instead of a run.
+
+namespace exit_code {
+constexpr int kConnectFailed = 10;
+constexpr int kIdentityFailed = 11;
+constexpr int kWrongHardware = 12;
+constexpr int kLogUnwritable = 13;
+constexpr int kUsage = 64;
+}  // namespace exit_code
+
+struct ExitCodeMeaning {
+  int code;
+  const char* meaning;
+};
+
+// What each code above means, as --help lists it after the results 0..6.
+constexpr ExitCodeMeaning kExitCodeMeanings[] = {
+    {exit_code::kConnectFailed, "connect failed: the board answered neither UDP nor TCP"},
+    {exit_code::kIdentityFailed, "connected, but the identity record could not be read"},
+    {exit_code::kWrongHardware, "--expect-hardware differs from the board's hardware code; nothing erased"},
+    {exit_code::kLogUnwritable, "the --log file cannot be opened for appending; nothing sent"},
+    {exit_code::kUsage, "usage error; nothing sent, and no JSON printed"},
+};

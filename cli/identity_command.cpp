@@ -1,0 +1,42 @@
+// tovrin-cli identity: the window's Connect, printed.
+
+#include <chrono>
+#include <string>
+
+#include "cli/board_session.h"
+#include "cli/commands.h"
+#include "cli/json_report.h"
+#include "cli/text_output.h"
+
+namespace {
+constexpr const char kIdentityRead[] = "Identity read";
+}
+
+int RunIdentity(const CliOptions& options, const CliStreams& streams) {
+  const auto started = std::chrono::steady_clock::now();
+  BoardSession session;
+  std::string message = kIdentityRead;
+  const int code = BeginBoardSession(options.board, session, message);
+  EndBoardSession(session, DiagnosticStream(options, streams));
+
+  if (options.json) {
+    const Json report{{"command", "identity"},     {"board", options.board},
+                      {"link", LinkJson(session)}, {"identity", IdentityJson(session)},
+                      {"result", code},            {"message", message},
+                      {"seconds", SecondsSince(started)}};
+    std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
+  } else if (code != 0) {
+    std::fprintf(streams.out, "%s\n", message.c_str());
+  } else {
+    std::fprintf(streams.out,
+                 "Board:         %s\n"
+                 "Link:          %s\n"
+                 "Revision:      %s\n"
+                 "Serial number: %s\n"
+                 "Hardware:      %s\n",
+                 options.board.c_str(), LinkTypeText(session.mode), Printable(session.texts.revision).c_str(),
+                 Printable(session.texts.serialNumber).c_str(), Printable(session.texts.hardware).c_str());
+  }
+  std::fflush(streams.out);
+  return code;
+}

@@ -1,0 +1,183 @@
+// tovrin-cli inspect: what a run would make of a file, before any board is
+// touched. Reads the file and nothing else.
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/inspect.h"
+#include "cli/json_report.h"
+#include "cli/log_capture.h"
+#include "cli/text_output.h"
+#include "console/console.h"
+#include "flash/program_board.h"
+
+namespace {
+
+constexpr std::size_t kRangesListed = 16;  // in the text report; JSON lists all
+constexpr int kIgnoredTypes[] = {1, 2};    // 16- and 24-bit data records, passed over by a run
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// False with errno set when the file cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return false;
+  char chunk[kReadChunk];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// "S0".."S9". Built in a buffer: GCC 12 warns falsely (-Wrestrict) about
+// "S" + std::to_string(...) in optimised builds.
+std::string RecordName(int type) {
+  char name[4];
+  std::snprintf(name, sizeof name, "S%d", type);
+  return name;
+}
+
+std::string LoadMessage(int load) { return load == kLoadOk ? "loaded" : ProgramResultMessage(load); }
+
+std::uint32_t DataBytes(const FileReport& r) {
+  std::uint32_t bytes = 0;
+  for (const ByteRange& range : r.data) bytes += range.last - range.first + 1;
+  return bytes;
+}
+
+std::vector<std::string> Warnings(const FileReport& r) {
+  std::vector<std::string> warnings;
+  int ignored = 0;
+  for (int type : kIgnoredTypes) ignored += r.records[type];
+  if (ignored > 0) {
+    warnings.push_back(std::to_string(r.records[1]) + " S1 and " + std::to_string(r.records[2]) +
+                       " S2 records: a run ignores them; only S3 records are programmed");
+  }
+  if (r.frames.unsentBytes > 0) {
+    warnings.push_back(std::to_string(r.frames.unsentBytes) + (r.frames.unsentBytes == 1 ? " byte" : " bytes") +
+                       " of data from " +
+                       FlashAddress(r.frames.firstUnsent) +
+                       " are never sent: a run stops short of the flash's last bytes");
+  }
+  if (r.load == kLoadOk && r.records[3] == 0) warnings.push_back("no S3 records: a run sends only the identity");
+  return warnings;
+}
+
+std::string StampSource(const CliOptions& o, const FileReport& r) {
+  if (o.revisionGiven && o.serialGiven) return "as given";
+  return r.stampAssumed ? "assumed: the file holds no readable identity; give --rev and --serial"
+                        : "from the file where not given; a run stamps the board's";
+}
+
+Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& message, double seconds) {
+  Json records = Json::object();
+  for (int type = 0; type < kRecordTypes; ++type) records[RecordName(type)] = r.records[type];
+  Json report{{"command", "inspect"}, {"file", o.file}, {"result", r.load}, {"message", message}};
+  report["bad_record"] = r.badLine == 0 ? Json(nullptr) : Json{{"line", r.badLine}, {"text", r.badRecord}};
+  report["loader_line"] = r.loaderLine.empty() ? Json(nullptr) : Json(MessageText(r.loaderLine));
+  report["records"] = records;
+  report["warnings"] = Warnings(r);
+  if (r.load == kLoadOk) {
+    Json data = Json::array();
+    for (const ByteRange& range : r.data) data.push_back({{"first", range.first}, {"last", range.last}});
+    report["data"] = data;
+    report["data_bytes"] = DataBytes(r);
+    Json frames{{"count", r.frames.count}};
+    frames["first"] = r.frames.count > 0 ? Json(r.frames.first) : Json(nullptr);
+    frames["last"] = r.frames.count > 0 ? Json(r.frames.last) : Json(nullptr);
+    frames["unsent_bytes"] = r.frames.unsentBytes;
+    report["frames"] = frames;
+    report["stamp"] = {{"revision", r.stampRevision}, {"serial", r.stampSerial}, {"assumed", r.stampAssumed}};
+    const IdentityTexts own = DescribeIdentity(r.fileIdentity);
+    report["file_identity"] = {{"revision", own.revision},
+                               {"serial", own.serialNumber},
+                               {"hardware", own.hardware},
+                               {"bytes", HexBytes(r.fileIdentity.data(), r.fileIdentity.size())}};
+  }
+  report["seconds"] = seconds;
+  return report;
+}
+
+void PrintText(std::FILE* out, const CliOptions& o, const FileReport& r, const std::string& message) {
+  std::fprintf(out, "File:      %s\n", o.file.c_str());
+  std::fprintf(out, "Load:      %d, %s\n", r.load, message.c_str());
+  if (r.badLine != 0) std::fprintf(out, "Record:    line %zu: %s\n", r.badLine, Printable(r.badRecord).c_str());
+  if (!r.loaderLine.empty()) std::fprintf(out, "Loader:    %s\n", MessageText(r.loaderLine).c_str());
+  if (r.load == kProgramFileNotOpened) return;
+
+  std::string counts;
+  for (int type = 0; type < kRecordTypes; ++type) {
+    if (r.records[type] == 0) continue;
+    if (!counts.empty()) counts += ", ";
+    counts += RecordName(type) + " " + std::to_string(r.records[type]);
+  }
+  std::fprintf(out, "Records:   %s\n", counts.empty() ? "none" : counts.c_str());
+  for (const std::string& w : Warnings(r)) std::fprintf(out, "Warning:   %s\n", w.c_str());
+  if (r.load != kLoadOk) {
+    std::fprintf(out, "Frames:    none: a run stops %s, before erasing\n",
+                 r.badLine != 0 ? "at this record" : "here");
+    return;
+  }
+
+  std::fprintf(out, "Data:      %zu range%s of bytes other than 0xFF, %u bytes\n", r.data.size(),
+               r.data.size() == 1 ? "" : "s", DataBytes(r));
+  for (std::size_t i = 0; i < r.data.size() && i < kRangesListed; ++i) {
+    const ByteRange& range = r.data[i];
+    std::fprintf(out, "           %s-%s  %u bytes\n", FlashAddress(range.first).c_str(),
+                 FlashAddress(range.last).c_str(), range.last - range.first + 1);
+  }
+  if (r.data.size() > kRangesListed) std::fprintf(out, "           ... %zu more\n", r.data.size() - kRangesListed);
+
+  if (r.frames.count > 0) {
+    std::fprintf(out, "Frames:    %d program frames of %u bytes, first at %s, last at %s\n", r.frames.count,
+                 program_const::kBlockLength, FlashAddress(r.frames.first).c_str(),
+                 FlashAddress(r.frames.last).c_str());
+  } else {
+    std::fprintf(out, "Frames:    none\n");
+  }
+  std::fprintf(out, "           with revision '%s', serial number '%s' stamped at %s (%s)\n",
+               Printable(r.stampRevision).c_str(), Printable(r.stampSerial).c_str(),
+               FlashAddress(identity::kFlashOffset).c_str(), StampSource(o, r).c_str());
+
+  const IdentityTexts own = DescribeIdentity(r.fileIdentity);
+  std::fprintf(out, "Identity:  the file holds %s at %s\n",
+               HexBytes(r.fileIdentity.data(), r.fileIdentity.size()).c_str(),
+               FlashAddress(identity::kFlashOffset).c_str());
+  std::fprintf(out, "           revision '%s', serial number '%s', hardware '%s'\n", Printable(own.revision).c_str(),
+               Printable(own.serialNumber).c_str(), Printable(own.hardware).c_str());
+}
+
+}  // namespace
+
+int RunInspect(const CliOptions& options, const CliStreams& streams) {
+  const auto started = std::chrono::steady_clock::now();
+  FileReport report;
+  std::string message;
+  std::string text;
+  if (!ReadWholeFile(options.file, text)) {
+    report.load = kProgramFileNotOpened;
+    message = std::string(ProgramResultMessage(kProgramFileNotOpened)) + ": " + std::strerror(errno);
+  } else {
+    const StampChoice stamp{options.revisionGiven, options.revision, options.serialGiven, options.serial};
+    std::string loaderLines;
+    {
+      // The loader's own words for a bad record, without the repeats the search
+      // for that record produces.
+      LogCapture capture(DiagnosticStream(options, streams));
+      report = AnalyzeSRecordText(text.data(), text.size(), stamp);
+      loaderLines = capture.Text();
+    }
+    report.loaderLine = loaderLines.substr(0, loaderLines.find('\n') + 1);
+    message = LoadMessage(report.load);
+  }
+
+  if (options.json) {
+    std::fprintf(streams.out, "%s\n", JsonLine(ReportJson(options, report, message, SecondsSince(started))).c_str());
+  } else {
+    PrintText(streams.out, options, report, message);
+  }
+  std::fflush(streams.out);
+  return report.load;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+// The JSON the commands print under --json and append with --log. Objects keep
+// their keys in the order written, so a person reading a log sees time, board
+// and identity first.
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <string>
+
+#include "cli/board_session.h"
+
+using Json = nlohmann::ordered_json;
+
+// One line with no line end. Text from a board or a file that is not UTF-8 (a
+// blank identity record is 0xFF bytes) is replaced rather than refused; the
+// identity's exact bytes travel as hex beside it.
+std::string JsonLine(const Json& value);
+
+// revision, serial, hardware and the 16 bytes as hex; null before a read.
+Json IdentityJson(const BoardSession& session);
+
+// "UDP", "TCP", or null when no link was opened.
+Json LinkJson(const BoardSession& session);
+
+// Seconds since `start`, to the millisecond.
+double SecondsSince(std::chrono::steady_clock::time_point start);

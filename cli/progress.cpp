@@ -1,0 +1,57 @@
+#include "cli/progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+constexpr int kBarWidth = 40;     // characters between the brackets
+constexpr int kLineSteps = 10;    // a line at every tenth of the frames
+}  // namespace
+
+ProgressStyle ChooseProgressStyle(std::FILE* stream, bool quiet) {
+  if (quiet) return ProgressStyle::kNone;
+  const int fd = ::fileno(stream);
+  return fd >= 0 && ::isatty(fd) ? ProgressStyle::kBar : ProgressStyle::kLines;
+}
+
+CliProgress::CliProgress(std::FILE* stream, ProgressStyle style, int totalFrames)
+    : stream_(stream), style_(style), total_(std::max(totalFrames, 0)) {}
+
+void CliProgress::SetPosition(int position) {
+  // A run reports each acknowledged frame as its index, 0, 1, 2 ..., and ends a
+  // good run with a position well beyond them.
+  if (position == frames_) {
+    ++frames_;
+    Show(frames_, false);
+  } else {
+    Show(frames_, true);
+  }
+}
+
+void CliProgress::Show(int done, bool complete) {
+  if (style_ == ProgressStyle::kNone || total_ == 0) return;
+  const int shown = complete ? total_ : std::min(done, total_);
+  const int percent = shown * 100 / total_;
+  if (style_ == ProgressStyle::kBar) {
+    const int width = shown * kBarWidth / total_;
+    if (width == shownStep_ && !complete) return;
+    shownStep_ = width;
+    std::fprintf(stream_, "\r[%s%s] %3d%% %d/%d frames", std::string(static_cast<std::size_t>(width), '#').c_str(),
+                 std::string(static_cast<std::size_t>(kBarWidth - width), ' ').c_str(), percent, shown, total_);
+    barOpen_ = true;
+  } else {
+    const int step = shown * kLineSteps / total_;
+    if (step == shownStep_) return;
+    shownStep_ = step;
+    std::fprintf(stream_, "programmed %d of %d frames (%d%%)\n", shown, total_, percent);
+  }
+  std::fflush(stream_);
+}
+
+void CliProgress::Finish() {
+  if (barOpen_) std::fputc('\n', stream_);
+  barOpen_ = false;
+  std::fflush(stream_);
+}

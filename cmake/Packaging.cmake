@@ -1,0 +1,34 @@
+# The Debian package: `cpack -G DEB` in a build tree (a release build, so the
+# binaries carry no sanitizer runtime) gives tovrin_<version>_<arch>.deb with
+# the window, tovrin-cli and varnel-sim, and whatever each target installs
+# beside its binary (desktop entry, icons, AppStream metadata).
+include(GNUInstallDirs)
+
+set(CPACK_PACKAGE_NAME "tovrin")
+set(CPACK_PACKAGE_VENDOR "Tovrin developers")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Flash programmer for the Varnel board over its network loader")
+# One string: separate arguments would become a CMake list joined by ';'.
+set(CPACK_PACKAGE_DESCRIPTION "Tovrin reprograms the 128 KiB flash of a networked Varnel board from a
+Motorola S-record file over the board's resident loader (UDP, with TCP as
+fallback). The package holds the Tovrin window, the tovrin-cli command for
+scripts, test stations and production lines, and varnel-sim, a simulated
+board for trying both without hardware.")
+set(CPACK_PACKAGE_CONTACT "Tovrin developers <tovrin@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+
+# The README's installing and usage notes travel with the package.
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/tovrin")
+
+set(CPACK_DEBIAN_PACKAGE_NAME "tovrin")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+# The shared libraries each binary links (Qt, libcrypto, libstdc++) become the
+# package's dependencies, read off the binaries by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+
+include(CPack)

@@ -1,0 +1,303 @@
+// tovrin-cli identity and program in-process against the simulated board: what
+// the board's flash holds afterwards, the exit status and message of every
+// outcome, the --json object and the --log record, and command lines refused
+// before anything is sent.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/cli/cli_test_support.h"
+
+namespace {
+
+using namespace clitest;
+using nlohmann::json;
+
+constexpr const char kConnectFailedPrefix[] = "Failed to connection to the Varnel board. Error = ";
+
+class CliFast : public FastWaitsTest {
+ protected:
+  TempFiles files;
+};
+
+class CliBoardTest : public FastWaitsTest, public testing::WithParamInterface<bool> {
+ protected:
+  bool Udp() const { return GetParam(); }
+  SimOptions Board() const { return Udp() ? UdpBoard() : TcpBoard(); }
+  const char* LinkType() const { return Udp() ? "UDP" : "TCP"; }
+
+  // program FILE on the board at 127.0.0.1 with the given options.
+  Outcome Program(const std::string& path, std::vector<std::string> options) {
+    std::vector<std::string> args = {"--board", "127.0.0.1", "program", path};
+    args.insert(args.end(), options.begin(), options.end());
+    return Cli(args);
+  }
+  TempFiles files;
+};
+
+TEST_P(CliBoardTest, IdentityShowsWhatTheBoardHolds) {
+  SimOptions options = Board();
+  options.revision = 'D';
+  options.serial = "XY-7";
+  options.hardware = "AB12";
+  SimBoard sim;
+  START_SIM(sim, options);
+
+  Outcome o = Cli({"--board", "127.0.0.1", "identity"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, std::string("Board:         127.0.0.1\nLink:          ") + LinkType() +
+                       "\nRevision:      D\nSerial number: XY-7\nHardware:      AB12\n");
+
+  o = Cli({"identity", "--board", "127.0.0.1", "--json"});
+  EXPECT_EQ(o.status, 0);
+  const json r = o.Json();
+  EXPECT_EQ(r["link"], LinkType());
+  EXPECT_EQ(r["identity"], (json{{"revision", "D"}, {"serial", "XY-7"}, {"hardware", "AB12"},
+                                 {"bytes", "4458592D3700FFFFFFFF41423132FFFF"}}));
+  EXPECT_EQ(r["result"], 0);
+  EXPECT_FALSE(AnyCommand(sim, 'e'));
+}
+
+TEST_P(CliBoardTest, ProgramWritesTheExactFlashAndReportsItInJson) {
+  const Runs runs = {{0x0000, Pattern(100, 1)}, {0x5003, Pattern(7, 2)}, {0x10000, Pattern(300, 3)}};
+  SimBoard sim;
+  START_SIM(sim, Board());
+  const Outcome o = Program(files.Write("image.s19", S19(runs)), {"--serial", "SN42", "--rev", "C", "--json"});
+
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(sim.Flash(), Expected(runs, "SN42", 'C'));
+  EXPECT_TRUE(sim.Locked());
+  const json r = o.Json();
+  ASSERT_FALSE(r.is_discarded()) << o.out;
+  EXPECT_EQ(r["board"], "127.0.0.1");
+  EXPECT_EQ(r["link"], LinkType());
+  EXPECT_EQ(r["identity_before"], (json{{"revision", "B"}, {"serial", "123456"}, {"hardware", "VR32"},
+                                        {"bytes", "4231323334353600FFFF56523332FFFF"}}));
+  EXPECT_EQ(r["written"], (json{{"revision", "C"}, {"serial", "SN42"}}));
+  EXPECT_EQ(r["frames"], (json{{"planned", 9}, {"acknowledged", 9}}));
+  EXPECT_EQ(Frames(sim).size(), 9u);
+  EXPECT_EQ(r["result"], 0);
+  EXPECT_EQ(r["message"], "Download Successful");
+  EXPECT_TRUE(r["seconds"].is_number());
+  EXPECT_TRUE(std::regex_match(r["sha256"].get<std::string>(), std::regex("[0-9a-f]{64}")));
+  // Progress and the core's diagnostics went to standard error.
+  EXPECT_NE(o.err.find("Program Flash\n"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("programmed 9 of 9 frames (100%)\n"), std::string::npos) << o.err;
+}
+
+// As the window pre-fills its fields after Connect: what is not given is what
+// the board holds.
+TEST_P(CliBoardTest, ProgramKeepsTheBoardsIdentityWhereNoneIsGiven) {
+  const Runs runs = {{0x800, Pattern(64, 4)}};
+  struct Case {
+    std::vector<std::string> options;
+    std::string serial;
+    char revision;
+  } cases[] = {
+      {{}, "123456", 'B'},
+      {{"--rev", "Z"}, "123456", 'Z'},
+      {{"--serial", "N1"}, "N1", 'B'},
+      {{"--serial", ""}, "", 'B'},
+      {{"--serial", "ABCDEFGHIJKLMNO"}, "ABCDEFGHIJKLMNO", 'B'},  // the longest allowed
+  };
+  const std::string path = files.Write("image.s19", S19(runs));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.serial);
+    SimBoard sim;
+    START_SIM(sim, Board());
+    const Outcome o = Program(path, c.options);
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_EQ(sim.Flash(), Expected(runs, c.serial, c.revision));
+  }
+}
+
+TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
+  const Runs runs = {{0x0, Pattern(0x200, 11)}};  // eight frames, then the identity
+  std::string badChecksum = S3(0x100, {1, 2, 3});
+  badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
+  const std::string good = files.Write("good.s19", S19(runs));
+  struct Case {
+    const char* name;
+    void (*set)(SimOptions&);
+    std::string path;
+    std::vector<std::string> options;
+    int status;
+    std::string message;
+    int acknowledged;
+    bool erased;  // the erase request reached the board
+  } cases[] = {
+      {"data beyond the flash", nullptr, files.Write("beyond.s19", S3(0x1FFFE, {1, 2, 3}) + "\n"), {}, 1,
+       "Error in S Record data", 0, false},
+      {"wrong checksum", nullptr, files.Write("checksum.s19", badChecksum + "\n"), {}, 2,
+       "Error in S Record check sum", 0, false},
+      {"erase refused", [](SimOptions& o) { o.faults.eraseNak = true; }, good, {}, 3, "Abort Erase Flash", 0, true},
+      {"third frame refused", [](SimOptions& o) { o.faults.nakAtProgramFrame = 3; }, good, {}, 4,
+       "Abort Program Flash", 2, true},
+      {"lock refused", [](SimOptions& o) { o.faults.lockNak = true; }, good, {}, 5, "Abort lock flash and reset CPU",
+       9, true},
+      {"missing file", nullptr, files.Path("absent.s19"), {}, 6, "Cannot open S Record file", 0, false},
+      {"identity unreadable", [](SimOptions& o) { o.faults.badReadChecksum = true; }, good, {}, 11,
+       "Failed to upload current Serial number and Rev.", 0, false},
+      {"another board model", nullptr, good, {"--expect-hardware", "VR99"}, 12,
+       "Wrong board: hardware code VR32, expected VR99. Nothing was erased.", 0, false},
+      {"the expected board model", nullptr, good, {"--expect-hardware", "VR32"}, 0, "Download Successful", 9, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimOptions options = Board();
+    if (c.set) c.set(options);
+    SimBoard sim;
+    START_SIM(sim, options);
+    std::vector<std::string> args = c.options;
+    args.push_back("--json");
+    const Outcome o = Program(c.path, args);
+    EXPECT_EQ(o.status, c.status);
+    const json r = o.Json();
+    ASSERT_FALSE(r.is_discarded()) << o.out;
+    EXPECT_EQ(r["result"], c.status);
+    EXPECT_EQ(r["message"], c.message);
+    EXPECT_EQ(r["frames"]["acknowledged"], c.acknowledged);
+    EXPECT_EQ(Frames(sim).size(), static_cast<std::size_t>(c.acknowledged));
+    EXPECT_EQ(AnyCommand(sim, 'e'), c.erased);
+  }
+}
+
+TEST_F(CliFast, WithoutABoardConnectFails) {
+  const std::string path = files.Write("image.s19", S19({{0x800, Pattern(8, 5)}}));
+  Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--json"});
+  EXPECT_EQ(o.status, 10);
+  const json r = o.Json();
+  EXPECT_EQ(r["link"], nullptr);
+  EXPECT_EQ(r["identity_before"], nullptr);
+  EXPECT_EQ(r["written"], nullptr);
+  EXPECT_EQ(r["message"].get<std::string>().rfind(kConnectFailedPrefix, 0), 0u) << r["message"];
+
+  o = Cli({"--board", "127.0.0.1", "identity"});
+  EXPECT_EQ(o.status, 10);
+  EXPECT_EQ(o.out.rfind(kConnectFailedPrefix, 0), 0u) << o.out;
+}
+
+TEST_P(CliBoardTest, TextOutputShowsProgressUnlessQuiet) {
+  const Runs runs = {{0x0, Pattern(0x400, 6)}};  // sixteen frames and the identity
+  const std::string path = files.Write("image.s19", S19(runs));
+  SimBoard sim;
+  START_SIM(sim, Board());
+
+  Outcome o = Program(path, {"--serial", "T1"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("Board 127.0.0.1 over " + std::string(LinkType()) +
+                       ": revision B, serial number 123456, hardware VR32\n"
+                       "Programming " + path + " with revision B, serial number T1: 17 frames\n"),
+            std::string::npos)
+      << o.out;
+  // A line per tenth, not per frame, when the output is not a terminal.
+  EXPECT_NE(o.out.find("programmed 2 of 17 frames (11%)\nprogrammed 4 of 17 frames (23%)\n"), std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("programmed 17 of 17 frames (100%)\nDownload Successful\n"), std::string::npos) << o.out;
+  EXPECT_EQ(o.err, "");
+
+  o = Program(path, {"--serial", "T2", "--quiet"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "Program Flash\nDownload Successful\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Transport, CliBoardTest, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "Udp" : "Tcp"; });
+
+// The production record: one line per run, whatever its outcome, with the SHA-256
+// of the exact file sent.
+TEST_F(CliFast, RunLogAppendsOneLinePerRun) {
+  const std::string path = files.Write("logged.s19", "S309000010001020304046\nS30700002000AABB73\nS70500000000FA\n");
+  const std::string log = files.Path("runs.log");
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  const std::string board[] = {"--board", "127.0.0.1"};
+  EXPECT_EQ(Cli({board[0], board[1], "program", path, "--serial", "L1", "--log", log}).status, 0);
+  EXPECT_EQ(Cli({board[0], board[1], "program", path, "--log", log, "--expect-hardware", "XX"}).status, 12);
+
+  std::ifstream in(log);
+  std::vector<json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line, nullptr, false));
+  ASSERT_EQ(lines.size(), 2u);
+  for (const json& line : lines) {
+    ASSERT_TRUE(line.is_object());
+    EXPECT_TRUE(std::regex_match(line["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    EXPECT_EQ(line["file"], path);
+    EXPECT_EQ(line["sha256"], "439de5350c22da023564fb1b5b5a5c36dac70e64499e38cd3f8e9b1c95dd6233");
+  }
+  EXPECT_EQ(lines[0]["identity_before"]["serial"], "123456");
+  EXPECT_EQ(lines[1]["identity_before"]["serial"], "L1") << "the board as the first run left it";
+  EXPECT_EQ(lines[0]["written"], (json{{"revision", "B"}, {"serial", "L1"}}));
+  EXPECT_EQ(lines[0]["frames"], (json{{"planned", 3}, {"acknowledged", 3}}));
+  EXPECT_EQ(lines[0]["result"], 0);
+  EXPECT_EQ(lines[1]["written"], nullptr);
+  EXPECT_EQ(lines[1]["result"], 12);
+}
+
+TEST_F(CliFast, RunLogThatCannotBeOpenedStopsTheRunBeforeConnecting) {
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  const Outcome o = Cli({"--board", "127.0.0.1", "program", files.Write("a.s19", S3(0, {1}) + "\n"), "--log",
+                         files.Path("no-such-folder/runs.log"), "--json"});
+  EXPECT_EQ(o.status, 13);
+  EXPECT_EQ(o.Json()["result"], 13);
+  EXPECT_TRUE(sim.Events().empty());
+}
+
+// Bad command lines end with 64 before a single packet: the board hears nothing.
+TEST_F(CliFast, UsageErrorsSendNothing) {
+  const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--board", "127.0.0.1"},
+      {"flash", path},
+      {"program"},
+      {"program", path, "--rev", "AB"},
+      {"program", path, "--rev", ""},
+      {"program", path, "--serial", "ABCDEFGHIJKLMNOP"},  // 16 characters
+      {"program", path, "--expect-hardware", "VR321"},
+      {"program", path, "--expect-hardware", ""},
+      {"program", path, "--board", "127.0.0.256"},
+      {"--board", "localhost", "identity"},
+      {"program", path, "--bogus"},
+      {"program", path, "second.s19"},
+      {"identity", "--rev", "C"},
+      {"inspect", path, "--log", "runs.log"},
+  };
+  SimBoard sim;
+  START_SIM(sim, SimOptions{});
+  for (const auto& args : cases) {
+    std::vector<std::string> full = {"--board", "127.0.0.1"};
+    full.insert(full.end(), args.begin(), args.end());
+    const Outcome o = Cli(full);
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    EXPECT_EQ(o.status, 64) << shown;
+    EXPECT_EQ(o.out, "") << shown;
+    EXPECT_NE(o.err.find("tovrin-cli: "), std::string::npos) << shown;
+  }
+  EXPECT_TRUE(sim.Events().empty());
+}
+
+TEST(CliHelp, NamesEveryExitCodeAndEachCommandsOptions) {
+  const Outcome top = Cli({"--help"});
+  EXPECT_EQ(top.status, 0);
+  for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  10 ", "\n  11 ",
+                           "\n  12 ", "\n  13 ", "\n  64 "}) {
+    EXPECT_NE(top.out.find(code), std::string::npos) << code;
+  }
+  const Outcome program = Cli({"program", "--help"});
+  EXPECT_EQ(program.status, 0);
+  for (const char* word : {"--rev", "--serial", "--expect-hardware", "--log", "--board", "--json", "Exits with"}) {
+    EXPECT_NE(program.out.find(word), std::string::npos) << word;
+  }
+  EXPECT_NE(Cli({"inspect", "--help"}).out.find("nothing is sent"), std::string::npos);
+  EXPECT_NE(Cli({"identity", "--help"}).out.find("11 (identity not read)"), std::string::npos);
+}
+
+}  // namespace
