@@ -11,8 +11,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setWindowTitle("About Tovrin");
   setFont(DialogFont());
-  const DialogSpec& spec = AboutDialogSpec();
-  for (const ControlSpec& c : spec.controls) {
+  const DialogTemplate& form = AboutDialogTemplate();
+  for (const ControlTemplate& c : form.controls) {
     QWidget* widget = nullptr;
     switch (c.kind) {
       case ControlKind::Icon: {
@@ -39,10 +39,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     if (!widget) continue;
     widget->setObjectName(c.name);
   }
-  LayOut(*this, spec);
+  LayOut(*this, form);
 }
 
 void CAboutDlg::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::FontChange) LayOut(*this, AboutDialogSpec());
+  if (event->type() == QEvent::FontChange) LayOut(*this, AboutDialogTemplate());
   QDialog::changeEvent(event);
 }

@@ -10,7 +10,7 @@ namespace {
 using K = ControlKind;
 
 // Main window. Tab indices give the order in which Tab visits the controls.
-constexpr ControlSpec kMainControls[] = {
+constexpr ControlTemplate kMainControls[] = {
     {IDC_PROGRAM, "IDC_PROGRAM", K::DefaultButton, "PROGRAM", {18, 134, 50, 14}, kStartsDisabled, 0},
     {-1, "ipLabel", K::Label, "IP Address:", {15, 19, 39, 10}, kStyleNone, -1},
     {IDC_OCTET1, "IDC_OCTET1", K::Edit, "", {61, 17, 24, 14}, kReadOnly | kDigitsOnly, 1},
@@ -38,7 +38,7 @@ constexpr ControlSpec kMainControls[] = {
     {IDC_EXIT, "IDC_EXIT", K::Button, "Exit", {269, 135, 50, 14}, kStyleNone, 9},
 };
 
-constexpr ControlSpec kAboutControls[] = {
+constexpr ControlTemplate kAboutControls[] = {
     // An icon keeps its own size in pixels; only its place is in dialog units.
     {IDR_MAINFRAME, "icon", K::Icon, "", {11, 17, 0, 0}, kStyleNone, -1},
     {-1, "versionLabel", K::Label, "Tovrin Version 3.0", {40, 10, 119, 8}, kStyleNone, -1},
@@ -46,13 +46,13 @@ constexpr ControlSpec kAboutControls[] = {
     {1, "IDOK", K::DefaultButton, "OK", {178, 7, 50, 14}, kStyleNone, 0},
 };
 
-const DialogSpec kMain{{334, 167}, kMainControls};
-const DialogSpec kAbout{{235, 55}, kAboutControls};
+const DialogTemplate kMain{{334, 167}, kMainControls};
+const DialogTemplate kAbout{{235, 55}, kAboutControls};
 
 }  // namespace
 
-const DialogSpec& MainDialogSpec() { return kMain; }
-const DialogSpec& AboutDialogSpec() { return kAbout; }
+const DialogTemplate& MainDialogTemplate() { return kMain; }
+const DialogTemplate& AboutDialogTemplate() { return kAbout; }
 
 QFont DialogFont() {
   // The dialogs were drawn for an 8-point sans-serif face; where that face is
@@ -80,12 +80,12 @@ QSize ToPixels(const QSize& units, DialogUnits scale) {
   return ToPixels(QRect(QPoint(0, 0), units), scale).size();
 }
 
-void LayOut(QWidget& dialog, const DialogSpec& spec) {
+void LayOut(QWidget& dialog, const DialogTemplate& form) {
   // An icon keeps the size of the window system's icons.
   constexpr int kIconPixels = 32;
   const DialogUnits units = UnitsOf(dialog.font());
-  dialog.setFixedSize(ToPixels(spec.units, units));
-  for (const ControlSpec& c : spec.controls) {
+  dialog.setFixedSize(ToPixels(form.units, units));
+  for (const ControlTemplate& c : form.controls) {
     QWidget* widget = dialog.findChild<QWidget*>(c.name, Qt::FindDirectChildrenOnly);
     if (!widget) continue;
     QRect place = ToPixels(c.units, units);

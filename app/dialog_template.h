@@ -21,7 +21,7 @@ enum ControlStyle : unsigned {
   kBordered = 1u << 3,
 };
 
-struct ControlSpec {
+struct ControlTemplate {
   int id;            // -1 for labels that nothing refers to
   const char* name;  // the control's object name
   ControlKind kind;
@@ -31,13 +31,13 @@ struct ControlSpec {
   int tabIndex;      // place in the tab order, -1 when not a tab stop
 };
 
-struct DialogSpec {
+struct DialogTemplate {
   QSize units;
-  std::span<const ControlSpec> controls;
+  std::span<const ControlTemplate> controls;
 };
 
-const DialogSpec& MainDialogSpec();
-const DialogSpec& AboutDialogSpec();
+const DialogTemplate& MainDialogTemplate();
+const DialogTemplate& AboutDialogTemplate();
 
 // The font every dialog is laid out with.
 QFont DialogFont();
@@ -54,4 +54,4 @@ QSize ToPixels(const QSize& units, DialogUnits scale);
 
 // Places the dialog's controls (found by name) and sizes the dialog from the
 // table, with the dialog's current font. Called again whenever the font changes.
-void LayOut(QWidget& dialog, const DialogSpec& spec);
+void LayOut(QWidget& dialog, const DialogTemplate& form);

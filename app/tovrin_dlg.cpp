@@ -79,9 +79,9 @@ cTovrinDlg::~cTovrinDlg() {
 }
 
 void cTovrinDlg::CreateControls() {
-  const DialogSpec& spec = MainDialogSpec();
+  const DialogTemplate& form = MainDialogTemplate();
   std::vector<std::pair<int, QWidget*>> tabStops;
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlTemplate& c : form.controls) {
     QWidget* widget = nullptr;
     switch (c.kind) {
       case ControlKind::Label:
@@ -124,11 +124,11 @@ void cTovrinDlg::CreateControls() {
   for (size_t i = 1; i < tabStops.size(); ++i) setTabOrder(tabStops[i - 1].second, tabStops[i].second);
 
   Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
-  LayOut(*this, spec);
+  LayOut(*this, form);
 }
 
 void cTovrinDlg::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::FontChange) LayOut(*this, MainDialogSpec());
+  if (event->type() == QEvent::FontChange) LayOut(*this, MainDialogTemplate());
   QDialog::changeEvent(event);
 }
 

@@ -20,7 +20,7 @@
 #include "app/dialog_template.h"
 #include "app/resource.h"
 #include "app/tovrin_dlg.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
@@ -61,8 +61,8 @@ TEST_F(DialogTest, ControlsSitWhereTheTableSaysAtAnyFontSize) {
     cTovrinDlg sized;
     sized.setFont(font);
     const DialogUnits units = UnitsOf(sized.font());
-    EXPECT_EQ(sized.size(), ToPixels(MainDialogSpec().units, units)) << points;
-    for (const ControlSpec& c : MainDialogSpec().controls) {
+    EXPECT_EQ(sized.size(), ToPixels(MainDialogTemplate().units, units)) << points;
+    for (const ControlTemplate& c : MainDialogTemplate().controls) {
       QWidget* w = sized.findChild<QWidget*>(c.name);
       ASSERT_NE(w, nullptr) << c.name;
       EXPECT_EQ(w->geometry(), ToPixels(c.units, units)) << c.name << " at " << points << " pt";
@@ -172,7 +172,7 @@ TEST_F(DialogTest, AboutEntryOpensTheAboutBox) {
   EXPECT_FALSE(opened);
 
   CAboutDlg about;
-  EXPECT_EQ(about.size(), ToPixels(AboutDialogSpec().units, UnitsOf(about.font())));
+  EXPECT_EQ(about.size(), ToPixels(AboutDialogTemplate().units, UnitsOf(about.font())));
   EXPECT_NE(about.findChild<QWidget*>("versionLabel"), nullptr);
   EXPECT_TRUE(about.findChild<QPushButton*>("IDOK")->isDefault());
 }
@@ -237,8 +237,8 @@ TEST_F(DialogTest, ConnectAndProgramThroughTheWindow) {
   options.serial = "00077";
   SimBoard sim;
   START_SIM(sim, options);
-  const std::string file = std::filesystem::path(testing::TempDir()) / ("window_" + std::to_string(::getpid()) + ".s19");
-  std::ofstream(file) << S3(0x3000, {0xCA, 0xFE}) << "\n";
+  TempFiles files{"window"};
+  const std::string file = files.Write("window.s19", S3(0x3000, {0xCA, 0xFE}) + "\n");
 
   ASSERT_TRUE(dlg->OnInitDialog());
   Button(IDC_CONNECT)->click();
@@ -264,7 +264,6 @@ TEST_F(DialogTest, ConnectAndProgramThroughTheWindow) {
   const auto flash = sim.Flash();
   EXPECT_EQ(flash[0x3000], 0xCA);
   EXPECT_EQ(std::string(flash.begin() + 0x420, flash.begin() + 0x427), std::string("B00078\0", 7));
-  std::filesystem::remove(file);
 }
 
 TEST_F(DialogTest, ExitClosesTheLink) {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/flash/srecord_text.h"
+#include "tests/support/srecord_text.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {

@@ -11,15 +11,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"
 
 namespace clitest {
@@ -57,77 +53,5 @@ inline Outcome Cli(const std::vector<std::string>& args) {
   std::free(errText);
   return o;
 }
-
-using Runs = std::map<std::uint32_t, Bytes>;  // start address -> bytes from there
-
-// S3 records of 32 bytes for each run, between an S0 header and an S7 end.
-inline std::string S19(const Runs& runs) {
-  std::string text = SRecord('0', 0, {'t', 'e', 's', 't'}) + "\n";
-  for (const auto& [start, bytes] : runs) {
-    for (std::size_t at = 0; at < bytes.size(); at += 32) {
-      const auto end = bytes.begin() + static_cast<long>(std::min(bytes.size(), at + 32));
-      text += S3(start + static_cast<std::uint32_t>(at), Bytes(bytes.begin() + static_cast<long>(at), end)) + "\n";
-    }
-  }
-  return text + SRecord('7', 0, {}) + "\n";
-}
-
-// Never 0xFF, so every byte is data a run must send.
-inline Bytes Pattern(std::size_t length, unsigned seed) {
-  std::mt19937 random(seed);
-  Bytes bytes(length);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random() % 255);
-  return bytes;
-}
-
-// The flash a correct run leaves: the file's bytes, then the identity stamp.
-inline std::vector<std::uint8_t> Expected(const Runs& runs, const std::string& serial, char revision) {
-  std::vector<std::uint8_t> flash(0x20000, 0xFF);
-  for (const auto& [start, bytes] : runs) std::copy(bytes.begin(), bytes.end(), flash.begin() + start);
-  flash[0x420] = static_cast<std::uint8_t>(revision);
-  std::copy(serial.begin(), serial.end(), flash.begin() + 0x421);
-  flash[0x421 + serial.size()] = 0;
-  return flash;
-}
-
-// The distinct program frames the board got, in order; a UDP resend of the same
-// frame counts once.
-inline std::vector<std::uint32_t> Frames(const SimBoard& sim, bool acceptedOnly = true) {
-  std::vector<std::uint32_t> frames;
-  int lastSequence = -1;
-  for (const SimEvent& e : sim.Events()) {
-    if (e.command != 'p' || (acceptedOnly && !e.accepted)) continue;
-    if (e.udp && e.sequence == lastSequence) continue;
-    lastSequence = e.sequence;
-    frames.push_back(e.address);
-  }
-  return frames;
-}
-
-inline bool AnyCommand(const SimBoard& sim, char command) {
-  const auto events = sim.Events();
-  return std::any_of(events.begin(), events.end(), [command](const SimEvent& e) { return e.command == command; });
-}
-
-// A folder of files for one test, removed when it ends.
-class TempFiles {
- public:
-  TempFiles() : dir_(std::filesystem::path(testing::TempDir()) / ("cli_" + std::to_string(::getpid()))) {
-    std::filesystem::create_directories(dir_);
-  }
-  ~TempFiles() { std::filesystem::remove_all(dir_); }
-  TempFiles(const TempFiles&) = delete;
-  TempFiles& operator=(const TempFiles&) = delete;
-
-  std::string Write(const std::string& name, const std::string& text) const {
-    const std::string path = Path(name);
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
- private:
-  std::filesystem::path dir_;
-};
 
 }  // namespace clitest

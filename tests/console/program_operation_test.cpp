@@ -9,7 +9,7 @@
 
 #include "console/console.h"
 #include "console/control_ids.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/board_runs.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/sim_helpers.h"
 
@@ -19,12 +19,10 @@ class ProgramOperationTest : public FastWaitsTest {
  protected:
   void SetUp() override {
     FastWaitsTest::SetUp();
-    file = std::filesystem::path(testing::TempDir()) / ("op_" + std::to_string(::getpid()) + ".s19");
-    std::ofstream(file) << S3(0x2000, {0x12, 0x34, 0x56, 0x78}) << "\n";
+    file = files.Write("op.s19", S3(0x2000, {0x12, 0x34, 0x56, 0x78}) + "\n");
   }
   void TearDown() override {
     if (window.state.link != kNoLink) CloseLink(window.state.link);
-    std::filesystem::remove(file);
     FastWaitsTest::TearDown();
   }
 
@@ -49,6 +47,7 @@ class ProgramOperationTest : public FastWaitsTest {
     EXPECT_EQ(window.fields.commType, "");
   }
 
+  TempFiles files{"operation"};
   std::filesystem::path file;
   FakeWindow window;
 };

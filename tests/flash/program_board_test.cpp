@@ -7,85 +7,26 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "flash/program_board.h"
 #include "link/protocol.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/board_runs.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
 
-using Runs = std::map<std::uint32_t, Bytes>;  // start address -> bytes from there
-
-// S3 records of 32 bytes for each run, with an S0 header and an S7 end record.
-std::string S19(const Runs& runs) {
-  std::string text = SRecord('0', 0, {'t', 'e', 's', 't'}) + "\n";
-  for (const auto& [start, bytes] : runs) {
-    for (std::size_t at = 0; at < bytes.size(); at += 32) {
-      const auto end = bytes.begin() + static_cast<long>(std::min(bytes.size(), at + 32));
-      text += S3(start + static_cast<std::uint32_t>(at), Bytes(bytes.begin() + static_cast<long>(at), end)) + "\n";
-    }
-  }
-  return text + SRecord('7', 0, {}) + "\n";
-}
-
-Bytes Pattern(std::size_t length, unsigned seed) {
-  std::mt19937 random(seed);
-  Bytes bytes(length);
-  // Never 0xFF, so that every byte is data the run must send.
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random() % 255);
-  return bytes;
-}
-
-// The flash a correct run leaves: the file's bytes, then the identity stamp.
-std::vector<std::uint8_t> Expected(const Runs& runs, const std::string& serial, char revision) {
-  std::vector<std::uint8_t> flash(kFlashSize, 0xFF);
-  for (const auto& [start, bytes] : runs) std::copy(bytes.begin(), bytes.end(), flash.begin() + start);
-  flash[0x420] = static_cast<std::uint8_t>(revision);
-  std::copy(serial.begin(), serial.end(), flash.begin() + 0x421);
-  flash[0x421 + serial.size()] = 0;
-  return flash;
-}
-
-// The distinct program frames the board got, in order; a UDP resend of the same
-// frame counts once.
-std::vector<std::uint32_t> Frames(const SimBoard& sim, bool acceptedOnly = true) {
-  std::vector<std::uint32_t> frames;
-  int lastSequence = -1;
-  for (const SimEvent& e : sim.Events()) {
-    if (e.command != 'p' || (acceptedOnly && !e.accepted)) continue;
-    if (e.udp && e.sequence == lastSequence) continue;
-    lastSequence = e.sequence;
-    frames.push_back(e.address);
-  }
-  return frames;
-}
-
 class ProgramBoardTest : public FastWaitsTest, public testing::WithParamInterface<bool> {
  protected:
-  void SetUp() override {
-    FastWaitsTest::SetUp();
-    dir = std::filesystem::path(testing::TempDir()) / ("program_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-  }
   void TearDown() override {
     if (link != kNoLink) CloseLink(link);
-    std::filesystem::remove_all(dir);
     FastWaitsTest::TearDown();
   }
   bool Udp() const { return GetParam(); }
   SimOptions Board() const { return Udp() ? UdpBoard() : TcpBoard(); }
-
-  std::string Write(const std::string& text, const char* name = "image.s19") {
-    const std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
+  std::string Write(const std::string& text, const char* name = "image.s19") { return files.Write(name, text); }
 
   // Connects to a started board and runs ProgramBoard with that file.
   int Run(const std::string& path, const char* serial = "SN42", const char* revision = "C") {
@@ -94,7 +35,7 @@ class ProgramBoardTest : public FastWaitsTest, public testing::WithParamInterfac
     return ProgramBoard(link, path.c_str(), serial, revision, mode, progress);
   }
 
-  std::filesystem::path dir;
+  TempFiles files{"program"};
   LinkHandle link = kNoLink;
   int mode = -1;
   FakeProgress progress;
@@ -223,7 +164,7 @@ TEST_P(ProgramBoardTest, BadFilesEndTheRunBeforeAnythingIsSent) {
     std::string path;
     int result;
   } cases[] = {
-      {"missing file", (dir / "no-such.s19").string(), kProgramFileNotOpened},
+      {"missing file", files.Path("no-such.s19"), kProgramFileNotOpened},
       {"data beyond the flash", Write(S3(0x1FFFE, {1, 2, 3}) + "\n", "beyond.s19"), kProgramDataError},
       {"wrong checksum", Write(badChecksum + "\n", "checksum.s19"), kProgramChecksumError},
   };
@@ -273,8 +214,8 @@ TEST_F(FastWaitsTest, UdpLossesAndStaleRepliesStillGiveTheExactFlash) {
       {"foreign datagram before each reply", [](SimFaults& f) { f.foreignBeforeReply = true; }},
       {"slow erase", [](SimFaults& f) { f.eraseDelayMs = 400; }},
   };
-  const std::string path = std::filesystem::path(testing::TempDir()) / ("lossy_" + std::to_string(::getpid()) + ".s19");
-  std::ofstream(path) << S19(runs);
+  TempFiles files{"lossy"};
+  const std::string path = files.Write("lossy.s19", S19(runs));
   for (const Case& c : cases) {
     SimOptions options = UdpBoard();
     c.set(options.faults);
@@ -287,14 +228,13 @@ TEST_F(FastWaitsTest, UdpLossesAndStaleRepliesStillGiveTheExactFlash) {
     EXPECT_EQ(sim.Flash(), Expected(runs, "LOSSY", 'L')) << c.name;
     CloseLink(link);
   }
-  std::remove(path.c_str());
 }
 
 // With the board's own waits, including the pause while the board resets.
 TEST(ProgramBoardRealWaits, RunsOverBothTransports) {
   const Runs runs = {{0x4000, Pattern(0x400, 16)}};
-  const std::string path = std::filesystem::path(testing::TempDir()) / ("real_" + std::to_string(::getpid()) + ".s19");
-  std::ofstream(path) << S19(runs);
+  TempFiles files{"real"};
+  const std::string path = files.Write("real.s19", S19(runs));
   for (bool udp : {true, false}) {
     SimOptions options = udp ? UdpBoard() : TcpBoard();
     options.bindAddress = "192.168.167.100";
@@ -308,7 +248,6 @@ TEST(ProgramBoardRealWaits, RunsOverBothTransports) {
     EXPECT_EQ(sim.Flash(), Expected(runs, "REAL", 'R'));
     CloseLink(link);
   }
-  std::remove(path.c_str());
 }
 
 }  // namespace

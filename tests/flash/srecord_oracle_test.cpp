@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "flash/flash_image.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/srecord_text.h"
 
 namespace {
 

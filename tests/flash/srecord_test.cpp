@@ -13,7 +13,7 @@
 
 #include "common/log_line.h"
 #include "flash/flash_image.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/srecord_text.h"
 
 namespace {
 
