@@ -19,15 +19,22 @@ constexpr int IDM_ABOUTBOX = 0x0010;
 // The string table.
 constexpr const char* kAboutMenuText = "&About Tovrin...";  // IDS_ABOUTBOX
 
-// The version record, carried as the application's metadata.
+// The version record, carried as the application's version and as properties
+// of the application object (language 0x0409, code page 1200).
 namespace version_info {
-constexpr const char* kVersion = "1.0.0.1";
-constexpr const char* kFileDescription = "Tovrin MFC Application";
-constexpr const char* kFileVersion = "1, 0, 0, 1";
-constexpr const char* kInternalName = "Tovrin";
-constexpr const char* kOriginalFilename = "Tovrin.EXE";
-constexpr const char* kProductName = "Tovrin Application";
-constexpr const char* kProductVersion = "1, 0, 0, 1";
+constexpr const char* kVersion = "1.0.0.1";  // file and product version
+struct Entry {
+  const char* key;
+  const char* value;
+};
+constexpr Entry kStrings[] = {
+    {"FileDescription", "Tovrin MFC Application"},
+    {"FileVersion", "1, 0, 0, 1"},
+    {"InternalName", "Tovrin"},
+    {"OriginalFilename", "Tovrin.EXE"},
+    {"ProductName", "Tovrin Application"},
+    {"ProductVersion", "1, 0, 0, 1"},
+};
 constexpr int kLanguage = 0x0409;
 constexpr int kCodePage = 1200;
 }  // namespace version_info

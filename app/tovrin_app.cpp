@@ -5,6 +5,7 @@
 
 cTovrinApp::cTovrinApp(int& argc, char** argv) : m_app(argc, argv) {
   QCoreApplication::setApplicationVersion(version_info::kVersion);
+  for (const version_info::Entry& entry : version_info::kStrings) m_app.setProperty(entry.key, entry.value);
   QGuiApplication::setDesktopFileName("tovrin");
   QApplication::setWindowIcon(AppIcon());
 }

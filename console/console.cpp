@@ -5,6 +5,7 @@
 
 #include "console/control_ids.h"
 #include "console/messages.h"
+#include "console/operations.h"
 #include "link/protocol.h"
 
 int gLinkMode = kLinkTcp;

@@ -1,12 +1,8 @@
 #pragma once
 
-// Everything the console says to the operator, word for word, and the helpers
-// that the Connect, Disconnect and Program operations share.
+// Everything the console says to the operator, word for word.
 
 #include <string>
-
-struct ConsoleState;
-class ConsoleWindow;
 
 namespace msg {
 constexpr const char* kConnectFailed = "Failed to connection to the Varnel board. Error = %d.\n";
@@ -18,10 +14,3 @@ constexpr const char* kNoFileName = "No File Name.";
 // Messages are formatted into a text of this many bytes.
 constexpr int kMessageCapacity = 100;
 std::string FormatMessage(const char* format, int value);
-
-// Closes the link, telling the operator when the close is refused.
-void CloseConsoleLink(ConsoleState& state, ConsoleWindow& window);
-
-// Clears the identity and link type, shows the fields and leaves only CONNECT
-// among the link buttons: where Disconnect and every Program run end.
-void ShowDisconnected(ConsoleState& state, ConsoleWindow& window);

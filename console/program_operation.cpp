@@ -1,5 +1,6 @@
 #include "console/console.h"
 #include "console/messages.h"
+#include "console/operations.h"
 #include "flash/program_board.h"
 
 const char* ProgramResultMessage(int result) {

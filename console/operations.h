@@ -1,0 +1,12 @@
+#pragma once
+
+// Steps that the Disconnect and Program operations share.
+
+#include "console/console.h"
+
+// Closes the link, telling the operator when the close is refused.
+void CloseConsoleLink(ConsoleState& state, ConsoleWindow& window);
+
+// Clears the identity and link type, shows the fields and leaves only CONNECT
+// among the link buttons: where Disconnect and every Program run end.
+void ShowDisconnected(ConsoleState& state, ConsoleWindow& window);
