@@ -32,7 +32,7 @@
 #include "flash/program_board.h"
 #include "link/link.h"
 #include "sim/sim_board.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/srecord_text.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "flash/flash_image.h"
-#include "tests/flash/srecord_text.h"
+#include "tests/support/srecord_text.h"
 
 namespace {
 
