@@ -1,6 +1,11 @@
 #include "app/dialog_template.h"
 
 #include <QFontMetricsF>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <cmath>
 
 #include "app/resource.h"
@@ -92,4 +97,52 @@ void LayOut(QWidget& dialog, const DialogTemplate& form) {
     if (c.kind == ControlKind::Icon) place.setSize(QSize(kIconPixels, kIconPixels));
     widget->setGeometry(place);
   }
+}
+
+QIcon AppIcon() {
+  QIcon icon;
+  icon.addFile(":/icons/tovrin-16.png", QSize(16, 16));
+  icon.addFile(":/icons/tovrin-32.png", QSize(32, 32));
+  return icon;
+}
+
+QWidget* CreateControl(const ControlTemplate& c, QWidget& dialog) {
+  QWidget* widget = nullptr;
+  switch (c.kind) {
+    case ControlKind::Label:
+      widget = new QLabel(c.text, &dialog);
+      break;
+    case ControlKind::Icon: {
+      auto* icon = new QLabel(&dialog);
+      icon->setPixmap(AppIcon().pixmap(32, 32));
+      widget = icon;
+      break;
+    }
+    case ControlKind::Edit: {
+      auto* edit = new QLineEdit(c.text, &dialog);
+      edit->setReadOnly(c.style & kReadOnly);
+      if (c.style & kDigitsOnly) {
+        edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+      }
+      widget = edit;
+      break;
+    }
+    case ControlKind::Button:
+    case ControlKind::DefaultButton: {
+      auto* button = new QPushButton(c.text, &dialog);
+      button->setDefault(c.kind == ControlKind::DefaultButton);
+      widget = button;
+      break;
+    }
+    case ControlKind::Progress: {
+      auto* bar = new QProgressBar(&dialog);
+      bar->setTextVisible(false);
+      widget = bar;
+      break;
+    }
+  }
+  widget->setObjectName(c.name);
+  widget->setEnabled(!(c.style & kStartsDisabled));
+  widget->setFocusPolicy(c.tabIndex >= 0 ? Qt::StrongFocus : Qt::NoFocus);
+  return widget;
 }

@@ -5,6 +5,7 @@
 // the window keeps its proportions at any font size and screen scale.
 
 #include <QFont>
+#include <QIcon>
 #include <QWidget>
 #include <QRect>
 #include <QSize>
@@ -51,6 +52,14 @@ struct DialogUnits {
 DialogUnits UnitsOf(const QFont& font);
 QRect ToPixels(const QRect& units, DialogUnits scale);
 QSize ToPixels(const QSize& units, DialogUnits scale);
+
+// The application's icon in its two sizes.
+QIcon AppIcon();
+
+// Creates one control of a template as a child of the dialog, named, styled and
+// enabled as the template says, with its focus policy; where it goes is LayOut's
+// business. Null for a kind the caller builds itself.
+QWidget* CreateControl(const ControlTemplate& control, QWidget& dialog);
 
 // Places the dialog's controls (found by name) and sizes the dialog from the
 // table, with the dialog's current font. Called again whenever the font changes.

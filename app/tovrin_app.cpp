@@ -1,5 +1,6 @@
 #include "app/tovrin_app.h"
 
+#include "app/dialog_template.h"
 #include "app/resource.h"
 #include "app/tovrin_dlg.h"
 

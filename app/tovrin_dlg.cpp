@@ -3,13 +3,12 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QProgressBar>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <algorithm>
 #include <vector>
 
@@ -29,13 +28,6 @@ constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
-
-QIcon AppIcon() {
-  QIcon icon;
-  icon.addFile(":/icons/tovrin-16.png", QSize(16, 16));
-  icon.addFile(":/icons/tovrin-32.png", QSize(32, 32));
-  return icon;
-}
 
 bool ChooseSRecordFile(QString& path) {
   // No owner, as the file chooser has always been its own window here.
@@ -82,41 +74,8 @@ void cTovrinDlg::CreateControls() {
   const DialogTemplate& form = MainDialogTemplate();
   std::vector<std::pair<int, QWidget*>> tabStops;
   for (const ControlTemplate& c : form.controls) {
-    QWidget* widget = nullptr;
-    switch (c.kind) {
-      case ControlKind::Label:
-        widget = new QLabel(c.text, this);
-        break;
-      case ControlKind::Edit: {
-        auto* edit = new QLineEdit(c.text, this);
-        edit->setReadOnly(c.style & kReadOnly);
-        if (c.style & kDigitsOnly) {
-          edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-        }
-        widget = edit;
-        break;
-      }
-      case ControlKind::Button:
-      case ControlKind::DefaultButton: {
-        auto* button = new QPushButton(c.text, this);
-        button->setDefault(c.kind == ControlKind::DefaultButton);
-        widget = button;
-        break;
-      }
-      case ControlKind::Progress: {
-        auto* bar = new QProgressBar(this);
-        bar->setTextVisible(false);
-        m_progress.Bind(bar);
-        widget = bar;
-        break;
-      }
-      case ControlKind::Icon:
-        break;
-    }
-    if (!widget) continue;
-    widget->setObjectName(c.name);
-    widget->setEnabled(!(c.style & kStartsDisabled));
-    widget->setFocusPolicy(c.tabIndex >= 0 ? Qt::StrongFocus : Qt::NoFocus);
+    QWidget* widget = CreateControl(c, *this);
+    if (c.kind == ControlKind::Progress) m_progress.Bind(static_cast<QProgressBar*>(widget));
     if (c.tabIndex >= 0) tabStops.emplace_back(c.tabIndex, widget);
     if (c.id >= 0) m_controls[c.id] = widget;
   }

@@ -15,9 +15,6 @@
 
 class QLineEdit;
 
-// The application's icon in its two sizes.
-QIcon AppIcon();
-
 // Opens the file chooser for S-record files; true with the chosen path.
 bool ChooseSRecordFile(QString& path);
 

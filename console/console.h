@@ -22,7 +22,7 @@ struct ConsoleState {
   ProgressSink* progress = nullptr;  // the window's progress bar
 };
 
-constexpr int kSerialNumberMax = 15;
+constexpr int kSerialNumberMax = identity::kSerialMax;
 
 class ConsoleWindow {
  public:

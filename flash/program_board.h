@@ -8,6 +8,7 @@
 
 #include "common/progress_sink.h"
 #include "flash/flash_image.h"
+#include "link/frames.h"
 #include "link/link.h"
 
 enum ProgramResult : int {
@@ -23,8 +24,8 @@ enum ProgramResult : int {
 namespace program_const {
 constexpr long kFileBytesPerProgressStep = 120;
 constexpr std::uint16_t kProgressRangeMax = 65535;  // the bar's range is 16 bits; larger files clamp
-constexpr int kSerialStampMax = 15;                 // characters, followed by a NUL
-constexpr std::uint32_t kBlockLength = 64;
+constexpr int kSerialStampMax = identity::kSerialMax;  // characters, followed by a NUL
+constexpr std::uint32_t kBlockLength = frame::kProgramBytes;  // one program frame
 constexpr std::uint32_t kBlockAlignMask = 0x1FFFC;  // starts on 4-byte boundaries
 constexpr std::uint32_t kBlankScanLimit = 0x1FFFC;
 // A block is sent only while more than this many bytes lie between its start

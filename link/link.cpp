@@ -17,6 +17,33 @@ int LoggedError(const char* format) {
   return error;
 }
 
+// Nothing arrived before the deadline: a value no datagram length can take.
+constexpr int kNoDatagram = -1;
+
+// Receives the next datagram from the board's address until `until`: its length,
+// kNoDatagram, or the socket error code of a failed receive. Datagrams from any
+// other address are passed over; the board's source port becomes the port that
+// later requests go to.
+int ReceiveFromBoard(LinkHandle link, std::uint8_t* buffer, std::int64_t until) {
+  for (std::int64_t left; (left = until - MonotonicMs()) > 0;) {
+    const int ready = WaitReadable(link, static_cast<int>(left));
+    if (ready == 0) return kNoDatagram;
+    Endpoint from;
+    const int received = SockRecvFrom(link, buffer, kLinkRequestSize, &from);
+    if (received < 0) {
+      if (!SockWouldBlock()) return SockLastError();
+      if (ready == 1) continue;
+      return kNoDatagram;  // a failed wait with nothing to take counts as a time-out
+    }
+    if (from.address != gBoardLink.boardUdp.address) continue;
+    gBoardLink.boardUdp.port = from.port;
+    return received;
+  }
+  return kNoDatagram;
+}
+
+bool IsDatagram(int received) { return received >= 0 && received <= kLinkRequestSize; }
+
 // The probe is the identity read with sequence byte 0. Any answer from the board's
 // address means the loader speaks UDP; what it says does not matter.
 bool ProbeUdp(LinkHandle link) {
@@ -25,20 +52,7 @@ bool ProbeUdp(LinkHandle link) {
   LinkRequest reply;
   for (int attempt = 0; attempt < link_const::kProbeAttempts; ++attempt) {
     SockSendTo(link, buffer, length, gBoardLink.boardUdp);
-    const std::int64_t deadline = MonotonicMs() + gWaits.probeMs;
-    for (std::int64_t left; (left = deadline - MonotonicMs()) > 0;) {
-      const int ready = WaitReadable(link, static_cast<int>(left));
-      if (ready == 0) break;
-      Endpoint from;
-      if (SockRecvFrom(link, reply, kLinkRequestSize, &from) < 0) {
-        if (ready == 1 && SockWouldBlock()) continue;
-        break;  // a failed wait with nothing to take counts as this attempt's time-out
-      }
-      if (from.address == gBoardLink.boardUdp.address) {
-        gBoardLink.boardUdp.port = from.port;
-        return true;
-      }
-    }
+    if (IsDatagram(ReceiveFromBoard(link, reply, MonotonicMs() + gWaits.probeMs))) return true;
   }
   return false;
 }
@@ -130,19 +144,11 @@ int UdpExchange(LinkHandle link, std::uint8_t* buffer, int length, int perSendMs
       return LoggedError("Sendto failed %d.\n");
     }
     const std::int64_t resendAt = std::min(MonotonicMs() + perSendMs, giveUpAt);
-    for (std::int64_t left; (left = resendAt - MonotonicMs()) > 0;) {
-      const int ready = WaitReadable(link, static_cast<int>(left));
-      if (ready == 0) break;
-      Endpoint from;
-      const int received = SockRecvFrom(link, buffer, kLinkRequestSize, &from);
-      if (received < 0) {
-        if (!SockWouldBlock()) return LoggedError("recvfrom failed %d.\n");
-        if (ready == 1) continue;
-        break;  // a failed wait with nothing to take: as a time-out, resend
+    for (int received; (received = ReceiveFromBoard(link, buffer, resendAt)) != kNoDatagram;) {
+      if (!IsDatagram(received)) {
+        LogLine("recvfrom failed %d.\n", received);
+        return received;
       }
-      // Only the board's own address may answer; anyone else is ignored.
-      if (from.address != gBoardLink.boardUdp.address) continue;
-      gBoardLink.boardUdp.port = from.port;
       // A reply to an earlier request (a resend answered twice) is skipped.
       if (buffer[0] != gBoardLink.sequence) continue;
       // 0 belonged to the probe and is never used again.
