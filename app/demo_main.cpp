@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <cstdio>
 
-#include "app/resource.h"
+#include "dialog/resource.h"
 #include "app/tovrin_dlg.h"
 
 namespace {

@@ -1,44 +1,16 @@
 #pragma once
 
-// The two dialogs as tables of controls with their rectangles in dialog units,
-// and the conversion of those units to pixels with the dialog font's metrics, so
-// the window keeps its proportions at any font size and screen scale.
+// The dialog tables made Qt widgets: the conversion of dialog units to pixels
+// with the dialog font's metrics, so the window keeps its proportions at any
+// font size and screen scale, and the widgets for each kind of control.
 
 #include <QFont>
 #include <QIcon>
 #include <QWidget>
 #include <QRect>
 #include <QSize>
-#include <span>
 
-enum class ControlKind { Label, Edit, Button, DefaultButton, Progress, Icon };
-
-// Style bits of a control.
-enum ControlStyle : unsigned {
-  kStyleNone = 0,
-  kReadOnly = 1u << 0,
-  kDigitsOnly = 1u << 1,
-  kStartsDisabled = 1u << 2,
-  kBordered = 1u << 3,
-};
-
-struct ControlTemplate {
-  int id;            // -1 for labels that nothing refers to
-  const char* name;  // the control's object name
-  ControlKind kind;
-  const char* text;
-  QRect units;       // x, y, width, height in dialog units
-  unsigned style;
-  int tabIndex;      // place in the tab order, -1 when not a tab stop
-};
-
-struct DialogTemplate {
-  QSize units;
-  std::span<const ControlTemplate> controls;
-};
-
-const DialogTemplate& MainDialogTemplate();
-const DialogTemplate& AboutDialogTemplate();
+#include "dialog/dialog_table.h"
 
 // The font every dialog is laid out with.
 QFont DialogFont();
@@ -50,8 +22,8 @@ struct DialogUnits {
   double y;
 };
 DialogUnits UnitsOf(const QFont& font);
-QRect ToPixels(const QRect& units, DialogUnits scale);
-QSize ToPixels(const QSize& units, DialogUnits scale);
+QRect ToPixels(const DluRect& units, DialogUnits scale);
+QSize ToPixels(const DluSize& units, DialogUnits scale);
 
 // The application's icon in its two sizes.
 QIcon AppIcon();

@@ -1,7 +1,7 @@
 #include "app/tovrin_app.h"
 
 #include "app/dialog_template.h"
-#include "app/resource.h"
+#include "dialog/resource.h"
 #include "app/tovrin_dlg.h"
 
 cTovrinApp::cTovrinApp(int& argc, char** argv) : m_app(argc, argv) {

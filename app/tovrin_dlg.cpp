@@ -14,15 +14,14 @@
 
 #include "app/about_dlg.h"
 #include "app/dialog_template.h"
-#include "app/resource.h"
-#include "console/messages.h"
+#include "dialog/resource.h"
+#include "flash/vocabulary.h"
 #include "link/link.h"
 
 namespace {
 
 constexpr const char* kCaption = "Tovrin - Flash Programmer for Varnel VR16 and VR32 Boards - Version 3.0";
 constexpr const char* kSerialTooLong = "The serial number can have at most 15 characters.";
-constexpr const char* kSocketsNotStarted = "WinSocket not started error = %d.\n";
 constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -43,8 +42,9 @@ bool ChooseSRecordFile(QString& path) {
   return true;
 }
 
-cTovrinDlg::cTovrinDlg(QWidget* parent)
+cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_state(waits),
       m_icon(AppIcon()) {
   setWindowTitle(kCaption);
   setFont(DialogFont());
@@ -67,7 +67,7 @@ cTovrinDlg::cTovrinDlg(QWidget* parent)
 
 cTovrinDlg::~cTovrinDlg() {
   // Closing the window by its title bar or Escape leaves the link to us.
-  if (m_state.link != kNoLink) CloseLink(m_state.link);
+  if (m_state.link.IsOpen()) CloseLink(m_state.link);
 }
 
 void cTovrinDlg::CreateControls() {
@@ -108,10 +108,9 @@ bool cTovrinDlg::OnInitDialog() {
   setWindowIcon(m_icon);
   const int started = startSockets();
   if (started != 0) {
-    Message(FormatMessage(kSocketsNotStarted, started));
+    Message(FormatMessage(msg::kSocketsNotStarted, started));
     return false;
   }
-  m_state.link = kNoLink;
   // The first tab stop that is enabled: PROGRAM starts disabled, so the first
   // address field has the focus and its losing it builds the address.
   for (QWidget* w = Control(IDC_PROGRAM); w; w = w->nextInFocusChain()) {
@@ -123,7 +122,7 @@ bool cTovrinDlg::OnInitDialog() {
   return true;
 }
 
-bool cTovrinDlg::Fetch(ConsoleState& state) {
+bool cTovrinDlg::Fetch(ConsoleFields& state) {
   state.revision = Edit(IDC_REV)->text().toStdString();
   for (int i = 0; i < 4; ++i) state.octet[i] = Edit(kOctetIds[i])->text().toStdString();
   const QString serial = Edit(IDC_SERIAL)->text();
@@ -139,7 +138,7 @@ bool cTovrinDlg::Fetch(ConsoleState& state) {
   return true;
 }
 
-void cTovrinDlg::Show(const ConsoleState& state) {
+void cTovrinDlg::Show(const ConsoleFields& state) {
   Edit(IDC_REV)->setText(Q(state.revision));
   for (int i = 0; i < 4; ++i) Edit(kOctetIds[i])->setText(Q(state.octet[i]));
   Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
@@ -149,8 +148,8 @@ void cTovrinDlg::Show(const ConsoleState& state) {
   Edit(IDC_HARDWARE)->setText(Q(state.hardware));
 }
 
-void cTovrinDlg::Enable(int control, bool on) {
-  if (QWidget* w = Control(control)) w->setEnabled(on);
+void cTovrinDlg::Enable(ConsoleButton button, bool on) {
+  if (QWidget* w = Control(ControlOf(button))) w->setEnabled(on);
 }
 
 void cTovrinDlg::Message(const std::string& text) {

@@ -20,7 +20,8 @@ bool ChooseSRecordFile(QString& path);
 
 class cTovrinDlg : public QDialog, public ConsoleWindow {
  public:
-  explicit cTovrinDlg(QWidget* parent = nullptr);
+  // The link runs with the board's own waits; tests give shorter ones.
+  explicit cTovrinDlg(const LinkWaits& waits = kBoardWaits, QWidget* parent = nullptr);
   ~cTovrinDlg() override;
 
   // Initialises the window and runs it modally. Returns at once, with Accepted,
@@ -30,9 +31,9 @@ class cTovrinDlg : public QDialog, public ConsoleWindow {
   // when that fails (the operator has been told) and the window must end.
   bool OnInitDialog();
 
-  bool Fetch(ConsoleState& state) override;
-  void Show(const ConsoleState& state) override;
-  void Enable(int control, bool on) override;
+  bool Fetch(ConsoleFields& fields) override;
+  void Show(const ConsoleFields& fields) override;
+  void Enable(ConsoleButton button, bool on) override;
   void Message(const std::string& text) override;
 
   // Commands from the window's menu; only the About entry is handled here.

@@ -157,12 +157,6 @@ class PinnedBoard {
   SimBoard board_;
 };
 
-class NoProgress : public ProgressSink {
- public:
-  void SetRange(std::uint16_t) override {}
-  void SetPosition(int) override {}
-};
-
 // --- The floor: plain sockets, nothing of the tool's link code ---------------
 
 // The program command as the loader reads it, written out here again so that
@@ -309,7 +303,6 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
   // The run logs "Program Flash" each time; the benchmark's table needs stdout.
   static std::FILE* const devNull = std::fopen("/dev/null", "w");
   SetLogStream(devNull);
-  SetWaitsForTest(BenchWaits());
   const SimOptions options = BoardFor(mode);
   PinnedBoard board(options, placement);
   if (!board.Started()) {
@@ -317,7 +310,7 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
   } else {
     const auto requests = ProgramRequests();
     std::uint8_t sequence = 1;
-    NoProgress progress;
+    ProgramObserver progress;
     double runSeconds = 0;
     double floorSeconds = 0;
     for (auto _ : state) {
@@ -326,13 +319,13 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
         state.SkipWithError("a round trip of the floor failed");
         break;
       }
-      LinkHandle link = kNoLink;
+      BoardLink link(BenchWaits());
       if (OpenLink(link, kBoardAddress) != mode) {
         state.SkipWithError("the link did not open over the transport under test");
         break;
       }
       const auto start = std::chrono::steady_clock::now();
-      const int result = ProgramBoard(link, ImageFile().Path().c_str(), "123456", "B", mode, progress);
+      const int result = ProgramBoard(link, ImageFile().Path().c_str(), "123456", "B", progress).result;
       const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
       CloseLink(link);
       if (result != kProgramDone) {
@@ -354,7 +347,6 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
     state.counters["floor_us_per_frame"] = Counter(floorSeconds * 1e6 / kFullImageFrames, Counter::kAvgIterations);
     if (floorSeconds > 0) state.counters["x_floor"] = runSeconds / floorSeconds;
   }
-  SetWaitsForTest(kBoardWaits);
   SetLogStream(nullptr);
 }
 

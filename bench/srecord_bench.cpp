@@ -36,7 +36,7 @@ void FromMemory(benchmark::State& state) {
   const std::string& text = FullImageText();
   auto image = std::make_unique<FlashImage>();
   for (auto _ : state) {
-    if (LoadSRecordText(text.data(), text.size(), *image) != kLoadOk) state.SkipWithError("load failed");
+    if (LoadSRecordText(text.data(), text.size(), *image).result != kLoadOk) state.SkipWithError("load failed");
     benchmark::DoNotOptimize(image->data());
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -55,7 +55,7 @@ void FromFile(benchmark::State& state) {
   auto image = std::make_unique<FlashImage>();
   for (auto _ : state) {
     std::FILE* file = std::fopen(path, "r");
-    if (!file || LoadSRecordImage(file, *image) != kLoadOk) state.SkipWithError("load failed");
+    if (!file || LoadSRecordImage(file, *image).result != kLoadOk) state.SkipWithError("load failed");
     if (file) std::fclose(file);
     benchmark::DoNotOptimize(image->data());
   }

@@ -4,8 +4,6 @@
 
 #include "cli/exit_codes.h"
 #include "cli/text_output.h"
-#include "console/messages.h"
-#include "link/protocol.h"
 
 int BeginBoardSession(const std::string& address, BoardSession& session, std::string& message) {
   const int started = StartSockets();
@@ -18,8 +16,9 @@ int BeginBoardSession(const std::string& address, BoardSession& session, std::st
     message = MessageText(FormatMessage(msg::kConnectFailed, opened));
     return exit_code::kConnectFailed;
   }
-  session.mode = opened;
-  if (ReadIdentity(session.link, session.block, session.mode) != 0) {
+  session.connected = true;
+  session.identityOutcome = ReadIdentity(session.link, session.block);
+  if (!session.identityOutcome.Accepted()) {
     message = msg::kIdentityFailed;
     return exit_code::kIdentityFailed;
   }
@@ -29,7 +28,7 @@ int BeginBoardSession(const std::string& address, BoardSession& session, std::st
 }
 
 void EndBoardSession(BoardSession& session, std::FILE* diag) {
-  if (session.link == kNoLink) return;
+  if (!session.link.IsOpen()) return;
   const int closed = CloseLink(session.link);
   if (closed != 0) std::fprintf(diag, "%s\n", MessageText(FormatMessage(msg::kConnectFailed, closed)).c_str());
 }

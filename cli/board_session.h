@@ -5,21 +5,25 @@
 
 #include <string>
 
-#include "console/console.h"
+#include "flash/vocabulary.h"
 #include "link/frames.h"
 #include "link/link.h"
+#include "link/protocol.h"
 
 struct BoardSession {
-  LinkHandle link = kNoLink;
-  int mode = -1;  // a LinkMode once connected
+  explicit BoardSession(const LinkWaits& waits = kBoardWaits) : link(waits) {}
+
+  BoardLink link;
+  bool connected = false;  // OpenLink succeeded; link.mode holds the transport
   bool identityRead = false;
+  LinkOutcome identityOutcome;  // why the read failed, when it did
   IdentityBlock block{};
   IdentityTexts texts;
 };
 
 // 0 with the link open and the identity read; exit_code::kConnectFailed or
 // kIdentityFailed otherwise, with the operator's text in message. After a failed
-// identity read the link is open and session.mode set.
+// identity read the link is open.
 int BeginBoardSession(const std::string& address, BoardSession& session, std::string& message);
 
 // Closes the link if open; a close the socket library refuses is reported on

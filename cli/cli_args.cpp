@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/exit_codes.h"
-#include "console/console.h"
+#include "flash/vocabulary.h"
 #include "flash/program_board.h"
 #include "link/frames.h"
 #include "link/socket_platform.h"

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "link/link.h"
+
 enum class CliCommand { kIdentity, kProgram, kInspect };
 
 constexpr const char kBoardAddress[] = "192.168.167.100";  // the board's fixed address
@@ -24,6 +26,8 @@ struct CliOptions {
   std::string serial;
   std::string expectHardware;  // empty: any board
   std::string logFile;         // empty: no run log
+  // Not on the command line: the board's own waits, shorter in tests.
+  LinkWaits waits = kBoardWaits;
 };
 
 struct CliStreams {

@@ -2,8 +2,9 @@
 #include "cli/commands.h"
 #include "common/log_line.h"
 
-int RunCli(int argc, const char* const* argv, const CliStreams& streams) {
+int RunCli(int argc, const char* const* argv, const CliStreams& streams, const LinkWaits& waits) {
   CliOptions options;
+  options.waits = waits;
   const int parsed = ParseCliArgs(argc, argv, options, streams);
   if (parsed != kRunCommand) return parsed;
 

@@ -10,5 +10,6 @@ int RunProgram(const CliOptions& options, const CliStreams& streams);
 int RunInspect(const CliOptions& options, const CliStreams& streams);
 
 // The whole program: parse argv, send the core's diagnostics where the options
-// say, run the command. argv[0] is the program's name.
-int RunCli(int argc, const char* const* argv, const CliStreams& streams);
+// say, run the command. argv[0] is the program's name. The link runs with the
+// board's own waits; tests give shorter ones.
+int RunCli(int argc, const char* const* argv, const CliStreams& streams, const LinkWaits& waits = kBoardWaits);

@@ -14,7 +14,7 @@ constexpr const char kIdentityRead[] = "Identity read";
 
 int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
-  BoardSession session;
+  BoardSession session(options.waits);
   std::string message = kIdentityRead;
   const int code = BeginBoardSession(options.board, session, message);
   EndBoardSession(session, DiagnosticStream(options, streams));
@@ -23,10 +23,14 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
     const Json report{{"command", "identity"},     {"board", options.board},
                       {"link", LinkJson(session)}, {"identity", IdentityJson(session)},
                       {"result", code},            {"message", message},
+                      {"cause", CauseJson(LinkCommand::kRead, session.identityOutcome)},
                       {"seconds", SecondsSince(started)}};
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
   } else if (code != 0) {
     std::fprintf(streams.out, "%s\n", message.c_str());
+    if (!session.identityOutcome.Accepted()) {
+      std::fprintf(streams.out, "Cause: %s\n", CauseText(LinkCommand::kRead, session.identityOutcome).c_str());
+    }
   } else {
     std::fprintf(streams.out,
                  "Board:         %s\n"
@@ -34,7 +38,7 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
                  "Revision:      %s\n"
                  "Serial number: %s\n"
                  "Hardware:      %s\n",
-                 options.board.c_str(), LinkTypeText(session.mode), Printable(session.texts.revision).c_str(),
+                 options.board.c_str(), LinkTypeText(session.link.mode), Printable(session.texts.revision).c_str(),
                  Printable(session.texts.serialNumber).c_str(), Printable(session.texts.hardware).c_str());
   }
   std::fflush(streams.out);

@@ -7,29 +7,18 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/file_input.h"
 #include "cli/inspect.h"
 #include "cli/json_report.h"
 #include "cli/log_capture.h"
 #include "cli/text_output.h"
-#include "console/console.h"
 #include "flash/program_board.h"
+#include "flash/vocabulary.h"
 
 namespace {
 
 constexpr std::size_t kRangesListed = 16;  // in the text report; JSON lists all
 constexpr int kIgnoredTypes[] = {1, 2};    // 16- and 24-bit data records, passed over by a run
-constexpr std::size_t kReadChunk = 64 * 1024;
-
-// False with errno set when the file cannot be read.
-bool ReadWholeFile(const std::string& path, std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return false;
-  char chunk[kReadChunk];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, n);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
 
 // "S0".."S9". Built in a buffer: GCC 12 warns falsely (-Wrestrict) about
 // "S" + std::to_string(...) in optimised builds.
@@ -75,7 +64,10 @@ Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& mes
   Json records = Json::object();
   for (int type = 0; type < kRecordTypes; ++type) records[RecordName(type)] = r.records[type];
   Json report{{"command", "inspect"}, {"file", o.file}, {"result", r.load}, {"message", message}};
-  report["bad_record"] = r.badLine == 0 ? Json(nullptr) : Json{{"line", r.badLine}, {"text", r.badRecord}};
+  report["bad_record"] = r.loaded.line == 0 ? Json(nullptr)
+                                             : Json{{"line", r.loaded.line},
+                                                    {"text", r.loaded.record},
+                                                    {"reason", r.loaded.reason}};
   report["loader_line"] = r.loaderLine.empty() ? Json(nullptr) : Json(MessageText(r.loaderLine));
   report["records"] = records;
   report["warnings"] = Warnings(r);
@@ -84,9 +76,10 @@ Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& mes
     for (const ByteRange& range : r.data) data.push_back({{"first", range.first}, {"last", range.last}});
     report["data"] = data;
     report["data_bytes"] = DataBytes(r);
-    Json frames{{"count", r.frames.count}};
-    frames["first"] = r.frames.count > 0 ? Json(r.frames.first) : Json(nullptr);
-    frames["last"] = r.frames.count > 0 ? Json(r.frames.last) : Json(nullptr);
+    const auto& starts = r.frames.starts;
+    Json frames{{"count", starts.size()}};
+    frames["first"] = starts.empty() ? Json(nullptr) : Json(starts.front());
+    frames["last"] = starts.empty() ? Json(nullptr) : Json(starts.back());
     frames["unsent_bytes"] = r.frames.unsentBytes;
     report["frames"] = frames;
     report["stamp"] = {{"revision", r.stampRevision}, {"serial", r.stampSerial}, {"assumed", r.stampAssumed}};
@@ -103,7 +96,10 @@ Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& mes
 void PrintText(std::FILE* out, const CliOptions& o, const FileReport& r, const std::string& message) {
   std::fprintf(out, "File:      %s\n", o.file.c_str());
   std::fprintf(out, "Load:      %d, %s\n", r.load, message.c_str());
-  if (r.badLine != 0) std::fprintf(out, "Record:    line %zu: %s\n", r.badLine, Printable(r.badRecord).c_str());
+  if (r.loaded.line != 0) {
+    std::fprintf(out, "Record:    line %zu (%s): %s\n", r.loaded.line, r.loaded.reason.c_str(),
+                 Printable(r.loaded.record).c_str());
+  }
   if (!r.loaderLine.empty()) std::fprintf(out, "Loader:    %s\n", MessageText(r.loaderLine).c_str());
   if (r.load == kProgramFileNotOpened) return;
 
@@ -117,7 +113,7 @@ void PrintText(std::FILE* out, const CliOptions& o, const FileReport& r, const s
   for (const std::string& w : Warnings(r)) std::fprintf(out, "Warning:   %s\n", w.c_str());
   if (r.load != kLoadOk) {
     std::fprintf(out, "Frames:    none: a run stops %s, before erasing\n",
-                 r.badLine != 0 ? "at this record" : "here");
+                 r.loaded.line != 0 ? "at this record" : "here");
     return;
   }
 
@@ -130,10 +126,10 @@ void PrintText(std::FILE* out, const CliOptions& o, const FileReport& r, const s
   }
   if (r.data.size() > kRangesListed) std::fprintf(out, "           ... %zu more\n", r.data.size() - kRangesListed);
 
-  if (r.frames.count > 0) {
-    std::fprintf(out, "Frames:    %d program frames of %u bytes, first at %s, last at %s\n", r.frames.count,
-                 program_const::kBlockLength, FlashAddress(r.frames.first).c_str(),
-                 FlashAddress(r.frames.last).c_str());
+  if (!r.frames.starts.empty()) {
+    std::fprintf(out, "Frames:    %zu program frames of %u bytes, first at %s, last at %s\n", r.frames.starts.size(),
+                 plan_const::kBlockLength, FlashAddress(r.frames.starts.front()).c_str(),
+                 FlashAddress(r.frames.starts.back()).c_str());
   } else {
     std::fprintf(out, "Frames:    none\n");
   }
@@ -156,15 +152,15 @@ int RunInspect(const CliOptions& options, const CliStreams& streams) {
   FileReport report;
   std::string message;
   std::string text;
-  if (!ReadWholeFile(options.file, text)) {
-    report.load = kProgramFileNotOpened;
-    message = std::string(ProgramResultMessage(kProgramFileNotOpened)) + ": " + std::strerror(errno);
+  const FileRead read = ReadInputFile(options.file, text);
+  if (read.result != kProgramDone) {
+    report.load = read.result;
+    message = std::string(ProgramResultMessage(read.result)) + ": " + read.reason;
   } else {
     const StampChoice stamp{options.revisionGiven, options.revision, options.serialGiven, options.serial};
     std::string loaderLines;
     {
-      // The loader's own words for a bad record, without the repeats the search
-      // for that record produces.
+      // The loader's own words for a bad record, quoted in the report.
       LogCapture capture(DiagnosticStream(options, streams));
       report = AnalyzeSRecordText(text.data(), text.size(), stamp);
       loaderLines = capture.Text();

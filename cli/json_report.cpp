@@ -17,8 +17,25 @@ Json IdentityJson(const BoardSession& session) {
 }
 
 Json LinkJson(const BoardSession& session) {
-  if (session.mode != kLinkTcp && session.mode != kLinkUdp) return nullptr;
-  return LinkTypeText(session.mode);
+  if (!session.connected) return nullptr;
+  return LinkTypeText(session.link.mode);
+}
+
+Json CauseJson(LinkCommand command, const LinkOutcome& outcome, int frame, std::uint32_t address) {
+  if (outcome.Accepted()) return nullptr;
+  Json cause{{"command", CommandName(command)}};
+  if (command == LinkCommand::kProgram) {
+    cause["frame"] = frame;
+    cause["address"] = FlashAddress(address);
+  }
+  cause["what"] = DescribeOutcome(outcome);
+  return cause;
+}
+
+std::string CauseText(LinkCommand command, const LinkOutcome& outcome, int frame, std::uint32_t address) {
+  std::string text = CommandName(command);
+  if (command == LinkCommand::kProgram) text += " frame " + std::to_string(frame) + " at " + FlashAddress(address);
+  return text + ": " + DescribeOutcome(outcome);
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {

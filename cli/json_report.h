@@ -24,5 +24,11 @@ Json IdentityJson(const BoardSession& session);
 // "UDP", "TCP", or null when no link was opened.
 Json LinkJson(const BoardSession& session);
 
+// Why a command failed: its name, for a program frame its number (from 1) and
+// address, and what went wrong; null for an accepted reply.
+Json CauseJson(LinkCommand command, const LinkOutcome& outcome, int frame = 0, std::uint32_t address = 0);
+// The same as one line of text: "program frame 3 at 0x00080: board refused ...".
+std::string CauseText(LinkCommand command, const LinkOutcome& outcome, int frame = 0, std::uint32_t address = 0);
+
 // Seconds since `start`, to the millisecond.
 double SecondsSince(std::chrono::steady_clock::time_point start);

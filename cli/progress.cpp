@@ -16,27 +16,17 @@ ProgressStyle ChooseProgressStyle(std::FILE* stream, bool quiet) {
   return fd >= 0 && ::isatty(fd) ? ProgressStyle::kBar : ProgressStyle::kLines;
 }
 
-CliProgress::CliProgress(std::FILE* stream, ProgressStyle style, int totalFrames)
-    : stream_(stream), style_(style), total_(std::max(totalFrames, 0)) {}
+void CliProgress::RunStarted(int frames) { total_ = frames; }
 
-void CliProgress::SetPosition(int position) {
-  // A run reports each acknowledged frame as its index, 0, 1, 2 ..., and ends a
-  // good run with a position well beyond them.
-  if (position == frames_) {
-    ++frames_;
-    Show(frames_, false);
-  } else {
-    Show(frames_, true);
-  }
-}
+void CliProgress::FrameAcknowledged(int index, std::uint32_t) { Show(index + 1); }
 
-void CliProgress::Show(int done, bool complete) {
+void CliProgress::Show(int done) {
   if (style_ == ProgressStyle::kNone || total_ == 0) return;
-  const int shown = complete ? total_ : std::min(done, total_);
+  const int shown = done < total_ ? done : total_;
   const int percent = shown * 100 / total_;
   if (style_ == ProgressStyle::kBar) {
     const int width = shown * kBarWidth / total_;
-    if (width == shownStep_ && !complete) return;
+    if (width == shownStep_) return;
     shownStep_ = width;
     std::fprintf(stream_, "\r[%s%s] %3d%% %d/%d frames", std::string(static_cast<std::size_t>(width), '#').c_str(),
                  std::string(static_cast<std::size_t>(kBarWidth - width), ' ').c_str(), percent, shown, total_);
@@ -50,7 +40,7 @@ void CliProgress::Show(int done, bool complete) {
   std::fflush(stream_);
 }
 
-void CliProgress::Finish() {
+void CliProgress::RunEnded(int, int) {
   if (barOpen_) std::fputc('\n', stream_);
   barOpen_ = false;
   std::fflush(stream_);

@@ -1,39 +1,32 @@
 #pragma once
 
 // How far a run has come, for a person at a terminal (a bar redrawn in place) or
-// for a log that a script keeps (a line at every tenth). It also counts the
-// frames the board acknowledged, which ProgramBoard reports only as positions.
+// for a log that a script keeps (a line at every tenth).
 
 #include <cstdio>
 
-#include "common/progress_sink.h"
+#include "flash/program_board.h"
 
 enum class ProgressStyle { kBar, kLines, kNone };
 
 // kBar on a terminal, kLines otherwise, kNone when quiet.
 ProgressStyle ChooseProgressStyle(std::FILE* stream, bool quiet);
 
-class CliProgress : public ProgressSink {
+class CliProgress : public ProgramObserver {
  public:
-  // totalFrames: what the run will send, from its plan; 0 when unknown.
-  CliProgress(std::FILE* stream, ProgressStyle style, int totalFrames);
+  CliProgress(std::FILE* stream, ProgressStyle style) : stream_(stream), style_(style) {}
 
-  // The file-size range ProgramBoard sets only approximates the frames; the
-  // plan's frame count is the bar's range instead.
-  void SetRange(std::uint16_t) override {}
-  void SetPosition(int position) override;
-
-  // Ends a bar's line, whatever the outcome; call once after the run.
-  void Finish();
-  int FramesAcknowledged() const { return frames_; }
+  void RunStarted(int frames) override;
+  void FrameAcknowledged(int index, std::uint32_t address) override;
+  // Ends a bar's line, whatever the outcome.
+  void RunEnded(int result, int framesAcknowledged) override;
 
  private:
-  void Show(int done, bool complete);
+  void Show(int done);
 
   std::FILE* stream_;
   ProgressStyle style_;
-  int total_;
-  int frames_ = 0;
+  int total_ = 0;
   int shownStep_ = -1;  // bar: the last width drawn; lines: the last tenth printed
   bool barOpen_ = false;
 };

@@ -8,9 +8,6 @@
 
 #include "cli/json_report.h"
 
-// 64 lower-case hex digits, or empty when the file cannot be read.
-std::string FileSha256(const std::string& path);
-
 // The file opened for appending (created if missing); -1 with errno set.
 int OpenRunLog(const std::string& path);
 

@@ -37,8 +37,3 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
   return hex;
 }
 
-std::string FlashAddress(std::uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(address));
-  return text;
-}

@@ -14,6 +14,3 @@ std::string Printable(const std::string& text);
 
 // Bytes as upper-case hex pairs with no separator ("42313233...").
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count);
-
-// A flash address as 0x and five hex digits, the width of 128 KiB.
-std::string FlashAddress(std::uint32_t address);

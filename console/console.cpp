@@ -1,23 +1,11 @@
 #include "console/console.h"
 
-#include <cstdio>
 #include <utility>
 
-#include "console/control_ids.h"
-#include "console/messages.h"
 #include "console/operations.h"
 #include "link/protocol.h"
 
-int gLinkMode = kLinkTcp;
-
 namespace {
-
-// Text up to the first NUL within [from, from + length) of the identity block.
-std::string IdentityText(const IdentityBlock& block, int from, int length) {
-  std::string text;
-  for (int i = from; i < from + length && block[i] != 0; ++i) text += static_cast<char>(block[i]);
-  return text;
-}
 
 void ClearIdentity(ConsoleState& state) {
   state.revision.clear();
@@ -27,27 +15,13 @@ void ClearIdentity(ConsoleState& state) {
 
 }  // namespace
 
-IdentityTexts DescribeIdentity(const IdentityBlock& block) {
-  return {IdentityText(block, identity::kRevisionAt, 1),
-          IdentityText(block, identity::kSerialAt, identity::kSerialMax),
-          IdentityText(block, identity::kHardwareAt, identity::kHardwareLength)};
-}
-
-const char* LinkTypeText(int mode) { return mode == kLinkTcp ? "TCP" : "UDP"; }
-
-std::string FormatMessage(const char* format, int value) {
-  char text[kMessageCapacity];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 void ShowDisconnected(ConsoleState& state, ConsoleWindow& window) {
   ClearIdentity(state);
   state.commType.clear();
   window.Show(state);
-  window.Enable(IDC_DISCONNECT, false);
-  window.Enable(IDC_PROGRAM, false);
-  window.Enable(IDC_CONNECT, true);
+  window.Enable(ConsoleButton::kDisconnect, false);
+  window.Enable(ConsoleButton::kProgram, false);
+  window.Enable(ConsoleButton::kConnect, true);
 }
 
 void CloseConsoleLink(ConsoleState& state, ConsoleWindow& window) {
@@ -69,8 +43,7 @@ void OnConnect(ConsoleState& state, ConsoleWindow& window) {
   state.address = BuildIpString(state, window);
 
   const int result = OpenLink(state.link, state.address.c_str());
-  gLinkMode = result;
-  if (result > kLinkUdp || result < 0) {
+  if (result != kLinkTcp && result != kLinkUdp) {
     window.Message(FormatMessage(msg::kConnectFailed, result));
     ClearIdentity(state);
     window.Show(state);
@@ -78,7 +51,7 @@ void OnConnect(ConsoleState& state, ConsoleWindow& window) {
   }
 
   IdentityBlock block{};
-  if (ReadIdentity(state.link, block, result) != 0) {
+  if (!ReadIdentity(state.link, block).Accepted()) {
     // The link stays open; CONNECT stays available and starts over from scratch.
     window.Message(msg::kIdentityFailed);
     return;
@@ -90,9 +63,9 @@ void OnConnect(ConsoleState& state, ConsoleWindow& window) {
   state.commType = LinkTypeText(result);
 
   window.Show(state);
-  window.Enable(IDC_DISCONNECT, true);
-  window.Enable(IDC_PROGRAM, true);
-  window.Enable(IDC_CONNECT, false);
+  window.Enable(ConsoleButton::kDisconnect, true);
+  window.Enable(ConsoleButton::kProgram, true);
+  window.Enable(ConsoleButton::kConnect, false);
 }
 
 void OnDisconnect(ConsoleState& state, ConsoleWindow& window) {
@@ -103,5 +76,5 @@ void OnDisconnect(ConsoleState& state, ConsoleWindow& window) {
 
 void OnExit(ConsoleState& state, ConsoleWindow& window) {
   window.Fetch(state);
-  if (state.link != kNoLink) CloseLink(state.link);
+  if (state.link.IsOpen()) CloseLink(state.link);
 }

@@ -1,44 +1,51 @@
 #pragma once
 
-// The logic behind the main window: its text fields, the link handle, and the
+// The logic behind the main window: its text fields, the link, and the
 // operator's Connect, Disconnect, Program and Exit. It reaches the window only
-// through ConsoleWindow, so it runs the same under a fake window in tests.
+// through ConsoleWindow, so it runs the same under any window, and under a fake
+// one in tests.
 
 #include <string>
 
 #include "common/progress_sink.h"
-#include "link/frames.h"
+#include "flash/program_board.h"
+#include "flash/vocabulary.h"
 #include "link/link.h"
 
-struct ConsoleState {
+// The window's text fields, as the data exchange copies them.
+struct ConsoleFields {
   std::string revision;
   std::string octet[4] = {"192", "168", "167", "100"};
   std::string serialNumber;  // at most kSerialNumberMax characters; the window checks
   std::string fileName;
   std::string commType;
   std::string hardware;
+};
+
+// The dialog's members: the fields, the dotted address last built, the link
+// and the progress bar. The link carries its transport for Program to use.
+struct ConsoleState : ConsoleFields {
+  explicit ConsoleState(const LinkWaits& waits = kBoardWaits) : link(waits) {}
+
   std::string address;  // the dotted address last built by BuildIpString
-  LinkHandle link = kNoLink;
+  BoardLink link;
   ProgressSink* progress = nullptr;  // the window's progress bar
 };
 
-constexpr int kSerialNumberMax = identity::kSerialMax;
+// The buttons the console switches; each window maps them to its controls.
+enum class ConsoleButton { kConnect, kDisconnect, kProgram };
 
 class ConsoleWindow {
  public:
   virtual ~ConsoleWindow() = default;
   // Copies every field from the controls into state. False when a field does not
   // validate; the window has then told the operator already.
-  virtual bool Fetch(ConsoleState& state) = 0;
-  virtual void Show(const ConsoleState& state) = 0;
-  virtual void Enable(int control, bool on) = 0;
+  virtual bool Fetch(ConsoleFields& fields) = 0;
+  virtual void Show(const ConsoleFields& fields) = 0;
+  virtual void Enable(ConsoleButton button, bool on) = 0;
   // A modal message with an OK button.
   virtual void Message(const std::string& text) = 0;
 };
-
-// The transport of the current connection, or the error code of a Connect that
-// failed (which nothing reads). Written by every Connect, read by Program.
-extern int gLinkMode;
 
 std::string BuildIpString(ConsoleState& state, ConsoleWindow& window);
 void OnOctetKillFocus(ConsoleState& state, ConsoleWindow& window);
@@ -51,17 +58,17 @@ void OnExit(ConsoleState& state, ConsoleWindow& window);
 // then always closes the link. state.progress must be bound.
 void OnProgram(ConsoleState& state, ConsoleWindow& window);
 
-// The identity record's fields as the window shows them: each up to its first
-// NUL, the serial number at most identity::kSerialMax characters.
-struct IdentityTexts {
-  std::string revision;
-  std::string serialNumber;
-  std::string hardware;
+// Turns a run's events into the progress bar's range and positions: the range
+// from the file's size (one step per 120 bytes, at most 65535), the position of
+// each acknowledged frame, and after a success the frame count plus 300, which
+// lies beyond any range and shows a full bar.
+class ProgressBarAdapter : public ProgramObserver {
+ public:
+  explicit ProgressBarAdapter(ProgressSink& sink) : sink_(sink) {}
+  void FileRead(std::size_t bytes) override;
+  void FrameAcknowledged(int index, std::uint32_t address) override;
+  void RunEnded(int result, int framesAcknowledged) override;
+
+ private:
+  ProgressSink& sink_;
 };
-IdentityTexts DescribeIdentity(const IdentityBlock& block);
-
-// "TCP" or "UDP" for a LinkMode.
-const char* LinkTypeText(int mode);
-
-// The operator's text for a ProgramResult.
-const char* ProgramResultMessage(int result);

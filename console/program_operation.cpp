@@ -1,24 +1,23 @@
-#include "console/console.h"
-#include "console/messages.h"
-#include "console/operations.h"
-#include "flash/program_board.h"
+#include <algorithm>
 
-const char* ProgramResultMessage(int result) {
-  switch (static_cast<ProgramResult>(result)) {
-    case kProgramDone: return "Download Successful";
-    case kProgramDataError: return "Error in S Record data";
-    case kProgramChecksumError: return "Error in S Record check sum";
-    case kProgramEraseFailed: return "Abort Erase Flash";
-    case kProgramFrameFailed: return "Abort Program Flash";
-    case kProgramLockFailed: return "Abort lock flash and reset CPU";
-    case kProgramFileNotOpened: return "Cannot open S Record file";
-  }
-  return "Unknown programming result";
+#include "console/console.h"
+#include "console/operations.h"
+
+void ProgressBarAdapter::FileRead(std::size_t bytes) {
+  using namespace program_const;
+  sink_.SetRange(static_cast<std::uint16_t>(
+      std::min<std::size_t>(bytes / kFileBytesPerProgressStep, kProgressRangeMax)));
+}
+
+void ProgressBarAdapter::FrameAcknowledged(int index, std::uint32_t) { sink_.SetPosition(index); }
+
+void ProgressBarAdapter::RunEnded(int result, int framesAcknowledged) {
+  if (result == kProgramDone) sink_.SetPosition(framesAcknowledged + program_const::kFinalProgressExtra);
 }
 
 void OnProgram(ConsoleState& state, ConsoleWindow& window) {
   if (!window.Fetch(state)) return;
-  if (state.link == kNoLink) {
+  if (!state.link.IsOpen()) {
     window.Message(msg::kNoConnection);
     return;
   }
@@ -28,9 +27,10 @@ void OnProgram(ConsoleState& state, ConsoleWindow& window) {
   }
   // The revision and serial number as the operator left them: edits are what
   // the board gets.
-  const int result = ProgramBoard(state.link, state.fileName.c_str(), state.serialNumber.c_str(),
-                                  state.revision.c_str(), gLinkMode, *state.progress);
-  window.Message(ProgramResultMessage(result));
+  ProgressBarAdapter progress(*state.progress);
+  const ProgramRun run = ProgramBoard(state.link, state.fileName.c_str(), state.serialNumber.c_str(),
+                                      state.revision.c_str(), progress);
+  window.Message(ProgramResultMessage(run.result));
 
   // Every run, good or bad, ends the connection: the board has been reset or is
   // in an unknown state, and a fresh Connect reads its identity again.

@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 constexpr std::uint32_t kFlashSize = 0x20000;
 constexpr std::uint8_t kErasedByte = 0xFF;
 
-// One byte per flash offset; 0xFF (erased) wherever no record wrote.
+// One byte per flash offset; 0xFF (erased) wherever no record wrote. 128 KiB:
+// callers keep it on the heap or in an object, not on a small stack.
 using FlashImage = std::array<std::uint8_t, kFlashSize>;
 
 enum LoadResult : int {
@@ -20,9 +22,20 @@ enum LoadResult : int {
   kLoadChecksumError = 2,  // a record whose checksum does not match
 };
 
-// Fills image from the S3 records of an open text file; every other record type
-// and any other text is passed over. The caller opens and closes the file.
-int LoadSRecordImage(std::FILE* file, FlashImage& image);
+// What a load found. On failure, the record it stopped at: its line (from 1),
+// its text (cut at the longest record a count allows) and the reason. The same
+// is written as a LogLine for whoever watches the tool's output.
+struct LoadReport {
+  int result = kLoadOk;      // a LoadResult
+  std::size_t line = 0;      // 0: the failure is the file's, not a record's
+  std::string record;
+  std::string reason;
+  std::size_t s3Records = 0;  // S3 records met, the failing one included
+};
 
-// The same, from text already in memory.
-int LoadSRecordText(const char* text, std::size_t length, FlashImage& image);
+// Fills image from the S3 records of text already in memory; every other record
+// type and any other text is passed over.
+LoadReport LoadSRecordText(const char* text, std::size_t length, FlashImage& image);
+
+// The same from an open file, read to its end. The caller opens and closes it.
+LoadReport LoadSRecordImage(std::FILE* file, FlashImage& image);

@@ -4,43 +4,25 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
 
 #include "common/log_line.h"
-#include "link/protocol.h"
-
-FlashImage gFlashImage;
 
 namespace {
 
 using namespace program_const;
 
-// The progress range follows the file's size; 0 when it cannot be told.
-std::uint16_t ProgressRange(std::FILE* file) {
-  long size = 0;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::max(0L, std::ftell(file));
-  std::rewind(file);
-  return static_cast<std::uint16_t>(std::min<long>(size / kFileBytesPerProgressStep, kProgressRangeMax));
-}
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
 
-// Sends every stretch of the image that holds a byte other than 0xFF, 64 bytes
-// at a time from the 4-byte boundary at or below it. Returns the number of
-// frames acknowledged, or -1 when one was not.
-int SendBlocks(LinkHandle link, int mode, const FlashImage& image, ProgressSink& progress) {
-  int blocks = 0;
-  for (std::uint32_t start = NextBlockStart(image, 0); start != kNoMoreBlocks;
-       start = NextBlockStart(image, start + kBlockLength)) {
-    // A block may start close enough to the end to reach past the flash: what
-    // lies beyond it is sent as erased bytes.
-    std::uint8_t block[kBlockLength];
-    std::fill(std::begin(block), std::end(block), kErasedByte);
-    const std::uint32_t inside = std::min(kBlockLength, kFlashSize - start);
-    std::copy_n(image.begin() + start, inside, block);
-
-    if (ProgramFlashBlock(link, mode, start, block) != 0) return -1;
-    progress.SetPosition(blocks);
-    ++blocks;
-  }
-  return blocks;
+ProgramRun Failed(ProgramRun run, int result, LinkCommand command, const LinkOutcome& outcome) {
+  run.result = result;
+  run.command = command;
+  run.outcome = outcome;
+  return run;
 }
 
 }  // namespace
@@ -53,36 +35,95 @@ void StampIdentity(FlashImage& image, const char* serialNumber, const char* revi
   serial[length] = 0;
 }
 
-std::uint32_t NextBlockStart(const FlashImage& image, std::uint32_t from) {
-  if (from >= kNextScanLimit) return kNoMoreBlocks;
-  std::uint32_t p = from;
-  while (p < kBlankScanLimit && image[p] == kErasedByte) ++p;
-  const std::uint32_t start = p & kBlockAlignMask;
-  if (kBlankScanLimit - start <= kMinRoomBeforeLimit) return kNoMoreBlocks;
-  return start;
+FileRead ReadSRecordFile(const char* fileName, std::string& bytes) {
+  bytes.clear();
+  FileRead read;
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
+  if (!file) {
+    read.result = kProgramFileNotOpened;
+    read.reason = std::strerror(errno);
+    return read;
+  }
+  char chunk[64 * 1024];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
+    if (bytes.size() + n > kMaxFileBytes) {
+      read.result = kProgramDataError;
+      read.reason = "larger than 64 MiB";
+      return read;
+    }
+    bytes.append(chunk, n);
+  }
+  if (std::ferror(file.get())) {
+    read.result = kProgramDataError;
+    read.reason = std::strerror(errno);
+  }
+  return read;
 }
 
-int ProgramBoard(LinkHandle link, const char* fileName, const char* serialNumber,
-                 const char* revision, int mode, ProgressSink& progress) {
-  std::FILE* file = std::fopen(fileName, "r");
-  if (file == nullptr) {
-    LogLine("Cannot open S Record file %s: %s\n", fileName, std::strerror(errno));
-    return kProgramFileNotOpened;
-  }
-  progress.SetRange(ProgressRange(file));
-  const int loaded = LoadSRecordImage(file, gFlashImage);
-  std::fclose(file);
-  if (loaded != kLoadOk) return loaded;
+ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer) {
+  ProgramRun run;
+  const FramePlan plan = PlanFrames(stamped);
+  run.framesPlanned = static_cast<int>(plan.starts.size());
+  observer.RunStarted(run.framesPlanned);
+  auto end = [&](ProgramRun finished) {
+    observer.RunEnded(finished.result, finished.framesAcknowledged);
+    return finished;
+  };
+  auto interrupted = [&] {
+    run.result = kProgramInterrupted;
+    return end(run);
+  };
 
-  StampIdentity(gFlashImage, serialNumber, revision);
-
-  if (EraseFlash(link, mode) != 0) return kProgramEraseFailed;
+  if (observer.StopRequested()) return interrupted();
+  const LinkOutcome erased = EraseFlash(link);
+  if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
   LogLine("Program Flash\n");
-  const int blocks = SendBlocks(link, mode, gFlashImage, progress);
-  if (blocks < 0) return kProgramFrameFailed;
-  if (LockAndReset(link, mode) != 0) return kProgramLockFailed;
 
-  SleepMs(Waits().pauseAfterLockMs);
-  progress.SetPosition(blocks + kFinalProgressExtra);
-  return kProgramDone;
+  for (const std::uint32_t start : plan.starts) {
+    if (observer.StopRequested()) return interrupted();
+    std::uint8_t block[plan_const::kBlockLength];
+    FrameBytes(stamped, start, block);
+    const LinkOutcome sent = ProgramFlashBlock(link, start, block);
+    if (!sent.Accepted()) {
+      run.frame = run.framesAcknowledged + 1;
+      run.address = start;
+      return end(Failed(run, kProgramFrameFailed, LinkCommand::kProgram, sent));
+    }
+    observer.FrameAcknowledged(run.framesAcknowledged, start);
+    ++run.framesAcknowledged;
+  }
+
+  if (observer.StopRequested()) return interrupted();
+  const LinkOutcome locked = LockAndReset(link);
+  if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
+  SleepMs(link.waits.pauseAfterLockMs);
+  return end(run);
+}
+
+ProgramRun ProgramBoard(BoardLink& link, const char* fileName, const char* serialNumber, const char* revision,
+                        ProgramObserver& observer) {
+  ProgramRun run;
+  std::string bytes;
+  const FileRead read = ReadSRecordFile(fileName, bytes);
+  if (read.result != kProgramDone) {
+    LogLine(read.result == kProgramFileNotOpened ? "Cannot open S Record file %s: %s\n"
+                                                 : "error reading S Record file %s: %s\n",
+            fileName, read.reason.c_str());
+    run.result = read.result;
+    run.fileError = read.reason;
+    return run;
+  }
+  observer.FileRead(bytes.size());
+
+  auto image = std::make_unique<FlashImage>();
+  run.load = LoadSRecordText(bytes.data(), bytes.size(), *image);
+  if (run.load.result != kLoadOk) {
+    run.result = run.load.result;
+    return run;
+  }
+  StampIdentity(*image, serialNumber, revision);
+
+  ProgramRun sent = ProgramImage(link, *image, observer);
+  sent.load = std::move(run.load);
+  return sent;
 }

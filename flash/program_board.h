@@ -1,15 +1,19 @@
 #pragma once
 
-// One complete programming run over an open link: load the S-record file, stamp
-// the operator's revision and serial number over the identity record, erase,
-// send every non-blank stretch as 64-byte frames, lock and reset.
+// One complete programming run over an open link: stamp the operator's revision
+// and serial number over the identity record, erase, send the frames of the
+// plan, lock and reset. ProgramBoard does the whole job for the window (read the
+// file, load, stamp, send); ProgramImage is the sending half on its own, for a
+// front end that has loaded and checked the image itself.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
-#include "common/progress_sink.h"
 #include "flash/flash_image.h"
-#include "link/frames.h"
+#include "flash/frame_plan.h"
 #include "link/link.h"
+#include "link/protocol.h"
 
 enum ProgramResult : int {
   kProgramDone = 0,
@@ -19,36 +23,68 @@ enum ProgramResult : int {
   kProgramFrameFailed = 4,
   kProgramLockFailed = 5,
   kProgramFileNotOpened = 6,
+  kProgramInterrupted = 8,  // stopped on request between two exchanges; the board is not locked
 };
 
 namespace program_const {
-constexpr long kFileBytesPerProgressStep = 120;
+constexpr std::size_t kFileBytesPerProgressStep = 120;
 constexpr std::uint16_t kProgressRangeMax = 65535;  // the bar's range is 16 bits; larger files clamp
 constexpr int kSerialStampMax = identity::kSerialMax;  // characters, followed by a NUL
-constexpr std::uint32_t kBlockLength = frame::kProgramBytes;  // one program frame
-constexpr std::uint32_t kBlockAlignMask = 0x1FFFC;  // starts on 4-byte boundaries
-constexpr std::uint32_t kBlankScanLimit = 0x1FFFC;
-// A block is sent only while more than this many bytes lie between its start
-// and the scan limit, so none starts at 0x1FFEC or above.
-constexpr std::uint32_t kMinRoomBeforeLimit = 16;
-constexpr std::uint32_t kNextScanLimit = 0x1FFC0;
 constexpr int kFinalProgressExtra = 300;  // beyond any range: shows a full bar at the end
-constexpr std::uint32_t kNoMoreBlocks = kFlashSize;  // no block starts there
+// No S-record file of a 128 KiB image comes near this; a larger one is not read.
+constexpr std::size_t kMaxFileBytes = 64u << 20;
 }  // namespace program_const
-
-// The image of the last run, refilled by every run.
-extern FlashImage gFlashImage;
 
 // Writes the revision character and the serial number (at most kSerialStampMax
 // characters, then a NUL) over the identity record's place in the image.
 void StampIdentity(FlashImage& image, const char* serialNumber, const char* revision);
 
-// Where the next 64-byte frame of a run starts when the scan for data resumes at
-// `from` (0 for the first frame, then the previous start plus kBlockLength):
-// the first byte other than 0xFF, rounded down to 4. kNoMoreBlocks when the run
-// sends no further frame. Shared with tools that tell beforehand what a run sends.
-std::uint32_t NextBlockStart(const FlashImage& image, std::uint32_t from);
+// Reads a whole S-record file into bytes: kProgramDone, kProgramFileNotOpened
+// (with the reason) or kProgramDataError (a read failure, or a file larger than
+// kMaxFileBytes).
+struct FileRead {
+  int result = kProgramDone;
+  std::string reason;
+};
+FileRead ReadSRecordFile(const char* fileName, std::string& bytes);
 
-// Returns a ProgramResult. Results 1, 2 and 6 come before anything is sent.
-int ProgramBoard(LinkHandle link, const char* fileName, const char* serialNumber,
-                 const char* revision, int mode, ProgressSink& progress);
+// What a run tells its front end as it goes. The window turns these into its
+// progress bar; a command line into a bar or lines, a trace, a record.
+class ProgramObserver {
+ public:
+  virtual ~ProgramObserver() = default;
+  // ProgramBoard has read the file: its size sets the window's progress range.
+  virtual void FileRead(std::size_t /*bytes*/) {}
+  // Before the erase: the frames the run will send.
+  virtual void RunStarted(int /*frames*/) {}
+  // Frame `index` (from 0) was acknowledged.
+  virtual void FrameAcknowledged(int /*index*/, std::uint32_t /*address*/) {}
+  // The run is over; after a success the board has been locked and has had its
+  // time to reset.
+  virtual void RunEnded(int /*result*/, int /*framesAcknowledged*/) {}
+  // Asked before every command: true ends the run there, unlocked.
+  virtual bool StopRequested() { return false; }
+};
+
+// The outcome of a run: its ProgramResult and, when the board did not give the
+// expected reply, which command, which frame (from 1) at which address, and why.
+struct ProgramRun {
+  int result = kProgramDone;
+  LinkCommand command = LinkCommand::kErase;
+  int frame = 0;  // program frames only
+  std::uint32_t address = 0;
+  LinkOutcome outcome;
+  int framesPlanned = 0;
+  int framesAcknowledged = 0;
+  LoadReport load;  // ProgramBoard: what the loader found
+  std::string fileError;  // ProgramBoard: why the file could not be read
+};
+
+// Erases, sends the frames of the image's plan, locks and resets, pausing while
+// the board resets. The image must already carry the identity stamp.
+ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer);
+
+// The window's PROGRAM: reads and loads the file, stamps the identity, then
+// ProgramImage. Results 1, 2 and 6 come before anything is sent.
+ProgramRun ProgramBoard(BoardLink& link, const char* fileName, const char* serialNumber, const char* revision,
+                        ProgramObserver& observer);

@@ -5,6 +5,7 @@
 #include <array>
 #include <climits>
 #include <cstdlib>
+#include <string>
 
 #include "common/log_line.h"
 #include "flash/flash_image.h"
@@ -68,22 +69,33 @@ int QuoteLength(std::size_t length) {
   return static_cast<int>(length < INT_MAX ? length : INT_MAX);
 }
 
-// A record the loader cannot read ends the load; the line number lets the
-// operator find it in a file of thousands of records.
-int RejectRecord(const char* fileText, Token record, const char* why) {
+// Where the load stopped and why, for the caller: the line lets the operator
+// find the record in a file of thousands.
+int Stop(const char* fileText, Token record, int result, const char* why, LoadReport& report) {
   std::size_t line = 1;
   for (const char* p = fileText; p < record.text; ++p) line += *p == '\n';
   const std::size_t quoted = record.length < s3::kMaxRecordChars ? record.length : s3::kMaxRecordChars;
-  LogLine("error in S Record at line %zu (%s): %.*s\n", line, why, QuoteLength(quoted), record.text);
+  report.result = result;
+  report.line = line;
+  report.record.assign(record.text, quoted);
+  report.reason = why;
+  return result;
+}
+
+// A record the loader cannot read ends the load.
+int RejectRecord(const char* fileText, Token record, const char* why, LoadReport& report) {
+  Stop(fileText, record, kLoadDataError, why, report);
+  LogLine("error in S Record at line %zu (%s): %.*s\n", report.line, why, QuoteLength(report.record.size()),
+          record.text);
   return kLoadDataError;
 }
 
 // Parses one S3 record and stores its data bytes. Every field is checked
 // against the token's length before it is read, so a short or garbled record
 // reads nothing beyond its token.
-int LoadRecord(const char* fileText, Token record, FlashImage& image) {
+int LoadRecord(const char* fileText, Token record, FlashImage& image, LoadReport& report) {
   const char* text = record.text;
-  if (record.length < s3::kHeadChars) return RejectRecord(fileText, record, "too short");
+  if (record.length < s3::kHeadChars) return RejectRecord(fileText, record, "too short", report);
 
   const int count = HexByte(text + s3::kCountAt);
   std::uint32_t address = 0;
@@ -93,34 +105,34 @@ int LoadRecord(const char* fileText, Token record, FlashImage& image) {
     addressOk = addressOk && b >= 0;
     address = address << 8 | static_cast<std::uint32_t>(b & 0xFF);
   }
-  if (count < 0 || !addressOk) return RejectRecord(fileText, record, "count or address not hex");
+  if (count < 0 || !addressOk) return RejectRecord(fileText, record, "count or address not hex", report);
   if (static_cast<unsigned>(count) < s3::kCountOverhead) {
-    return RejectRecord(fileText, record, "count below 5");
+    return RejectRecord(fileText, record, "count below 5", report);
   }
   const std::size_t dataBytes = static_cast<unsigned>(count) - s3::kCountOverhead;
   const std::size_t checksumAt = s3::kDataAt + 2 * dataBytes;
-  if (record.length < checksumAt + 2) return RejectRecord(fileText, record, "shorter than its count");
+  if (record.length < checksumAt + 2) return RejectRecord(fileText, record, "shorter than its count", report);
 
   unsigned sum = (address >> 24) + (address >> 16) + (address >> 8) + address + static_cast<unsigned>(count);
   for (std::size_t i = 0; i < dataBytes; ++i) {
     const int b = HexByte(text + s3::kDataAt + 2 * i);
-    if (b < 0) return RejectRecord(fileText, record, "data not hex");
+    if (b < 0) return RejectRecord(fileText, record, "data not hex", report);
     sum += static_cast<unsigned>(b);
     // Checked per byte, not per record: the bytes below the flash's end are
     // kept even when the record runs past it.
     if (address >= kFlashSize) {
       LogLine("error in S Record Address %8x\n", address);
-      return kLoadDataError;
+      return Stop(fileText, record, kLoadDataError, "address beyond the flash", report);
     }
     image[address++] = static_cast<std::uint8_t>(b);
   }
 
   const int checksum = HexByte(text + checksumAt);
-  if (checksum < 0) return RejectRecord(fileText, record, "checksum not hex");
+  if (checksum < 0) return RejectRecord(fileText, record, "checksum not hex", report);
   sum &= 0xFF;
   if (static_cast<unsigned>(checksum) != (~sum & 0xFF)) {
     LogLine("error in S Record Check Sum %2x:%.*s\n", sum, QuoteLength(record.length), text);
-    return kLoadChecksumError;
+    return Stop(fileText, record, kLoadChecksumError, "checksum does not match", report);
   }
   return kLoadOk;
 }
@@ -171,29 +183,33 @@ class FileText {
 
 }  // namespace
 
-int LoadSRecordText(const char* text, std::size_t length, FlashImage& image) {
+LoadReport LoadSRecordText(const char* text, std::size_t length, FlashImage& image) {
+  LoadReport report;
   image.fill(kErasedByte);
   const char* const end = text + length;
   const char* p = text;
   for (;;) {
     while (p != end && IsSpace(*p)) ++p;
-    if (p == end) return kLoadOk;
+    if (p == end) return report;
     const char* const start = p;
     while (p != end && !IsSpace(*p)) ++p;
     const Token token{start, static_cast<std::size_t>(p - start)};
     // Headers, other record types and any other text are passed over.
     if (token.length < 2 || start[0] != s3::kTag0 || start[1] != s3::kTag1) continue;
-    const int result = LoadRecord(text, token, image);
-    if (result != kLoadOk) return result;
+    ++report.s3Records;
+    if (LoadRecord(text, token, image, report) != kLoadOk) return report;
   }
 }
 
-int LoadSRecordImage(std::FILE* file, FlashImage& image) {
+LoadReport LoadSRecordImage(std::FILE* file, FlashImage& image) {
   FileText contents;
   if (!contents.Read(file)) {
     image.fill(kErasedByte);
     LogLine("error reading S Record file\n");
-    return kLoadDataError;
+    LoadReport report;
+    report.result = kLoadDataError;
+    report.reason = "the file cannot be read";
+    return report;
   }
   return LoadSRecordText(contents.data(), contents.length(), image);
 }

@@ -28,6 +28,18 @@ std::uint8_t* StartRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence
   return at;
 }
 
+LinkOutcome Malformed(LinkOutcome outcome, int expectedLength) {
+  outcome.cause = LinkCause::kMalformed;
+  outcome.expectedLength = expectedLength;
+  return outcome;
+}
+
+LinkOutcome Refused(LinkOutcome outcome, std::uint8_t ack) {
+  outcome.cause = LinkCause::kRefused;
+  outcome.ack = ack;
+  return outcome;
+}
+
 }  // namespace
 
 int FrameHeader(int mode) { return mode == kLinkTcp ? 0 : 1; }
@@ -66,27 +78,50 @@ int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
   return FrameHeader(mode) + frame::kProgramRequestLength;
 }
 
-bool CheckAckReply(const std::uint8_t* reply, int length, int mode) {
+LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, int mode) {
   const int h = FrameHeader(mode);
-  return length == h + frame::kAckReplyLength && reply[h + frame::kAckAt] == frame::kAck;
+  LinkOutcome outcome;
+  outcome.length = length;
+  if (length != h + frame::kAckReplyLength) return Malformed(outcome, h + frame::kAckReplyLength);
+  if (reply[h + frame::kAckAt] != frame::kAck) return Refused(outcome, reply[h + frame::kAckAt]);
+  return outcome;
 }
 
-bool CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address) {
+LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address) {
   const int h = FrameHeader(mode);
-  return length == h + frame::kProgramReplyLength && reply[h + frame::kAckAt] == frame::kAck &&
-         GetWord(reply + h + frame::kAddressAt) == address;
+  LinkOutcome outcome;
+  outcome.length = length;
+  if (length != h + frame::kProgramReplyLength) return Malformed(outcome, h + frame::kProgramReplyLength);
+  if (reply[h + frame::kAckAt] != frame::kAck) return Refused(outcome, reply[h + frame::kAckAt]);
+  const std::uint32_t echoed = GetWord(reply + h + frame::kAddressAt);
+  if (echoed != address) {
+    outcome.cause = LinkCause::kWrongEcho;
+    outcome.expectedAddress = address;
+    outcome.echoedAddress = echoed;
+  }
+  return outcome;
 }
 
-bool CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity) {
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity) {
   const int h = FrameHeader(mode);
-  if (length < h + frame::kReadReplyOverhead) return false;
+  LinkOutcome outcome;
+  outcome.length = length;
+  const int shortest = h + frame::kReadWords * 4 + frame::kReadReplyOverhead;
+  if (length < h + frame::kReadReplyOverhead) return Malformed(outcome, shortest);
   // The count is a signed byte. Fewer than the identity's four words cannot hold
   // the 16 bytes we copy, however consistent length and checksum are.
   const int count = static_cast<std::int8_t>(reply[h + frame::kCountAt]);
-  if (count < frame::kReadWords || length != h + 4 * count + frame::kReadReplyOverhead) return false;
+  if (count < frame::kReadWords) return Malformed(outcome, shortest);
+  if (length != h + 4 * count + frame::kReadReplyOverhead) {
+    return Malformed(outcome, h + 4 * count + frame::kReadReplyOverhead);
+  }
   const std::uint8_t* words = reply + h + frame::kAddressAt;  // address word, then the data
   const std::uint32_t sum = WordChecksum(0, words, count + 1);
-  if (sum != GetWord(words + 4 * (count + 1))) return false;
+  if (sum != GetWord(words + 4 * (count + 1))) {
+    outcome.cause = LinkCause::kMalformed;
+    outcome.badChecksum = true;
+    return outcome;
+  }
   std::memcpy(identity.data(), reply + h + frame::kDataAt, identity.size());
-  return true;
+  return outcome;
 }

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "link/link.h"
+
 namespace frame {
 constexpr std::uint8_t kLead = 0x66;      // 'f', first byte of every request
 constexpr std::uint8_t kRead = 0x75;      // 'u'
@@ -61,9 +63,11 @@ int BuildLockRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
 int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
                         std::uint32_t address, const std::uint8_t* data);
 
-// Reply checks on `length` received bytes. The UDP sequence byte was already
-// checked by the exchange. A read reply must carry at least the identity's four
-// words and a correct checksum; its first 16 data bytes go to `identity`.
-bool CheckAckReply(const std::uint8_t* reply, int length, int mode);
-bool CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address);
-bool CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity);
+// Reply checks on `length` received bytes: kAccepted, or why the reply is not
+// the one the request asked for (kRefused, kMalformed, kWrongEcho). The UDP
+// sequence byte was already checked by the exchange. A read reply must carry at
+// least the identity's four words and a correct checksum; its first 16 data
+// bytes go to `identity`.
+LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, int mode);
+LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address);
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity);

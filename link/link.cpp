@@ -8,13 +8,15 @@
 
 namespace {
 
-BoardLink gBoardLink;
-LinkWaits gWaits = kBoardWaits;
-
 int LoggedError(const char* format) {
   const int error = SockLastError();
   LogLine(format, error);
   return error;
+}
+
+void Trace(BoardLink& link, LinkTraceEvent::Kind kind, const std::uint8_t* bytes, int length,
+           std::uint32_t from = 0) {
+  if (link.observer != nullptr) link.observer->Trace({kind, link.mode, bytes, length, from});
 }
 
 // Nothing arrived before the deadline: a value no datagram length can take.
@@ -22,21 +24,23 @@ constexpr int kNoDatagram = -1;
 
 // Receives the next datagram from the board's address until `until`: its length,
 // kNoDatagram, or the socket error code of a failed receive. Datagrams from any
-// other address are passed over; the board's source port becomes the port that
-// later requests go to.
-int ReceiveFromBoard(LinkHandle link, std::uint8_t* buffer, std::int64_t until) {
+// other address are passed over. The sender's port is reported in *fromPort.
+int ReceiveFromBoard(BoardLink& link, std::uint8_t* buffer, std::int64_t until, std::uint16_t* fromPort) {
   for (std::int64_t left; (left = until - MonotonicMs()) > 0;) {
     const int ready = WaitReadable(link, static_cast<int>(left));
     if (ready == 0) return kNoDatagram;
     Endpoint from;
-    const int received = SockRecvFrom(link, buffer, kLinkRequestSize, &from);
+    const int received = SockRecvFrom(link.socket, buffer, kLinkRequestSize, &from);
     if (received < 0) {
       if (!SockWouldBlock()) return SockLastError();
       if (ready == 1) continue;
       return kNoDatagram;  // a failed wait with nothing to take counts as a time-out
     }
-    if (from.address != gBoardLink.boardUdp.address) continue;
-    gBoardLink.boardUdp.port = from.port;
+    if (from.address != link.boardUdp.address) {
+      Trace(link, LinkTraceEvent::kPassedOver, buffer, received, from.address);
+      continue;
+    }
+    *fromPort = from.port;
     return received;
   }
   return kNoDatagram;
@@ -46,118 +50,181 @@ bool IsDatagram(int received) { return received >= 0 && received <= kLinkRequest
 
 // The probe is the identity read with sequence byte 0. Any answer from the board's
 // address means the loader speaks UDP; what it says does not matter.
-bool ProbeUdp(LinkHandle link) {
+bool ProbeUdp(BoardLink& link) {
   LinkRequest buffer;
   const int length = BuildReadRequest(buffer, kLinkUdp, 0);
   LinkRequest reply;
   for (int attempt = 0; attempt < link_const::kProbeAttempts; ++attempt) {
-    SockSendTo(link, buffer, length, gBoardLink.boardUdp);
-    if (IsDatagram(ReceiveFromBoard(link, reply, MonotonicMs() + gWaits.probeMs))) return true;
+    SockSendTo(link.socket, buffer, length, link.boardUdp);
+    Trace(link, attempt == 0 ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, buffer, length);
+    std::uint16_t port = 0;
+    const int received = ReceiveFromBoard(link, reply, MonotonicMs() + link.waits.probeMs, &port);
+    if (IsDatagram(received)) {
+      link.boardUdp.port = port;
+      Trace(link, LinkTraceEvent::kReply, reply, received);
+      return true;
+    }
+    Trace(link, LinkTraceEvent::kTimeout, nullptr, link.waits.probeMs);
   }
   return false;
 }
 
+LinkOutcome NoReply(int waitMs) {
+  LinkOutcome outcome;
+  outcome.cause = LinkCause::kNoReply;
+  outcome.waitMs = waitMs;
+  return outcome;
+}
+
+LinkOutcome SocketFailure(int error) {
+  LinkOutcome outcome;
+  outcome.cause = LinkCause::kSocketError;
+  outcome.socketError = error;
+  return outcome;
+}
+
+LinkOutcome Received(int length) {
+  LinkOutcome outcome;
+  outcome.length = length;
+  return outcome;
+}
+
 }  // namespace
 
-const LinkWaits& Waits() { return gWaits; }
-void SetWaitsForTest(const LinkWaits& waits) { gWaits = waits; }
+int LinkOutcome::Count() const {
+  switch (cause) {
+    case LinkCause::kNoReply: return link_const::kTimedOut;
+    case LinkCause::kSocketError: return socketError;
+    case LinkCause::kAccepted:
+    case LinkCause::kRefused:
+    case LinkCause::kMalformed:
+    case LinkCause::kWrongEcho: return length;
+  }
+  return length;
+}
+
+BoardLink::~BoardLink() {
+  if (IsOpen()) SockClose(socket);
+}
 
 int StartSockets() { return SockStartup(); }
 
-std::uint8_t CurrentSequence() { return gBoardLink.sequence; }
+std::uint8_t CurrentSequence(const BoardLink& link) { return link.sequence; }
 
-int OpenLink(LinkHandle& link, const char* address) {
-  if (link != kNoLink) {
-    if (SockClose(link) != 0) {
-      link = kNoLink;
-      return SockLastError();
-    }
-    link = kNoLink;
+int OpenLink(BoardLink& link, const char* address) {
+  if (link.IsOpen()) {
+    const int closed = SockClose(link.socket);
+    link.socket = kNoSocket;
+    if (closed != 0) return SockLastError();
   }
   // The address fields are read-only in the window, but other front ends take
   // typed text: refuse what is not a dotted quad rather than probe a broadcast.
   std::uint32_t board = 0;
   if (!SockParseAddress(address, &board)) return SockBadAddressError();
 
-  link = SockOpenUdp();
-  if (link == kNoLink) return SockLastError();
-  gBoardLink.sequence = 0;
-  gBoardLink.localUdp = {0, link_const::kUdpLocalPort};
-  gBoardLink.boardUdp = {board, link_const::kUdpBoardPort};
+  link.socket = SockOpenUdp();
+  if (!link.IsOpen()) return SockLastError();
+  link.mode = kLinkUdp;
+  link.sequence = 0;
+  link.localUdp = {0, link_const::kUdpLocalPort};
+  link.boardUdp = {board, link_const::kUdpBoardPort};
   // Without the fixed local port the socket still works on an ephemeral one;
   // a loader that insists on 1234 will then stay silent and we fall back to TCP.
-  SockBind(link, gBoardLink.localUdp);
+  SockBind(link.socket, link.localUdp);
 
   if (ProbeUdp(link)) {
-    gBoardLink.sequence = 1;
+    link.sequence = 1;
     return kLinkUdp;
   }
 
-  SockClose(link);
-  link = SockOpenTcp();
-  if (link == kNoLink) return SockLastError();
-  gBoardLink.boardTcp = {board, link_const::kTcpBoardPort};
-  if (SockConnect(link, gBoardLink.boardTcp, link_const::kConnectTimeoutMs) != 0) {
+  SockClose(link.socket);
+  link.mode = kLinkTcp;
+  link.socket = SockOpenTcp();
+  if (!link.IsOpen()) return SockLastError();
+  link.boardTcp = {board, link_const::kTcpBoardPort};
+  if (SockConnect(link.socket, link.boardTcp, link_const::kConnectTimeoutMs) != 0) {
     const int error = SockLastError();
-    SockClose(link);
-    link = kNoLink;
+    SockClose(link.socket);
+    link.socket = kNoSocket;
     return error;
   }
-  SleepMs(gWaits.pauseAfterConnectMs);
+  SleepMs(link.waits.pauseAfterConnectMs);
   return kLinkTcp;
 }
 
-int CloseLink(LinkHandle& link) {
-  if (SockClose(link) != 0) return 1;
-  link = kNoLink;
+int CloseLink(BoardLink& link) {
+  if (!link.IsOpen() || SockClose(link.socket) != 0) return 1;
+  link.socket = kNoSocket;
   return 0;
 }
 
-int WaitReadable(LinkHandle link, int milliseconds) {
-  const int ready = SockWaitReadable(link, milliseconds);
-  if (ready < 0) return LoggedError("Select failed %d.\n");
-  return ready;
+int WaitReadable(BoardLink& link, int milliseconds) {
+  // A watched wait is cut into slices so the front end can keep its window
+  // alive; the total wait and what it waits for are the same.
+  const std::int64_t until = MonotonicMs() + milliseconds;
+  for (;;) {
+    int slice = static_cast<int>(std::max<std::int64_t>(0, until - MonotonicMs()));
+    if (link.observer != nullptr) slice = std::min(slice, link_const::kIdleSliceMs);
+    const int ready = SockWaitReadable(link.socket, slice);
+    if (ready < 0) return LoggedError("Select failed %d.\n");
+    if (ready > 0 || link.observer == nullptr || MonotonicMs() >= until) return ready;
+    link.observer->Idle();
+  }
 }
 
-int TcpExchange(LinkHandle link, std::uint8_t* buffer, int length, int milliseconds) {
-  if (SockSend(link, buffer, length) != length) return LoggedError("Send failed %d.\n");
+LinkOutcome TcpExchange(BoardLink& link, std::uint8_t* buffer, int length, int milliseconds) {
+  if (SockSend(link.socket, buffer, length) != length) return SocketFailure(LoggedError("Send failed %d.\n"));
+  Trace(link, LinkTraceEvent::kRequest, buffer, length);
   const int ready = WaitReadable(link, milliseconds);
-  if (ready == 0) return link_const::kTimedOut;
+  if (ready == 0) {
+    Trace(link, LinkTraceEvent::kTimeout, nullptr, milliseconds);
+    return NoReply(milliseconds);
+  }
   // One receive makes the reply; the loader sends each reply in one piece.
-  const int received = SockRecv(link, buffer, kLinkRequestSize);
+  const int received = SockRecv(link.socket, buffer, kLinkRequestSize);
   if (received < 0) {
     // Only after a failed wait can there be nothing to take: a time-out then.
-    if (SockWouldBlock()) return link_const::kTimedOut;
-    return LoggedError("recv failed %d.\n");
+    if (SockWouldBlock()) return NoReply(milliseconds);
+    return SocketFailure(LoggedError("recv failed %d.\n"));
   }
-  return received;
+  Trace(link, LinkTraceEvent::kReply, buffer, received);
+  return Received(received);
 }
 
-int UdpExchange(LinkHandle link, std::uint8_t* buffer, int length, int perSendMs, int giveUpMs) {
+LinkOutcome UdpExchange(BoardLink& link, std::uint8_t* buffer, int length, int perSendMs, int giveUpMs) {
   // Stale replies land in buffer too, so resends come from a copy.
   LinkRequest request;
   std::memcpy(request, buffer, static_cast<size_t>(length));
   const std::int64_t giveUpAt = MonotonicMs() + giveUpMs;
 
-  for (;;) {
-    if (SockSendTo(link, request, length, gBoardLink.boardUdp) == -1) {
-      return LoggedError("Sendto failed %d.\n");
+  for (bool first = true;; first = false) {
+    if (SockSendTo(link.socket, request, length, link.boardUdp) == -1) {
+      return SocketFailure(LoggedError("Sendto failed %d.\n"));
     }
+    Trace(link, first ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, request, length);
     const std::int64_t resendAt = std::min(MonotonicMs() + perSendMs, giveUpAt);
-    for (int received; (received = ReceiveFromBoard(link, buffer, resendAt)) != kNoDatagram;) {
+    std::uint16_t port = 0;
+    for (int received; (received = ReceiveFromBoard(link, buffer, resendAt, &port)) != kNoDatagram;) {
       if (!IsDatagram(received)) {
         LogLine("recvfrom failed %d.\n", received);
-        return received;
+        return SocketFailure(received);
       }
-      // A reply to an earlier request (a resend answered twice) is skipped.
-      if (buffer[0] != gBoardLink.sequence) continue;
+      // A reply to an earlier request (a resend answered twice) is skipped, and
+      // so is a datagram too short to carry a sequence byte at all.
+      if (received < 1 || buffer[0] != link.sequence) {
+        Trace(link, LinkTraceEvent::kPassedOver, buffer, received, link.boardUdp.address);
+        continue;
+      }
+      link.boardUdp.port = port;
       // 0 belonged to the probe and is never used again.
-      gBoardLink.sequence = gBoardLink.sequence == 255 ? 1 : static_cast<std::uint8_t>(gBoardLink.sequence + 1);
-      return received;
+      link.sequence = link.sequence == 255 ? 1 : static_cast<std::uint8_t>(link.sequence + 1);
+      Trace(link, LinkTraceEvent::kReply, buffer, received);
+      return Received(received);
     }
     if (MonotonicMs() >= giveUpAt) {
       LogLine("No reply from the board in %d ms.\n", giveUpMs);
-      return link_const::kTimedOut;
+      Trace(link, LinkTraceEvent::kTimeout, nullptr, giveUpMs);
+      return NoReply(giveUpMs);
     }
   }
 }

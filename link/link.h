@@ -3,19 +3,15 @@
 // The one link between the tool and the board's resident loader: start-up of the
 // socket library, opening (UDP probe, TCP fallback), closing, and single
 // request/reply exchanges. It knows bytes, lengths and waits; the commands that
-// travel through it live in protocol.h.
+// travel through it live in protocol.h. All of its state lives in a BoardLink
+// that the caller owns and passes to every call.
 
 #include <cstdint>
 
 #include "link/socket_platform.h"
 
-// The transport OpenLink chose. Callers keep OpenLink's result as a plain int,
-// because a failed OpenLink leaves its error code in the same place.
+// The transport OpenLink chose.
 enum LinkMode : int { kLinkTcp = 0, kLinkUdp = 1 };
-
-// The socket handle of the link; kNoLink when there is none.
-using LinkHandle = SocketHandle;
-constexpr LinkHandle kNoLink = kNoSocket;
 
 namespace link_const {
 constexpr std::uint16_t kTcpBoardPort = 1234;
@@ -29,7 +25,10 @@ constexpr int kPauseAfterConnectMs = 1000;  // the loader needs a moment after a
 // rather than the minutes some stacks spend retrying.
 constexpr int kConnectTimeoutMs = 21000;
 constexpr int kReplyCapacity = 128;       // every reply is received into 128 bytes
-constexpr int kTimedOut = 297;            // an exchange's "no reply in time"
+constexpr int kTimedOut = 297;            // an exchange's "no reply in time", as a count
+// While a front end watches a wait (LinkObserver::Idle), the wait is cut into
+// slices this long, so a window repaints at least this often.
+constexpr int kIdleSliceMs = 50;
 }  // namespace link_const
 
 // Every exchange works in place on one buffer of this size: the request is sent
@@ -37,18 +36,8 @@ constexpr int kTimedOut = 297;            // an exchange's "no reply in time"
 constexpr int kLinkRequestSize = link_const::kReplyCapacity;
 using LinkRequest = std::uint8_t[kLinkRequestSize];
 
-// The process-wide state of the link. The board UDP endpoint follows the source
-// port of every accepted datagram, so later requests go where the board answers
-// from; the address stays the one the link was opened with.
-struct BoardLink {
-  Endpoint localUdp;
-  Endpoint boardTcp;
-  Endpoint boardUdp;
-  std::uint8_t sequence = 0;  // 0 only during the probe; 1..255 afterwards
-};
-
-// The waits that shape how long a link operation may take. The tool always runs
-// with kBoardWaits; tests may substitute shorter ones so that a silent board or a
+// The waits that shape how long a link operation may take. The tool runs with
+// kBoardWaits; tests give a link shorter ones so that a silent board or a
 // fallback to TCP does not cost them seconds.
 struct LinkWaits {
   int probeMs;              // per probe attempt
@@ -65,29 +54,105 @@ constexpr LinkWaits kBoardWaits{
     link_const::kProbeWaitMs, link_const::kPauseAfterConnectMs, 2000, 60000,
     5000, 60000, 5000000, 1000, 50,
 };
-const LinkWaits& Waits();
-void SetWaitsForTest(const LinkWaits& waits);
+
+// What happened on the wire, for a front end that keeps a trace of a run.
+struct LinkTraceEvent {
+  enum Kind {
+    kRequest,     // a request sent for the first time
+    kResend,      // the same request again, unanswered within the per-send wait
+    kReply,       // the reply taken
+    kPassedOver,  // a datagram not taken: stale sequence byte, too short, or foreign
+    kTimeout,     // the wait ran out
+  };
+  Kind kind;
+  int mode;                        // a LinkMode
+  const std::uint8_t* bytes;       // what was sent or received; null for kTimeout
+  int length;                      // bytes, or for kTimeout the wait in ms
+  std::uint32_t fromAddress = 0;   // kPassedOver: the datagram's source
+};
+
+// A front end's view into the waits: a window stays painted by handling its
+// events in Idle (called at least every kIdleSliceMs while the link waits), and
+// a trace records every event. The link decides nothing on the observer's word.
+class LinkObserver {
+ public:
+  virtual ~LinkObserver() = default;
+  virtual void Idle() {}
+  virtual void Trace(const LinkTraceEvent&) {}
+};
+
+// The state of one link: its socket, the transport OpenLink chose, the board's
+// endpoints, the UDP sequence byte and the waits it runs with. The board UDP
+// endpoint follows the source port of every accepted reply, so later requests
+// go where the board answers from; the address stays the one the link was
+// opened with. Closing is the owner's job (CloseLink), and the destructor does
+// it for a link still open.
+struct BoardLink {
+  explicit BoardLink(const LinkWaits& linkWaits = kBoardWaits) : waits(linkWaits) {}
+  ~BoardLink();
+  BoardLink(const BoardLink&) = delete;
+  BoardLink& operator=(const BoardLink&) = delete;
+
+  bool IsOpen() const { return socket != kNoSocket; }
+
+  SocketHandle socket = kNoSocket;
+  int mode = kLinkTcp;  // a LinkMode while open
+  Endpoint localUdp;
+  Endpoint boardTcp;
+  Endpoint boardUdp;
+  std::uint8_t sequence = 0;  // 0 only during the probe; 1..255 afterwards
+  LinkWaits waits;
+  LinkObserver* observer = nullptr;  // not owned; may be null
+};
+
+// How an exchange or a command ended. Only kAccepted is a reply the caller may
+// use; the others keep apart "nothing came", "the socket failed", "the board
+// said no" and "what came was not a reply to this request".
+enum class LinkCause {
+  kAccepted,
+  kNoReply,      // no reply within waitMs
+  kSocketError,  // socketError holds the code
+  kRefused,      // the board answered with ack instead of 0x4F
+  kMalformed,    // wrong length (length vs expectedLength) or, with badChecksum, checksum
+  kWrongEcho,    // the reply names another address than the request
+};
+
+struct LinkOutcome {
+  LinkCause cause = LinkCause::kAccepted;
+  int length = 0;          // bytes received
+  int waitMs = 0;          // kNoReply: the wait that ran out
+  int socketError = 0;     // kSocketError
+  int expectedLength = 0;  // kMalformed by length
+  bool badChecksum = false;
+  std::uint8_t ack = 0;    // kRefused: the byte in place of 0x4F
+  std::uint32_t expectedAddress = 0;  // kWrongEcho
+  std::uint32_t echoedAddress = 0;
+
+  bool Accepted() const { return cause == LinkCause::kAccepted; }
+  // The count the exchanges report: the reply's length, kTimedOut, or the
+  // socket error code. Never equal to a reply length for a failure.
+  int Count() const;
+};
 
 // 0, or the socket library's error code when it cannot be started.
 int StartSockets();
 
 // Opens a link to the board at the dotted address: kLinkUdp (1) when the board
 // answered the UDP probe, kLinkTcp (0) when a TCP connection stands instead,
-// otherwise a socket error code (above 128, never 297). An open link in `link`
-// is closed first.
-int OpenLink(LinkHandle& link, const char* address);
+// otherwise a socket error code (above 128, never 297). A link already open is
+// closed first. link.mode holds the transport when the link opened.
+int OpenLink(BoardLink& link, const char* address);
 
-// 0 with link set to kNoLink, or 1 when the handle cannot be closed (it stays).
-int CloseLink(LinkHandle& link);
+// 0 with the link closed, or 1 when the socket cannot be closed (it stays).
+int CloseLink(BoardLink& link);
 
 // 1 when readable, 0 on time-out, or a socket error code.
-int WaitReadable(LinkHandle link, int milliseconds);
+int WaitReadable(BoardLink& link, int milliseconds);
 
-// Sends `length` bytes of buffer and receives the reply into it (at most
-// kLinkRequestSize bytes). Returns the reply's length, kTimedOut, or a socket
-// error code. Over UDP buffer[0] must hold CurrentSequence(); an unanswered
-// request is sent again every perSendMs until giveUpMs have passed.
-int TcpExchange(LinkHandle link, std::uint8_t* buffer, int length, int milliseconds);
-int UdpExchange(LinkHandle link, std::uint8_t* buffer, int length, int perSendMs, int giveUpMs);
+// Send `length` bytes of buffer and receive the reply into it (at most
+// kLinkRequestSize bytes). Over UDP buffer[0] must hold CurrentSequence(link); an
+// unanswered request is sent again every perSendMs until giveUpMs have passed.
+LinkOutcome TcpExchange(BoardLink& link, std::uint8_t* buffer, int length, int milliseconds);
+LinkOutcome UdpExchange(BoardLink& link, std::uint8_t* buffer, int length, int perSendMs, int giveUpMs);
 
-std::uint8_t CurrentSequence();
+std::uint8_t CurrentSequence(const BoardLink& link);

@@ -4,42 +4,51 @@
 
 namespace {
 
-// Sends the request in buffer over the link's transport. Over UDP a request is
-// repeated every few milliseconds while the board works, and given up when the
-// board has not answered in the command's TCP wait (capped).
-int Exchange(LinkHandle link, int mode, std::uint8_t* buffer, int length, int tcpWaitMs) {
-  const LinkWaits& waits = Waits();
-  if (mode == kLinkTcp) return TcpExchange(link, buffer, length, tcpWaitMs);
-  return UdpExchange(link, buffer, length, waits.udpPerSendMs,
-                     std::min(tcpWaitMs, waits.udpGiveUpCapMs));
+// Sends the request in buffer over the link's transport and checks the reply
+// with `check`. Over UDP a request is repeated every few milliseconds while the
+// board works, and given up when the board has not answered in the command's
+// TCP wait (capped).
+template <typename Check>
+LinkOutcome Exchange(BoardLink& link, std::uint8_t* buffer, int length, int tcpWaitMs, Check check) {
+  const LinkWaits& waits = link.waits;
+  const LinkOutcome exchanged =
+      link.mode == kLinkTcp
+          ? TcpExchange(link, buffer, length, tcpWaitMs)
+          : UdpExchange(link, buffer, length, waits.udpPerSendMs, std::min(tcpWaitMs, waits.udpGiveUpCapMs));
+  if (!exchanged.Accepted()) return exchanged;
+  return check(buffer, exchanged.length);
 }
 
 }  // namespace
 
-int ReadIdentity(LinkHandle link, IdentityBlock& identity, int mode) {
+LinkOutcome ReadIdentity(BoardLink& link, IdentityBlock& identity) {
   LinkRequest buffer;
-  const int length = BuildReadRequest(buffer, mode, CurrentSequence());
-  const int received = Exchange(link, mode, buffer, length, Waits().readTcpMs);
-  return CheckReadReply(buffer, received, mode, identity) ? 0 : 1;
+  const int length = BuildReadRequest(buffer, link.mode, CurrentSequence(link));
+  return Exchange(link, buffer, length, link.waits.readTcpMs, [&](const std::uint8_t* reply, int received) {
+    return CheckReadReply(reply, received, link.mode, identity);
+  });
 }
 
-int EraseFlash(LinkHandle link, int mode) {
+LinkOutcome EraseFlash(BoardLink& link) {
   LinkRequest buffer;
-  const int length = BuildEraseRequest(buffer, mode, CurrentSequence());
-  const int received = Exchange(link, mode, buffer, length, Waits().eraseTcpMs);
-  return CheckAckReply(buffer, received, mode) ? 0 : 1;
+  const int length = BuildEraseRequest(buffer, link.mode, CurrentSequence(link));
+  return Exchange(link, buffer, length, link.waits.eraseTcpMs, [&](const std::uint8_t* reply, int received) {
+    return CheckAckReply(reply, received, link.mode);
+  });
 }
 
-int ProgramFlashBlock(LinkHandle link, int mode, std::uint32_t address, const std::uint8_t* data) {
+LinkOutcome ProgramFlashBlock(BoardLink& link, std::uint32_t address, const std::uint8_t* data) {
   LinkRequest buffer;
-  const int length = BuildProgramRequest(buffer, mode, CurrentSequence(), address, data);
-  const int received = Exchange(link, mode, buffer, length, Waits().programTcpMs);
-  return CheckProgramReply(buffer, received, mode, address) ? 0 : 1;
+  const int length = BuildProgramRequest(buffer, link.mode, CurrentSequence(link), address, data);
+  return Exchange(link, buffer, length, link.waits.programTcpMs, [&](const std::uint8_t* reply, int received) {
+    return CheckProgramReply(reply, received, link.mode, address);
+  });
 }
 
-int LockAndReset(LinkHandle link, int mode) {
+LinkOutcome LockAndReset(BoardLink& link) {
   LinkRequest buffer;
-  const int length = BuildLockRequest(buffer, mode, CurrentSequence());
-  const int received = Exchange(link, mode, buffer, length, Waits().lockTcpMs);
-  return CheckAckReply(buffer, received, mode) ? 0 : 1;
+  const int length = BuildLockRequest(buffer, link.mode, CurrentSequence(link));
+  return Exchange(link, buffer, length, link.waits.lockTcpMs, [&](const std::uint8_t* reply, int received) {
+    return CheckAckReply(reply, received, link.mode);
+  });
 }

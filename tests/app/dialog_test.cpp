@@ -18,7 +18,7 @@
 
 #include "app/about_dlg.h"
 #include "app/dialog_template.h"
-#include "app/resource.h"
+#include "dialog/resource.h"
 #include "app/tovrin_dlg.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"
@@ -35,17 +35,12 @@ QApplication& App() {
   return *app;
 }
 
-class DialogTest : public FastWaitsTest {
+class DialogTest : public testing::Test {
  protected:
   void SetUp() override {
-    FastWaitsTest::SetUp();
     App();
-    dlg = std::make_unique<cTovrinDlg>();
+    dlg = std::make_unique<cTovrinDlg>(kFastWaits);
     dlg->messageHook = [this](const QString& text) { messages.push_back(text.toStdString()); };
-  }
-  void TearDown() override {
-    dlg.reset();
-    FastWaitsTest::TearDown();
   }
   QLineEdit* Edit(int id) { return static_cast<QLineEdit*>(dlg->Control(id)); }
   QPushButton* Button(int id) { return static_cast<QPushButton*>(dlg->Control(id)); }
@@ -79,7 +74,7 @@ TEST_F(DialogTest, DialogUnitsFollowTheFont) {
   EXPECT_GT(a.x, 0);
   EXPECT_NEAR(b.x / a.x, 2.0, 0.35);
   EXPECT_NEAR(b.y / a.y, 2.0, 0.35);
-  EXPECT_EQ(ToPixels(QRect(4, 8, 40, 16), DialogUnits{1.5, 2.0}), QRect(6, 16, 60, 32));
+  EXPECT_EQ(ToPixels(DluRect{4, 8, 40, 16}, DialogUnits{1.5, 2.0}), QRect(6, 16, 60, 32));
 }
 
 TEST_F(DialogTest, StartsWithOnlyConnectBrowseAndExitAvailable) {
@@ -90,7 +85,7 @@ TEST_F(DialogTest, StartsWithOnlyConnectBrowseAndExitAvailable) {
   EXPECT_FALSE(Button(IDC_DISCONNECT)->isEnabled());
   EXPECT_FALSE(Button(IDC_PROGRAM)->isEnabled());
   EXPECT_TRUE(Button(IDC_PROGRAM)->isDefault());
-  EXPECT_EQ(dlg->State().link, kNoLink);
+  EXPECT_FALSE(dlg->State().link.IsOpen());
 
   const int octets[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
   const char* shown[] = {"192", "168", "167", "100"};
@@ -257,7 +252,7 @@ TEST_F(DialogTest, ConnectAndProgramThroughTheWindow) {
   EXPECT_EQ(Edit(IDC_SERIAL)->text(), "");
   EXPECT_EQ(Edit(IDC_FILENAME)->text(), QString::fromStdString(file));
   EXPECT_TRUE(Button(IDC_CONNECT)->isEnabled());
-  EXPECT_EQ(dlg->State().link, kNoLink);
+  EXPECT_FALSE(dlg->State().link.IsOpen());
   auto* bar = static_cast<QProgressBar*>(dlg->Control(IDC_PROGRESS));
   EXPECT_EQ(bar->value(), bar->maximum());
 
@@ -273,9 +268,9 @@ TEST_F(DialogTest, ExitClosesTheLink) {
   START_SIM(sim, options);
   ASSERT_TRUE(dlg->OnInitDialog());
   Button(IDC_CONNECT)->click();
-  ASSERT_NE(dlg->State().link, kNoLink);
+  ASSERT_TRUE(dlg->State().link.IsOpen());
   Button(IDC_EXIT)->click();
-  EXPECT_EQ(dlg->State().link, kNoLink);
+  EXPECT_FALSE(dlg->State().link.IsOpen());
   EXPECT_EQ(dlg->result(), QDialog::Accepted);
 }
 

@@ -33,7 +33,8 @@ struct Finished {
   std::string err;
 };
 
-Finished RunCliProcess(const std::vector<std::string>& args) {
+// `input` is written to the child's standard input, which then ends.
+Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "") {
   std::vector<std::string> copies = {TOVRIN_CLI_PATH};
   copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -43,10 +44,13 @@ Finished RunCliProcess(const std::vector<std::string>& args) {
   Finished f;
   int outPipe[2];
   int errPipe[2];
+  int inPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0) return f;
   if (::pipe2(errPipe, O_CLOEXEC) != 0) return f;
+  if (::pipe2(inPipe, O_CLOEXEC) != 0) return f;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
   pid_t pid = -1;
@@ -54,6 +58,12 @@ Finished RunCliProcess(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&actions);
   ::close(outPipe[1]);
   ::close(errPipe[1]);
+  ::close(inPipe[0]);
+  // Small inputs fit the pipe's buffer, so this cannot block on the child.
+  if (spawned == 0 && ::write(inPipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    f.err = "cannot write the child's input";
+  }
+  ::close(inPipe[1]);
 
   // Both pipes until both close, or the wait runs out.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessWaitMs);
@@ -117,6 +127,33 @@ TEST_F(CliProcess, ProgramsASimulatedBoardAndPrintsOneJsonObject) {
             (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
   EXPECT_EQ(flash[0x4100], 9);
   EXPECT_EQ(std::string(flash.begin() + 0x420, flash.begin() + 0x427), std::string("BPROC1\0", 7));
+}
+
+// Standard input is read once: the record's hash is that of the bytes sent, and
+// the board holds what the same file gives.
+TEST_F(CliProcess, ProgramsFromStandardInputAndLogsTheHashOfWhatItSent) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string expectedHash;
+  if (std::FILE* sum = ::popen(("sha256sum " + path.string()).c_str(), "r")) {
+    char digits[65] = {};
+    if (std::fread(digits, 1, 64, sum) == 64) expectedHash = digits;
+    ::pclose(sum);
+  }
+  ASSERT_EQ(expectedHash.size(), 64u);
+  const std::string log = path.string() + ".log";
+  SimBoard sim;
+  START_SIM(sim, TcpBoard());
+  const Finished f = RunCliProcess({"--board", "127.0.0.1", "program", "-", "--log", log, "--json"}, text);
+  EXPECT_EQ(f.status, 0) << f.err;
+  std::ifstream logFile(log);
+  std::string line;
+  ASSERT_TRUE(std::getline(logFile, line));
+  std::filesystem::remove(log);
+  EXPECT_EQ(nlohmann::json::parse(line, nullptr, false)["sha256"], expectedHash);
+  const auto flash = sim.Flash();
+  EXPECT_EQ(flash[0x4100], 9);
+  EXPECT_EQ(flash[0x4007], 8);
 }
 
 // On the board's own address, which only this test's private network carries.

@@ -33,7 +33,7 @@ struct Outcome {
   }
 };
 
-// RunCli with argv = {"tovrin-cli", args...}.
+// RunCli with argv = {"tovrin-cli", args...}, with short waits.
 inline Outcome Cli(const std::vector<std::string>& args) {
   char* outText = nullptr;
   char* errText = nullptr;
@@ -44,7 +44,7 @@ inline Outcome Cli(const std::vector<std::string>& args) {
   std::vector<const char*> argv = {"tovrin-cli"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   Outcome o;
-  o.status = RunCli(static_cast<int>(argv.size()), argv.data(), {out, err});
+  o.status = RunCli(static_cast<int>(argv.size()), argv.data(), {out, err}, kFastWaits);
   std::fclose(out);
   std::fclose(err);
   o.out.assign(outText, outSize);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/vocabulary.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace {
@@ -19,12 +20,12 @@ using nlohmann::json;
 
 constexpr const char kConnectFailedPrefix[] = "Failed to connection to the Varnel board. Error = ";
 
-class CliFast : public FastWaitsTest {
+class CliFast : public testing::Test {
  protected:
   TempFiles files;
 };
 
-class CliBoardTest : public FastWaitsTest, public testing::WithParamInterface<bool> {
+class CliBoardTest : public testing::TestWithParam<bool> {
  protected:
   bool Udp() const { return GetParam(); }
   SimOptions Board() const { return Udp() ? UdpBoard() : TcpBoard(); }
@@ -129,19 +130,21 @@ TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
     std::string message;
     int acknowledged;
     bool erased;  // the erase request reached the board
+    const char* cause = nullptr;  // the command the JSON names as the cause, when one failed
   } cases[] = {
       {"data beyond the flash", nullptr, files.Write("beyond.s19", S3(0x1FFFE, {1, 2, 3}) + "\n"), {}, 1,
        "Error in S Record data", 0, false},
       {"wrong checksum", nullptr, files.Write("checksum.s19", badChecksum + "\n"), {}, 2,
        "Error in S Record check sum", 0, false},
-      {"erase refused", [](SimOptions& o) { o.faults.eraseNak = true; }, good, {}, 3, "Abort Erase Flash", 0, true},
+      {"erase refused", [](SimOptions& o) { o.faults.eraseNak = true; }, good, {}, 3, "Abort Erase Flash", 0, true,
+       "erase"},
       {"third frame refused", [](SimOptions& o) { o.faults.nakAtProgramFrame = 3; }, good, {}, 4,
-       "Abort Program Flash", 2, true},
+       "Abort Program Flash", 2, true, "program"},
       {"lock refused", [](SimOptions& o) { o.faults.lockNak = true; }, good, {}, 5, "Abort lock flash and reset CPU",
-       9, true},
+       9, true, "lock"},
       {"missing file", nullptr, files.Path("absent.s19"), {}, 6, "Cannot open S Record file", 0, false},
       {"identity unreadable", [](SimOptions& o) { o.faults.badReadChecksum = true; }, good, {}, 11,
-       "Failed to upload current Serial number and Rev.", 0, false},
+       "Failed to upload current Serial number and Rev.", 0, false, "read"},
       {"another board model", nullptr, good, {"--expect-hardware", "VR99"}, 12,
        "Wrong board: hardware code VR32, expected VR99. Nothing was erased.", 0, false},
       {"the expected board model", nullptr, good, {"--expect-hardware", "VR32"}, 0, "Download Successful", 9, true},
@@ -163,7 +166,21 @@ TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
     EXPECT_EQ(r["frames"]["acknowledged"], c.acknowledged);
     EXPECT_EQ(Frames(sim).size(), static_cast<std::size_t>(c.acknowledged));
     EXPECT_EQ(AnyCommand(sim, 'e'), c.erased);
+    if (c.cause == nullptr) {
+      EXPECT_EQ(r["cause"], nullptr);
+    } else {
+      EXPECT_EQ(r["cause"]["command"], c.cause);
+      EXPECT_FALSE(r["cause"]["what"].get<std::string>().empty());
+    }
   }
+  // A refused frame is named with its number and address.
+  SimOptions options = Board();
+  options.faults.nakAtProgramFrame = 3;
+  SimBoard sim;
+  START_SIM(sim, options);
+  const json r = Program(good, {"--json"}).Json();
+  EXPECT_EQ(r["cause"], (json{{"command", "program"}, {"frame", 3}, {"address", FlashAddress(Frames(sim, false)[2])},
+                              {"what", "board refused (0x4E instead of 0x4F)"}}));
 }
 
 TEST_F(CliFast, WithoutABoardConnectFails) {

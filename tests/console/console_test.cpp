@@ -7,7 +7,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/control_ids.h"
+#include "dialog/control_ids.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/sim_helpers.h"
 
@@ -21,12 +21,8 @@ SimOptions BoardAt(bool udp) {
   return o;
 }
 
-class ConsoleTest : public FastWaitsTest {
+class ConsoleTest : public testing::Test {
  protected:
-  void TearDown() override {
-    if (window.state.link != kNoLink) CloseLink(window.state.link);
-    FastWaitsTest::TearDown();
-  }
   void Connect() { OnConnect(window.state, window); }
   bool Enabled(int id) { return window.enabled[id]; }
   FakeWindow window;
@@ -52,8 +48,8 @@ TEST_F(ConsoleTest, ConnectShowsTheIdentityAndTheLinkType) {
     EXPECT_EQ(window.fields.serialNumber, "123456");
     EXPECT_EQ(window.fields.hardware, "VR32");
     EXPECT_EQ(window.fields.commType, udp ? "UDP" : "TCP");
-    EXPECT_EQ(gLinkMode, udp ? kLinkUdp : kLinkTcp);
-    EXPECT_NE(window.state.link, kNoLink);
+    EXPECT_EQ(window.state.link.mode, udp ? kLinkUdp : kLinkTcp);
+    EXPECT_TRUE(window.state.link.IsOpen());
     EXPECT_FALSE(Enabled(IDC_CONNECT));
     EXPECT_TRUE(Enabled(IDC_DISCONNECT));
     EXPECT_TRUE(Enabled(IDC_PROGRAM));
@@ -96,8 +92,7 @@ TEST_F(ConsoleTest, FailedConnectReportsTheErrorAndLeavesTheButtons) {
   ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0],
             "Failed to connection to the Varnel board. Error = " + std::to_string(refused) + ".\n");
-  EXPECT_EQ(gLinkMode, refused);
-  EXPECT_EQ(window.state.link, kNoLink);
+  EXPECT_FALSE(window.state.link.IsOpen());
   EXPECT_EQ(window.fields.revision, "");
   EXPECT_EQ(window.fields.serialNumber, "");
   EXPECT_EQ(window.fields.hardware, "");
@@ -114,7 +109,7 @@ TEST_F(ConsoleTest, FailedIdentityReadKeepsTheLinkAndTheFields) {
   Connect();
   ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0], "Failed to upload current Serial number and Rev.");
-  EXPECT_NE(window.state.link, kNoLink) << "the link stays open";
+  EXPECT_TRUE(window.state.link.IsOpen()) << "the link stays open";
   EXPECT_EQ(window.fields.revision, "Z");
   EXPECT_TRUE(window.enableCalls.empty());
 
@@ -133,7 +128,7 @@ TEST_F(ConsoleTest, FailedFetchStopsConnectBeforeAnythingIsSent) {
   window.fields.serialNumber = std::string(16, '1');
   Connect();
   EXPECT_TRUE(sim.Events().empty());
-  EXPECT_EQ(window.state.link, kNoLink);
+  EXPECT_FALSE(window.state.link.IsOpen());
   EXPECT_TRUE(window.enableCalls.empty());
 }
 
@@ -145,7 +140,7 @@ TEST_F(ConsoleTest, DisconnectClearsIdentityAndKeepsTheFetchedFileName) {
   window.fields.fileName = "typed since";  // not fetched by Disconnect
   OnDisconnect(window.state, window);
   EXPECT_TRUE(window.messages.empty());
-  EXPECT_EQ(window.state.link, kNoLink);
+  EXPECT_FALSE(window.state.link.IsOpen());
   EXPECT_EQ(window.fields.fileName, "/data/board.s19");
   EXPECT_EQ(window.fields.octet[3], "100");
   for (const std::string* field : {&window.fields.revision, &window.fields.serialNumber,
@@ -169,10 +164,10 @@ TEST_F(ConsoleTest, ExitClosesAnOpenLink) {
   SimBoard sim;
   START_SIM(sim, BoardAt(false));
   Connect();
-  ASSERT_NE(window.state.link, kNoLink);
+  ASSERT_TRUE(window.state.link.IsOpen());
   const int fetchesBefore = window.fetches;
   OnExit(window.state, window);
-  EXPECT_EQ(window.state.link, kNoLink);
+  EXPECT_FALSE(window.state.link.IsOpen());
   EXPECT_EQ(window.fetches, fetchesBefore + 1);
   EXPECT_TRUE(window.messages.empty());
 }

@@ -8,22 +8,17 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/control_ids.h"
+#include "dialog/control_ids.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
 
-class ProgramOperationTest : public FastWaitsTest {
+class ProgramOperationTest : public testing::Test {
  protected:
   void SetUp() override {
-    FastWaitsTest::SetUp();
     file = files.Write("op.s19", S3(0x2000, {0x12, 0x34, 0x56, 0x78}) + "\n");
-  }
-  void TearDown() override {
-    if (window.state.link != kNoLink) CloseLink(window.state.link);
-    FastWaitsTest::TearDown();
   }
 
   // Connects to the board the way the operator does.
@@ -37,7 +32,7 @@ class ProgramOperationTest : public FastWaitsTest {
   void Program() { OnProgram(window.state, window); }
 
   void ExpectDisconnected() {
-    EXPECT_EQ(window.state.link, kNoLink);
+    EXPECT_FALSE(window.state.link.IsOpen());
     EXPECT_TRUE(window.enabled[IDC_CONNECT]);
     EXPECT_FALSE(window.enabled[IDC_DISCONNECT]);
     EXPECT_FALSE(window.enabled[IDC_PROGRAM]);
@@ -118,7 +113,7 @@ TEST_F(ProgramOperationTest, PreconditionsLeaveTheLinkAsItWas) {
   Connect(sim);
   Program();  // no file name chosen
   EXPECT_EQ(window.messages, std::vector<std::string>{"No File Name."});
-  EXPECT_NE(window.state.link, kNoLink);
+  EXPECT_TRUE(window.state.link.IsOpen());
   EXPECT_TRUE(window.enabled[IDC_PROGRAM]);
 
   window.messages.clear();
@@ -128,7 +123,7 @@ TEST_F(ProgramOperationTest, PreconditionsLeaveTheLinkAsItWas) {
   Program();
   EXPECT_EQ(window.messages, std::vector<std::string>{"serial number too long"});
   EXPECT_EQ(sim.Events().size(), eventsBefore);
-  EXPECT_NE(window.state.link, kNoLink);
+  EXPECT_TRUE(window.state.link.IsOpen());
 }
 
 }  // namespace

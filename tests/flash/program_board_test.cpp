@@ -18,26 +18,24 @@
 
 namespace {
 
-class ProgramBoardTest : public FastWaitsTest, public testing::WithParamInterface<bool> {
+class ProgramBoardTest : public testing::TestWithParam<bool> {
  protected:
-  void TearDown() override {
-    if (link != kNoLink) CloseLink(link);
-    FastWaitsTest::TearDown();
-  }
   bool Udp() const { return GetParam(); }
   SimOptions Board() const { return Udp() ? UdpBoard() : TcpBoard(); }
   std::string Write(const std::string& text, const char* name = "image.s19") { return files.Write(name, text); }
 
-  // Connects to a started board and runs ProgramBoard with that file.
+  // Connects to a started board and runs ProgramBoard with that file, the
+  // window's progress bar following it.
   int Run(const std::string& path, const char* serial = "SN42", const char* revision = "C") {
-    mode = OpenLink(link, "127.0.0.1");
-    EXPECT_EQ(mode, Udp() ? kLinkUdp : kLinkTcp);
-    return ProgramBoard(link, path.c_str(), serial, revision, mode, progress);
+    EXPECT_EQ(OpenLink(link, "127.0.0.1"), Udp() ? kLinkUdp : kLinkTcp);
+    ProgressBarAdapter bar(progress);
+    run = ProgramBoard(link, path.c_str(), serial, revision, bar);
+    return run.result;
   }
 
   TempFiles files{"program"};
-  LinkHandle link = kNoLink;
-  int mode = -1;
+  BoardLink link{kFastWaits};
+  ProgramRun run;
   FakeProgress progress;
 };
 
@@ -132,14 +130,21 @@ TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
     int result;
     int frameRequests;  // program frames sent, the failing one included
     bool lockSent;
+    // Why, as the run reports it: the command, the frame and why.
+    LinkCommand command;
+    int frame;
+    LinkCause cause;
   } cases[] = {
-      {"erase refused", [](SimFaults& f) { f.eraseNak = true; }, kProgramEraseFailed, 0, false},
-      {"third frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 3; }, kProgramFrameFailed, 3, false},
+      {"erase refused", [](SimFaults& f) { f.eraseNak = true; }, kProgramEraseFailed, 0, false, LinkCommand::kErase,
+       0, LinkCause::kRefused},
+      {"third frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 3; }, kProgramFrameFailed, 3, false,
+       LinkCommand::kProgram, 3, LinkCause::kRefused},
       {"second frame echoes another address", [](SimFaults& f) { f.wrongEchoAtProgramFrame = 2; },
-       kProgramFrameFailed, 2, false},
+       kProgramFrameFailed, 2, false, LinkCommand::kProgram, 2, LinkCause::kWrongEcho},
       {"board falls silent after four frames", [](SimFaults& f) { f.silentAfterProgramFrames = 4; },
-       kProgramFrameFailed, 5, false},
-      {"lock refused", [](SimFaults& f) { f.lockNak = true; }, kProgramLockFailed, 9, true},
+       kProgramFrameFailed, 5, false, LinkCommand::kProgram, 5, LinkCause::kNoReply},
+      {"lock refused", [](SimFaults& f) { f.lockNak = true; }, kProgramLockFailed, 9, true, LinkCommand::kLock, 0,
+       LinkCause::kRefused},
   };
   for (const Case& c : cases) {
     SimOptions options = Board();
@@ -152,6 +157,12 @@ TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
     const auto events = sim.Events();
     const bool lockSent = std::any_of(events.begin(), events.end(), [](const SimEvent& e) { return e.command == 'l'; });
     EXPECT_EQ(lockSent, c.lockSent) << c.name;
+    EXPECT_EQ(run.command, c.command) << c.name;
+    EXPECT_EQ(run.frame, c.frame) << c.name;
+    EXPECT_EQ(run.outcome.cause, c.cause) << c.name;
+    if (c.frame > 0) EXPECT_EQ(run.address, 0x40u * static_cast<unsigned>(c.frame - 1)) << c.name;
+    if (c.cause == LinkCause::kWrongEcho) EXPECT_EQ(run.outcome.expectedAddress, run.address) << c.name;
+    if (c.cause == LinkCause::kRefused) EXPECT_NE(run.outcome.ack, 0x4F) << c.name;
     CloseLink(link);
   }
 }
@@ -202,7 +213,7 @@ TEST_P(ProgramBoardTest, ProgressRangeOfAHugeFileIsClampedNotWrapped) {
 INSTANTIATE_TEST_SUITE_P(Transport, ProgramBoardTest, testing::Values(true, false),
                          [](const testing::TestParamInfo<bool>& p) { return p.param ? "Udp" : "Tcp"; });
 
-TEST_F(FastWaitsTest, UdpLossesAndStaleRepliesStillGiveTheExactFlash) {
+TEST(ProgramBoardLossyUdp, LossesAndStaleRepliesStillGiveTheExactFlash) {
   const Runs runs = {{0x0, Pattern(0x3000, 14)}, {0x1C000, Pattern(0x800, 15)}};
   struct Case {
     const char* name;
@@ -221,10 +232,10 @@ TEST_F(FastWaitsTest, UdpLossesAndStaleRepliesStillGiveTheExactFlash) {
     c.set(options.faults);
     SimBoard sim;
     START_SIM(sim, options);
-    LinkHandle link = kNoLink;
+    BoardLink link{kFastWaits};
     ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp) << c.name;
-    FakeProgress progress;
-    EXPECT_EQ(ProgramBoard(link, path.c_str(), "LOSSY", "L", kLinkUdp, progress), kProgramDone) << c.name;
+    ProgramObserver quiet;
+    EXPECT_EQ(ProgramBoard(link, path.c_str(), "LOSSY", "L", quiet).result, kProgramDone) << c.name;
     EXPECT_EQ(sim.Flash(), Expected(runs, "LOSSY", 'L')) << c.name;
     CloseLink(link);
   }
@@ -240,11 +251,10 @@ TEST(ProgramBoardRealWaits, RunsOverBothTransports) {
     options.bindAddress = "192.168.167.100";
     SimBoard sim;
     START_SIM(sim, options);
-    LinkHandle link = kNoLink;
-    const int mode = OpenLink(link, "192.168.167.100");
-    ASSERT_EQ(mode, udp ? kLinkUdp : kLinkTcp);
-    FakeProgress progress;
-    EXPECT_EQ(ProgramBoard(link, path.c_str(), "REAL", "R", mode, progress), kProgramDone);
+    BoardLink link;
+    ASSERT_EQ(OpenLink(link, "192.168.167.100"), udp ? kLinkUdp : kLinkTcp);
+    ProgramObserver quiet;
+    EXPECT_EQ(ProgramBoard(link, path.c_str(), "REAL", "R", quiet).result, kProgramDone);
     EXPECT_EQ(sim.Flash(), Expected(runs, "REAL", 'R'));
     CloseLink(link);
   }

@@ -114,7 +114,7 @@ TEST_P(SRecordOracle, SameImageAsSrecCat) {
   auto image = std::make_unique<FlashImage>();
   std::FILE* file = std::fopen(path.c_str(), "r");
   ASSERT_NE(file, nullptr);
-  EXPECT_EQ(LoadSRecordImage(file, *image), kLoadOk);
+  EXPECT_EQ(LoadSRecordImage(file, *image).result, kLoadOk);
   std::fclose(file);
   EXPECT_EQ(FirstDifference(*image, *expected), -1);
 
@@ -122,7 +122,7 @@ TEST_P(SRecordOracle, SameImageAsSrecCat) {
   std::FILE* pipe = ::popen(("cat '" + path.string() + "'").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   image->fill(0);
-  EXPECT_EQ(LoadSRecordImage(pipe, *image), kLoadOk);
+  EXPECT_EQ(LoadSRecordImage(pipe, *image).result, kLoadOk);
   ::pclose(pipe);
   EXPECT_EQ(FirstDifference(*image, *expected), -1);
 }

@@ -39,7 +39,11 @@ class SRecordLoad : public testing::Test {
     image_->fill(0x00);
   }
 
-  int Load(const std::string& text) { return LoadSRecordText(text.data(), text.size(), *image_); }
+  int Load(const std::string& text) {
+    report_ = LoadSRecordText(text.data(), text.size(), *image_);
+    return report_.result;
+  }
+  LoadReport report_;
 
   std::string Log() {
     std::string text(static_cast<std::size_t>(std::ftell(log_)), '\0');
@@ -97,11 +101,12 @@ TEST_F(SRecordLoad, FirstBadRecordEndsTheLoad) {
     int result;
     testing::Matcher<const std::string&> log;
     Stored stored;
+    std::size_t line = 0;  // where the report says the load stopped, when checked
   };
   // A bad record on line 2 between good ones: what came before stays, nothing after is read.
   auto malformed = [](std::string why, std::string record) {
     return Case{why, S3(0x10, {0x42}) + "\n" + record + "\n" + S3(0x20, {0x43}), kLoadDataError,
-                AllOf(HasSubstr("line 2"), HasSubstr(": " + record + "\n")), {{0x10, 0x42}}};
+                AllOf(HasSubstr("line 2"), HasSubstr(": " + record + "\n")), {{0x10, 0x42}}, 2};
   };
   const std::string full = S3(0x100, {1, 2, 3});
   const Case cases[] = {
@@ -110,7 +115,7 @@ TEST_F(SRecordLoad, FirstBadRecordEndsTheLoad) {
       {"far outside", S3(0x80000000, {1}), kLoadDataError, Eq("error in S Record Address 80000000\n"), {}},
       {"checksum one high", "S30900000100AABBCCDDE8\n" + S3(0, {9}), kLoadChecksumError,
        Eq("error in S Record Check Sum 18:S30900000100AABBCCDDE8\n"),
-       {{0x100, 0xAA}, {0x101, 0xBB}, {0x102, 0xCC}, {0x103, 0xDD}}},
+       {{0x100, 0xAA}, {0x101, 0xBB}, {0x102, 0xCC}, {0x103, 0xDD}}, 1},
       {"checksum one low, small sum", "S30600000000FFF9;tail", kLoadChecksumError,
        Eq("error in S Record Check Sum  5:S30600000000FFF9;tail\n"), {{0, 0xFF}}},
       malformed("tag only", "S3"),
@@ -128,6 +133,11 @@ TEST_F(SRecordLoad, FirstBadRecordEndsTheLoad) {
     EXPECT_EQ(Load(c.text), c.result);
     EXPECT_THAT(Log(), c.log);
     EXPECT_TRUE(*image_ == *Expected(c.stored));
+    EXPECT_FALSE(report_.reason.empty());
+    if (c.line != 0) {
+      EXPECT_EQ(report_.line, c.line);
+      EXPECT_THAT(Log(), HasSubstr(report_.record));
+    }
   }
 }
 

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static FlashImage image;
-  const int result = LoadSRecordText(reinterpret_cast<const char*>(data), size, image);
+  const int result = LoadSRecordText(reinterpret_cast<const char*>(data), size, image).result;
   if (result != kLoadOk && result != kLoadDataError && result != kLoadChecksumError) std::abort();
   return 0;
 }

@@ -107,14 +107,14 @@ TEST(ReplyCheck, AckReplies) {
       {"tcp other letters", {0x00, 0x00, 0x4F}, kLinkTcp, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CheckAckReply(c.reply.data(), static_cast<int>(c.reply.size()), c.mode), c.good) << c.name;
+    EXPECT_EQ(CheckAckReply(c.reply.data(), static_cast<int>(c.reply.size()), c.mode).Accepted(), c.good) << c.name;
   }
 }
 
 TEST(ReplyCheck, AckReplyRejectsExchangeFailures) {
   std::uint8_t buffer[kLinkRequestSize] = {0x66, 0x65, 0x4F};
   for (int length : {0, 297, 10110, -1}) {
-    EXPECT_FALSE(CheckAckReply(buffer, length, kLinkTcp)) << length;
+    EXPECT_FALSE(CheckAckReply(buffer, length, kLinkTcp).Accepted()) << length;
   }
 }
 
@@ -133,7 +133,7 @@ TEST(ReplyCheck, ProgramReplyMustEchoTheAddress) {
       {"short", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23}, kLinkTcp, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CheckProgramReply(c.reply.data(), static_cast<int>(c.reply.size()), c.mode, 0x00012344),
+    EXPECT_EQ(CheckProgramReply(c.reply.data(), static_cast<int>(c.reply.size()), c.mode, 0x00012344).Accepted(),
               c.good)
         << c.name;
   }
@@ -145,7 +145,7 @@ TEST(ReplyCheck, ReadReplyGivesTheIdentityBytes) {
   for (int mode : {kLinkTcp, kLinkUdp}) {
     const Bytes reply = mode == kLinkTcp ? tcp : AsUdp(tcp, 3);
     IdentityBlock identity{};
-    ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), mode, identity)) << mode;
+    ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), mode, identity).Accepted()) << mode;
     EXPECT_EQ(Bytes(identity.begin(), identity.end()), kIdentity);
   }
 }
@@ -155,7 +155,7 @@ TEST(ReplyCheck, ReadReplyWithMoreWordsTakesTheFirstSixteenBytes) {
   data.insert(data.end(), {0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4});
   const Bytes reply = ReadReplyTcp(0x420, data, 6);
   IdentityBlock identity{};
-  ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), kLinkTcp, identity));
+  ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), kLinkTcp, identity).Accepted());
   EXPECT_EQ(Bytes(identity.begin(), identity.end()), kIdentity);
 }
 
@@ -182,7 +182,7 @@ TEST(ReplyCheck, ReadReplyRejections) {
   for (const Case& c : cases) {
     IdentityBlock identity{};
     identity.fill(0xAA);
-    EXPECT_FALSE(CheckReadReply(c.reply.data(), static_cast<int>(c.reply.size()), kLinkTcp, identity))
+    EXPECT_FALSE(CheckReadReply(c.reply.data(), static_cast<int>(c.reply.size()), kLinkTcp, identity).Accepted())
         << c.name;
     EXPECT_EQ(identity[0], 0xAA) << c.name << ": nothing is copied from a refused reply";
   }

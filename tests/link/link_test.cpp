@@ -53,21 +53,17 @@ class LogCapture {
   std::FILE* file_;
 };
 
-class LinkTest : public FastWaitsTest {
+class LinkTest : public testing::Test {
  protected:
-  void TearDown() override {
-    if (link != kNoLink) CloseLink(link);
-    FastWaitsTest::TearDown();
-  }
-  LinkHandle link = kNoLink;
+  BoardLink link{kFastWaits};
 };
 
 TEST_F(LinkTest, UdpBoardAnswersTheProbeWithSequenceZero) {
   SimBoard sim;
   START_SIM(sim, UdpBoard());
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
-  EXPECT_NE(link, kNoLink);
-  EXPECT_EQ(CurrentSequence(), 1);
+  EXPECT_TRUE(link.IsOpen());
+  EXPECT_EQ(CurrentSequence(link), 1);
 
   const auto events = sim.Events();
   ASSERT_EQ(events.size(), 1u);
@@ -77,11 +73,11 @@ TEST_F(LinkTest, UdpBoardAnswersTheProbeWithSequenceZero) {
   EXPECT_EQ(events[0].address, 0x420u);
 
   IdentityBlock identity{};
-  ASSERT_EQ(ReadIdentity(link, identity, kLinkUdp), 0);
+  ASSERT_TRUE(ReadIdentity(link, identity).Accepted());
   EXPECT_EQ(identity[0], 'B');
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&identity[1])), "123456");
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&identity[10]), 4), "VR32");
-  EXPECT_EQ(CurrentSequence(), 2);
+  EXPECT_EQ(CurrentSequence(link), 2);
 }
 
 TEST_F(LinkTest, TcpOnlyBoardIsReachedAfterTheProbe) {
@@ -89,7 +85,7 @@ TEST_F(LinkTest, TcpOnlyBoardIsReachedAfterTheProbe) {
   START_SIM(sim, TcpBoard());
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkTcp);
   IdentityBlock identity{};
-  ASSERT_EQ(ReadIdentity(link, identity, kLinkTcp), 0);
+  ASSERT_TRUE(ReadIdentity(link, identity).Accepted());
   EXPECT_EQ(identity[0], 'B');
   const auto events = sim.Events();
   ASSERT_EQ(events.size(), 1u);
@@ -106,7 +102,7 @@ TEST(LinkRealWaits, ProbeThreeTimesThenFallBackToTcp) {
   SimBoard sim;
   START_SIM(sim, options);
 
-  LinkHandle link = kNoLink;
+  BoardLink link;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(OpenLink(link, "192.168.167.100"), kLinkTcp);
   const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -122,7 +118,7 @@ TEST(LinkRealWaits, ProbeThreeTimesThenFallBackToTcp) {
   }
   EXPECT_EQ(probes, 3);
   IdentityBlock identity{};
-  EXPECT_EQ(ReadIdentity(link, identity, kLinkTcp), 0);
+  EXPECT_TRUE(ReadIdentity(link, identity).Accepted());
   CloseLink(link);
 }
 
@@ -153,7 +149,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
     EXPECT_EQ(OpenLink(link, "127.0.0.1"), c.expected) << c.name;
     peer.join();
     if (c.expected != kLinkUdp) {
-      EXPECT_EQ(link, kNoLink) << c.name;
+      EXPECT_FALSE(link.IsOpen()) << c.name;
     }
   }
 }
@@ -164,7 +160,7 @@ TEST_F(LinkTest, RefusedConnectReturnsTheErrorAndReleasesTheSocket) {
   EXPECT_EQ(result, SockErrorFromNative(ECONNREFUSED));
   EXPECT_GT(result, 128);
   EXPECT_NE(result, 297);
-  EXPECT_EQ(link, kNoLink);
+  EXPECT_FALSE(link.IsOpen());
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
@@ -173,7 +169,7 @@ TEST_F(LinkTest, AddressThatIsNotADottedQuadIsRefusedBeforeAnythingIsSent) {
     const int result = OpenLink(link, text);
     EXPECT_GT(result, 128) << text;
     EXPECT_NE(result, 297) << text;
-    EXPECT_EQ(link, kNoLink) << text;
+    EXPECT_FALSE(link.IsOpen()) << text;
   }
 }
 
@@ -183,25 +179,25 @@ TEST_F(LinkTest, OpeningAgainClosesTheOldSocketAndResetsTheSequence) {
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
   const int withOneLink = OpenDescriptors();
   IdentityBlock identity{};
-  for (int i = 0; i < 5; ++i) ASSERT_EQ(ReadIdentity(link, identity, kLinkUdp), 0);
-  ASSERT_EQ(CurrentSequence(), 6);
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(ReadIdentity(link, identity).Accepted());
+  ASSERT_EQ(CurrentSequence(link), 6);
 
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
-    EXPECT_EQ(CurrentSequence(), 1);
+    EXPECT_EQ(CurrentSequence(link), 1);
   }
   EXPECT_EQ(OpenDescriptors(), withOneLink);
 }
 
 TEST_F(LinkTest, CloseLink) {
   EXPECT_EQ(CloseLink(link), 1) << "no link to close";
-  EXPECT_EQ(link, kNoLink);
+  EXPECT_FALSE(link.IsOpen());
 
   SimBoard sim;
   START_SIM(sim, UdpBoard());
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
   EXPECT_EQ(CloseLink(link), 0);
-  EXPECT_EQ(link, kNoLink);
+  EXPECT_FALSE(link.IsOpen());
 }
 
 TEST_F(LinkTest, SequenceRunsFromOneTo255AndWrapsToOne) {
@@ -210,9 +206,9 @@ TEST_F(LinkTest, SequenceRunsFromOneTo255AndWrapsToOne) {
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
   IdentityBlock identity{};
   for (int exchange = 1; exchange <= 300; ++exchange) {
-    const int sent = CurrentSequence();
+    const int sent = CurrentSequence(link);
     EXPECT_EQ(sent, (exchange - 1) % 255 + 1) << "exchange " << exchange;
-    ASSERT_EQ(ReadIdentity(link, identity, kLinkUdp), 0) << "exchange " << exchange;
+    ASSERT_TRUE(ReadIdentity(link, identity).Accepted()) << "exchange " << exchange;
   }
   const auto events = sim.Events();
   for (size_t i = 1; i < events.size(); ++i) EXPECT_NE(events[i].sequence, 0) << "0 is the probe's alone";
@@ -239,7 +235,7 @@ TEST_F(LinkTest, IdentityReadSurvivesMisbehavingUdp) {
     ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp) << c.name;
     for (int i = 0; i < 6; ++i) {
       IdentityBlock identity{};
-      ASSERT_EQ(ReadIdentity(link, identity, kLinkUdp), 0) << c.name << ", read " << i;
+      ASSERT_TRUE(ReadIdentity(link, identity).Accepted()) << c.name << ", read " << i;
       EXPECT_EQ(identity[0], 'B') << c.name;
       EXPECT_EQ(identity[10], 'V') << c.name;
     }
@@ -268,7 +264,7 @@ TEST_F(LinkTest, IdentityReadRefusesBadReplies) {
     const int mode = OpenLink(link, "127.0.0.1");
     ASSERT_EQ(mode, c.udp ? kLinkUdp : kLinkTcp) << c.name;
     IdentityBlock identity{};
-    EXPECT_EQ(ReadIdentity(link, identity, mode), 1) << c.name;
+    EXPECT_FALSE(ReadIdentity(link, identity).Accepted()) << c.name;
     CloseLink(link);
   }
 }
@@ -306,13 +302,13 @@ TEST_F(LinkTest, SilentUdpBoardIsResentToAndThenGivenUp) {
   SilentUdpBoard board;
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
   LinkRequest buffer;
-  const int length = BuildEraseRequest(buffer, kLinkUdp, CurrentSequence());
+  const int length = BuildEraseRequest(buffer, kLinkUdp, CurrentSequence(link));
   LogCapture log;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(UdpExchange(link, buffer, length, 50, 400), link_const::kTimedOut);
+  EXPECT_EQ(UdpExchange(link, buffer, length, 50, 400).Count(), link_const::kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "bounded, not hung";
   EXPECT_EQ(log.Text(), "No reply from the board in 400 ms.\n");
-  EXPECT_EQ(CurrentSequence(), 1) << "nothing was accepted";
+  EXPECT_EQ(CurrentSequence(link), 1) << "nothing was accepted";
 
   const auto requests = board.Requests();
   EXPECT_GE(requests.size(), 3u) << "unanswered requests are sent again";
@@ -325,12 +321,15 @@ TEST_F(LinkTest, SilentTcpBoardTimesOutWith297) {
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkTcp);
   LinkRequest buffer;
   const int length = BuildEraseRequest(buffer, kLinkTcp, 0);
-  EXPECT_EQ(TcpExchange(link, buffer, length, 200), link_const::kTimedOut);
+  const LinkOutcome outcome = TcpExchange(link, buffer, length, 200);
+  EXPECT_EQ(outcome.cause, LinkCause::kNoReply);
+  EXPECT_EQ(outcome.waitMs, 200);
+  EXPECT_EQ(outcome.Count(), link_const::kTimedOut);
 }
 
 // A board played by hand: answers the probe, then runs `script` on each request.
 template <typename Script>
-void WithHandBoard(LinkHandle& link, Script script) {
+void WithHandBoard(BoardLink& link, Script script) {
   raw::Closer board{raw::Udp("127.0.0.1", 1235)};
   raw::Closer other{raw::Udp("127.0.0.1", 4000)};
   ASSERT_GE(board.fd, 0);
@@ -344,12 +343,12 @@ void WithHandBoard(LinkHandle& link, Script script) {
   });
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
   LinkRequest buffer;
-  const int length = BuildEraseRequest(buffer, kLinkUdp, CurrentSequence());
-  const int received = UdpExchange(link, buffer, length, 50, 2000);
+  const int length = BuildEraseRequest(buffer, kLinkUdp, CurrentSequence(link));
+  const int received = UdpExchange(link, buffer, length, 50, 2000).Count();
   peer.join();
   EXPECT_EQ(received, 4) << "the board's reply";
   EXPECT_EQ(Bytes(buffer, buffer + 4), (Bytes{0x01, 0x66, 0x65, 0x4F}));
-  EXPECT_EQ(CurrentSequence(), 2);
+  EXPECT_EQ(CurrentSequence(link), 2);
 }
 
 TEST_F(LinkTest, StaleReplyIsSkippedAndTheResendCarriesTheOriginalRequest) {
@@ -366,19 +365,22 @@ TEST_F(LinkTest, StaleReplyIsSkippedAndTheResendCarriesTheOriginalRequest) {
   });
 }
 
-TEST_F(LinkTest, LaterRequestsGoToThePortTheBoardAnsweredFrom) {
+// A stale datagram from another port must not redirect the resends: one lost
+// reply would otherwise become a give-up. Only an accepted reply moves the port.
+TEST_F(LinkTest, OnlyAnAcceptedReplyMovesTheBoardPort) {
   WithHandBoard(link, [](int board, int other) {
     Bytes request;
     sockaddr_in from{};
     ASSERT_TRUE(raw::Receive(board, request, &from, 1000));
-    raw::SendTo(other, {0x00}, from);  // stale, but from port 4000
+    raw::SendTo(other, {0x00}, from);  // stale, from port 4000
     Bytes resent;
-    ASSERT_TRUE(raw::Receive(other, resent, &from, 1000)) << "the resend follows the new port";
+    ASSERT_TRUE(raw::Receive(board, resent, &from, 1000)) << "the resend still goes to the board's port";
     raw::SendTo(other, {0x01, 0x66, 0x65, 0x4F}, from);
   });
+  EXPECT_EQ(link.boardUdp.port, 4000) << "later requests go where the accepted reply came from";
 }
 
-TEST_F(LinkTest, ZeroLengthDatagramIsAcceptedWithCountZero) {
+TEST_F(LinkTest, DatagramTooShortForASequenceByteIsPassedOver) {
   raw::Closer board{raw::Udp("127.0.0.1", 1235)};
   std::thread peer([&] {
     Bytes request;
@@ -388,31 +390,33 @@ TEST_F(LinkTest, ZeroLengthDatagramIsAcceptedWithCountZero) {
     }
   });
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
-  IdentityBlock identity{};
   LinkRequest buffer;
-  const int length = BuildReadRequest(buffer, kLinkUdp, CurrentSequence());
-  EXPECT_EQ(UdpExchange(link, buffer, length, 50, 1000), 0);
+  const int length = BuildReadRequest(buffer, kLinkUdp, CurrentSequence(link));
+  EXPECT_EQ(UdpExchange(link, buffer, length, 50, 300).cause, LinkCause::kNoReply);
   peer.join();
-  EXPECT_EQ(CurrentSequence(), 2);
-  EXPECT_FALSE(CheckReadReply(buffer, 0, kLinkUdp, identity));
+  EXPECT_EQ(CurrentSequence(link), 1) << "nothing was accepted";
 }
 
 TEST_F(LinkTest, SocketFailuresAreLoggedAndNeverLookLikeReplies) {
-  constexpr LinkHandle kBadHandle = 100000;
+  constexpr SocketHandle kBadHandle = 100000;
   const int ebadf = SockErrorFromNative(EBADF);
   struct Case {
     const char* name;
-    int (*call)(std::uint8_t*);
+    int (*call)(BoardLink&, std::uint8_t*);
     std::string log;
   } cases[] = {
-      {"tcp send", [](std::uint8_t* b) { return TcpExchange(kBadHandle, b, 2, 100); }, "Send failed"},
-      {"udp send", [](std::uint8_t* b) { return UdpExchange(kBadHandle, b, 3, 50, 100); }, "Sendto failed"},
-      {"wait", [](std::uint8_t*) { return WaitReadable(kBadHandle, 100); }, "Select failed"},
+      {"tcp send", [](BoardLink& l, std::uint8_t* b) { return TcpExchange(l, b, 2, 100).Count(); }, "Send failed"},
+      {"udp send", [](BoardLink& l, std::uint8_t* b) { return UdpExchange(l, b, 3, 50, 100).Count(); },
+       "Sendto failed"},
+      {"wait", [](BoardLink& l, std::uint8_t*) { return WaitReadable(l, 100); }, "Select failed"},
   };
   for (const Case& c : cases) {
     LinkRequest buffer = {0x01, 0x66, 0x65};
     LogCapture log;
-    const int result = c.call(buffer);
+    BoardLink bad;
+    bad.socket = kBadHandle;
+    const int result = c.call(bad, buffer);
+    bad.socket = kNoSocket;
     EXPECT_EQ(result, ebadf) << c.name;
     EXPECT_EQ(log.Text(), c.log + " " + std::to_string(ebadf) + ".\n") << c.name;
   }

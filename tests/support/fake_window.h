@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/control_ids.h"
+#include "dialog/control_ids.h"
+#include "tests/support/sim_helpers.h"
 
 class FakeProgress : public ProgressSink {
  public:
@@ -21,13 +22,15 @@ class FakeProgress : public ProgressSink {
 
 class FakeWindow : public ConsoleWindow {
  public:
-  FakeWindow() { Reset(); }
+  explicit FakeWindow(const LinkWaits& waits = kFastWaits) : state(waits) { Reset(); }
   FakeWindow(const FakeWindow&) = delete;
   FakeWindow& operator=(const FakeWindow&) = delete;
 
-  // Back to a freshly opened window (the link, if any, is the caller's to close).
+  // Back to a freshly opened window, closing a link left open.
   void Reset() {
-    state = ConsoleState{};
+    if (state.link.IsOpen()) CloseLink(state.link);
+    static_cast<ConsoleFields&>(state) = ConsoleFields{};
+    state.address.clear();
     state.progress = &progress;
     progress = FakeProgress{};
     fields = state;
@@ -38,33 +41,28 @@ class FakeWindow : public ConsoleWindow {
     fetches = shows = 0;
   }
 
-  bool Fetch(ConsoleState& s) override {
+  bool Fetch(ConsoleFields& s) override {
     ++fetches;
     if (fields.serialNumber.size() > kSerialNumberMax) {
       messages.push_back("serial number too long");
       return false;
     }
-    ProgressSink* keep = s.progress;
-    LinkHandle link = s.link;
-    std::string address = s.address;
     s = fields;
-    s.progress = keep;
-    s.link = link;
-    s.address = address;
     return true;
   }
-  void Show(const ConsoleState& s) override {
+  void Show(const ConsoleFields& s) override {
     fields = s;
     ++shows;
   }
-  void Enable(int control, bool on) override {
+  void Enable(ConsoleButton button, bool on) override {
+    const int control = ControlOf(button);
     enabled[control] = on;
     enableCalls.emplace_back(control, on);
   }
   void Message(const std::string& text) override { messages.push_back(text); }
 
-  ConsoleState state;   // what the console works on (the dialog's members)
-  ConsoleState fields;  // what the controls show; tests type into it
+  ConsoleState state;    // what the console works on (the dialog's members)
+  ConsoleFields fields;  // what the controls show; tests type into it
   FakeProgress progress;
   std::map<int, bool> enabled;
   std::vector<std::pair<int, bool>> enableCalls;

@@ -15,13 +15,6 @@ constexpr LinkWaits kFastWaits{
     /*udpPerSendMs=*/50,
 };
 
-// Restores the board's own waits when a test ends.
-class FastWaitsTest : public testing::Test {
- protected:
-  void SetUp() override { SetWaitsForTest(kFastWaits); }
-  void TearDown() override { SetWaitsForTest(kBoardWaits); }
-};
-
 inline SimOptions UdpBoard() {
   SimOptions o;
   o.tcp = false;

@@ -1,9 +1,9 @@
 #pragma once
 
-// Identifiers of the window's templates, strings, icon and menu command. The
-// control identifiers live with the console logic that switches them.
+// Identifiers of the window's templates, strings, icon and menu command, and
+// the version record, shared by every window.
 
-#include "console/control_ids.h"
+#include "dialog/control_ids.h"
 
 enum ResourceId : int {
   IDD_ABOUTBOX = 100,

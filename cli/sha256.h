@@ -1,0 +1,10 @@
+#pragma once
+
+// SHA-256 of bytes in memory, from the system's cryptography library.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// 64 lower-case hex digits, or empty when the library fails.
+std::string Sha256Hex(const std::uint8_t* data, std::size_t size);
