@@ -27,6 +27,17 @@ int BeginBoardSession(const std::string& address, BoardSession& session, std::st
   return 0;
 }
 
+int StartTrace(const std::string& path, BoardSession& session, std::string& message) {
+  if (path.empty()) return 0;
+  session.trace = std::make_unique<CliTrace>();
+  if (!session.trace->Open(path, message)) {
+    session.trace.reset();
+    return exit_code::kLogUnwritable;
+  }
+  session.link.observer = session.trace.get();
+  return 0;
+}
+
 void EndBoardSession(BoardSession& session, std::FILE* diag) {
   if (!session.link.IsOpen()) return;
   const int closed = CloseLink(session.link);

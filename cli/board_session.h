@@ -3,7 +3,10 @@
 // Connect and identity read, as the window's Connect does them, for the commands
 // that talk to a board. The link is the caller's to close with EndBoardSession.
 
+#include <memory>
 #include <string>
+
+#include "cli/trace.h"
 
 #include "flash/vocabulary.h"
 #include "link/frames.h"
@@ -19,7 +22,12 @@ struct BoardSession {
   LinkOutcome identityOutcome;  // why the read failed, when it did
   IdentityBlock block{};
   IdentityTexts texts;
+  std::unique_ptr<CliTrace> trace;  // --trace: watches the link
 };
+
+// With a path, opens the trace and sets it to watch the session's link: 0, or
+// exit_code::kLogUnwritable with the reason in message. Without one, 0.
+int StartTrace(const std::string& path, BoardSession& session, std::string& message);
 
 // 0 with the link open and the identity read; exit_code::kConnectFailed or
 // kIdentityFailed otherwise, with the operator's text in message. After a failed

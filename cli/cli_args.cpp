@@ -40,9 +40,23 @@ const char kProgramFooter[] =
     "records as 64-byte frames with the revision and serial number stamped at\n"
     "0x420, locks the flash and resets the board; the link is closed in every\n"
     "case. Without --rev or --serial the board's current one is written again.\n"
-    "Exits with the result (0..6), or 10, 11, 12, 13, 64 (see tovrin-cli --help).\n"
+    "Exits with the result (0..7), or 10, 11, 12, 13, 64 (see tovrin-cli --help).\n"
     "With --log, one JSON line per run is appended: time, board, identity before,\n"
-    "revision and serial number written, file and its SHA-256, frames, result.\n";
+    "revision and serial number written, file and its SHA-256, frames, result.\n"
+    "With --verify every frame is read back before the lock; a difference exits\n"
+    "with 7 and leaves the board unlocked. --trace writes one JSON line per\n"
+    "request, reply, resend, passed-over datagram and time-out.\n";
+
+const char kBatchFooter[] =
+    "\n"
+    "Programs one board after another: waits for a board's loader to answer,\n"
+    "reads its identity, takes the next serial number from STATE (made durable\n"
+    "before the erase, never handed out twice), programs it, appends one JSON line\n"
+    "to LOG, then waits for the board to fall silent before waiting for the next.\n"
+    "A board whose serial number was already handed out from STATE is refused\n"
+    "unless --allow-repeat. Ctrl+C between boards ends the batch with its summary.\n"
+    "Exits with 0 when every board was programmed, otherwise with the last\n"
+    "failure's status (a result, 11, 12, 14, 15, 16, 130).\n";
 
 const char kIdentityFooter[] =
     "\n"
@@ -61,7 +75,7 @@ const char kInspectFooter[] =
 std::string ExitCodeHelp() {
   std::string text = "Exit status:\n";
   char line[160];
-  for (int result = kProgramDone; result <= kProgramFileNotOpened; ++result) {
+  for (int result = kProgramDone; result <= kProgramVerifyFailed; ++result) {
     std::snprintf(line, sizeof line, "  %-3d %s%s\n", result, ProgramResultMessage(result),
                   result == kProgramDone ? " (identity, inspect: done)" : "");
     text += line;
@@ -131,6 +145,8 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   app.add_flag("-q,--quiet", options.quiet, "No progress and no informational lines");
 
   CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
+  identityCommand->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
+      ->type_name("FILE");
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from an S-record file");
@@ -141,7 +157,40 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("CODE")
       ->check(CLI::Validator(CheckHardware, ""));
   program->add_option("--log", options.logFile, "Append one JSON line per run to this file")->type_name("FILE");
+  program->add_flag("--verify", options.verify, "Read every frame back before the lock; a difference exits 7, unlocked");
+  program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
+
+  CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
+  batch->add_option("FILE", options.file, "S-record file (S3 records)")->type_name("")->required();
+  batch->add_option("--serial-from", options.serialFrom, "First serial number; its trailing digits count up")
+      ->type_name("SERIAL")
+      ->required()
+      ->check(CLI::Validator(CheckSerial, ""));
+  batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
+      ->type_name("STATE")
+      ->required();
+  batch->add_option("--log", options.logFile, "Append one JSON line per board to this file")
+      ->type_name("LOG")
+      ->required();
+  CLI::Option* batchRevision =
+      batch->add_option("--rev", options.revision, "Revision character to write; default: the board's current one")
+          ->type_name("CHAR")
+          ->check(CLI::Validator(CheckRevision, ""));
+  batch->add_option("--expect-hardware", options.expectHardware, "Skip (nothing erased) a board whose hardware code is not CODE")
+      ->type_name("CODE")
+      ->check(CLI::Validator(CheckHardware, ""));
+  batch->add_option("--count", options.count, "End after N boards (programmed, failed or refused)")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  batch->add_option("--wait-seconds", options.waitSeconds, "End when no board comes, or the last does not go, within S seconds")
+      ->type_name("S")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  batch->add_flag("--verify", options.verify, "Read every frame back before the lock");
+  batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
+  batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");
   inspect->add_option("FILE", options.file, "S-record file")->type_name("")->required();
@@ -166,7 +215,12 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
 
   options.command = program->parsed() ? CliCommand::kProgram
                     : inspect->parsed() ? CliCommand::kInspect
+                    : batch->parsed()   ? CliCommand::kBatch
                                         : CliCommand::kIdentity;
+  if (batch->parsed()) {
+    options.revisionGiven = batchRevision->count() > 0;
+    return kRunCommand;
+  }
   const StampOptions& stamp = program->parsed() ? programStamp : inspectStamp;
   options.revisionGiven = stamp.revision->count() > 0;
   options.serialGiven = stamp.serial->count() > 0;

@@ -8,7 +8,7 @@
 
 #include "link/link.h"
 
-enum class CliCommand { kIdentity, kProgram, kInspect };
+enum class CliCommand { kIdentity, kProgram, kInspect, kBatch };
 
 constexpr const char kBoardAddress[] = "192.168.167.100";  // the board's fixed address
 
@@ -26,6 +26,14 @@ struct CliOptions {
   std::string serial;
   std::string expectHardware;  // empty: any board
   std::string logFile;         // empty: no run log
+  bool verify = false;         // read every frame back before the lock
+  std::string traceFile;       // empty: no trace of the exchanges
+  // batch
+  std::string serialFrom;      // the first serial number of the range
+  std::string stateFile;       // holds the next serial number
+  int count = 0;               // 0: until stopped or no board comes
+  bool allowRepeat = false;    // program a board that carries a serial of this state
+  int waitSeconds = 600;       // for a board to come, or to go
   // Not on the command line: the board's own waits, shorter in tests.
   LinkWaits waits = kBoardWaits;
 };

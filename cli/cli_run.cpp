@@ -14,6 +14,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
     case CliCommand::kIdentity: status = RunIdentity(options, streams); break;
     case CliCommand::kProgram: status = RunProgram(options, streams); break;
     case CliCommand::kInspect: status = RunInspect(options, streams); break;
+    case CliCommand::kBatch: status = RunBatch(options, streams); break;
   }
   SetLogStream(nullptr);
   return status;

@@ -1,6 +1,6 @@
 #pragma once
 
-// The three commands of tovrin-cli. Each returns the process's exit status and
+// The commands of tovrin-cli. Each returns the process's exit status and
 // writes only to the streams it is given, so tests run them in-process.
 
 #include "cli/cli_options.h"
@@ -8,6 +8,7 @@
 int RunIdentity(const CliOptions& options, const CliStreams& streams);
 int RunProgram(const CliOptions& options, const CliStreams& streams);
 int RunInspect(const CliOptions& options, const CliStreams& streams);
+int RunBatch(const CliOptions& options, const CliStreams& streams);
 
 // The whole program: parse argv, send the core's diagnostics where the options
 // say, run the command. argv[0] is the program's name. The link runs with the

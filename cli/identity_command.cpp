@@ -16,7 +16,8 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
   BoardSession session(options.waits);
   std::string message = kIdentityRead;
-  const int code = BeginBoardSession(options.board, session, message);
+  int code = StartTrace(options.traceFile, session, message);
+  if (code == 0) code = BeginBoardSession(options.board, session, message);
   EndBoardSession(session, DiagnosticStream(options, streams));
 
   if (options.json) {

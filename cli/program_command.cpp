@@ -62,9 +62,9 @@ void Program(const CliOptions& options, std::FILE* diag, FlashImage& image, RunR
 
   CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
   record.started = true;
-  record.run = ProgramImage(record.session.link, image, progress);
+  record.run = ProgramImage(record.session.link, image, progress, ProgramOptions{options.verify});
   record.result = record.run.result;
-  record.message = ProgramResultMessage(record.result);
+  record.message = ProgramRunMessage(record.run);
 }
 
 Json CauseOf(const RunRecord& r) {
@@ -130,6 +130,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
 
   auto image = std::make_unique<FlashImage>();
   if (r.result == 0) r.result = LoadFile(options, *image, r);
+  if (r.result == 0) r.result = StartTrace(options.traceFile, r.session, r.message);
   if (r.result == 0) {
     r.result = BeginBoardSession(options.board, r.session, r.message);
     if (r.result == 0 && !options.expectHardware.empty() && r.session.texts.hardware != options.expectHardware) {

@@ -25,6 +25,39 @@ ProgramRun Failed(ProgramRun run, int result, LinkCommand command, const LinkOut
   return run;
 }
 
+// Reads each planned frame back and compares it with the image. Bytes a frame
+// carries beyond the end of the flash were never stored and are not compared.
+// kProgramDone, or the failed run.
+ProgramRun VerifyFrames(BoardLink& link, const FlashImage& stamped, const FramePlan& plan, ProgramRun run,
+                        ProgramObserver& observer) {
+  for (const std::uint32_t start : plan.starts) {
+    if (observer.StopRequested()) {
+      run.result = kProgramInterrupted;
+      return run;
+    }
+    std::uint8_t block[plan_const::kBlockLength];
+    FrameBytes(stamped, start, block);
+    for (std::uint32_t offset = 0; offset < plan_const::kBlockLength; offset += frame::kReadBytes) {
+      const std::uint32_t address = start + offset;
+      if (address >= kFlashSize) break;
+      std::uint8_t read[frame::kReadBytes];
+      const LinkOutcome outcome = ReadFlashWords(link, address, read);
+      if (!outcome.Accepted()) {
+        run.address = address;
+        return Failed(run, kProgramVerifyFailed, LinkCommand::kRead, outcome);
+      }
+      const std::uint32_t compared = std::min<std::uint32_t>(frame::kReadBytes, kFlashSize - address);
+      for (std::uint32_t i = 0; i < compared; ++i) {
+        if (read[i] != block[offset + i]) {
+          run.address = address + i;
+          return Failed(run, kProgramVerifyFailed, LinkCommand::kRead, outcome);
+        }
+      }
+    }
+  }
+  return run;
+}
+
 }  // namespace
 
 void StampIdentity(FlashImage& image, const char* serialNumber, const char* revision) {
@@ -60,7 +93,8 @@ FileRead ReadSRecordFile(const char* fileName, std::string& bytes) {
   return read;
 }
 
-ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer) {
+ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer,
+                        const ProgramOptions& options) {
   ProgramRun run;
   const FramePlan plan = PlanFrames(stamped);
   run.framesPlanned = static_cast<int>(plan.starts.size());
@@ -91,6 +125,12 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     }
     observer.FrameAcknowledged(run.framesAcknowledged, start);
     ++run.framesAcknowledged;
+  }
+
+  if (options.verify) {
+    LogLine("Verify Flash\n");
+    run = VerifyFrames(link, stamped, plan, run, observer);
+    if (run.result != kProgramDone) return end(run);
   }
 
   if (observer.StopRequested()) return interrupted();

@@ -23,6 +23,7 @@ enum ProgramResult : int {
   kProgramFrameFailed = 4,
   kProgramLockFailed = 5,
   kProgramFileNotOpened = 6,
+  kProgramVerifyFailed = 7,  // a frame read back differs, or could not be read; the board is not locked
   kProgramInterrupted = 8,  // stopped on request between two exchanges; the board is not locked
 };
 
@@ -66,8 +67,19 @@ class ProgramObserver {
   virtual bool StopRequested() { return false; }
 };
 
+// How a run goes beyond erase, frames and lock.
+struct ProgramOptions {
+  // Read every frame back before the lock, frame::kReadBytes at a time, and
+  // compare it with what was sent. Needs a loader that answers reads at any
+  // address.
+  bool verify = false;
+};
+
 // The outcome of a run: its ProgramResult and, when the board did not give the
 // expected reply, which command, which frame (from 1) at which address, and why.
+// kProgramVerifyFailed names the read (LinkCommand::kRead) and in `address` the
+// first byte that differs; when a read got no good reply, `outcome` says why and
+// `address` is where the read started.
 struct ProgramRun {
   int result = kProgramDone;
   LinkCommand command = LinkCommand::kErase;
@@ -81,8 +93,11 @@ struct ProgramRun {
 };
 
 // Erases, sends the frames of the image's plan, locks and resets, pausing while
-// the board resets. The image must already carry the identity stamp.
-ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer);
+// the board resets. The image must already carry the identity stamp. With
+// options.verify every frame is read back after the last one and before the
+// lock; a difference ends the run unlocked.
+ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer,
+                        const ProgramOptions& options = {});
 
 // The window's PROGRAM: reads and loads the file, stamps the identity, then
 // ProgramImage. Results 1, 2 and 6 come before anything is sent.

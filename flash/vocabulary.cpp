@@ -34,9 +34,15 @@ const char* ProgramResultMessage(int result) {
     case kProgramFrameFailed: return "Abort Program Flash";
     case kProgramLockFailed: return "Abort lock flash and reset CPU";
     case kProgramFileNotOpened: return "Cannot open S Record file";
+    case kProgramVerifyFailed: return "Verify failed";
     case kProgramInterrupted: return "Programming interrupted";
   }
   return "Unknown programming result";
+}
+
+std::string ProgramRunMessage(const ProgramRun& run) {
+  if (run.result == kProgramVerifyFailed) return FormatMessage(msg::kVerifyFailed, static_cast<int>(run.address));
+  return ProgramResultMessage(run.result);
 }
 
 IdentityTexts DescribeIdentity(const IdentityBlock& block) {

@@ -17,6 +17,7 @@ constexpr const char* kConnectFailed = "Failed to connection to the Varnel board
 constexpr const char* kIdentityFailed = "Failed to upload current Serial number and Rev.";
 constexpr const char* kNoConnection = "No Connection to the Varnel board.";
 constexpr const char* kNoFileName = "No File Name.";
+constexpr const char* kVerifyFailed = "Verify failed at 0x%05X";
 constexpr const char* kSocketsNotStarted = "WinSocket not started error = %d.\n";
 }  // namespace msg
 
@@ -30,6 +31,8 @@ constexpr int kRevisionMax = 1;                         // characters
 
 // The operator's text for a ProgramResult.
 const char* ProgramResultMessage(int result);
+// The same for a run: a failed verify names the first address that differs.
+std::string ProgramRunMessage(const ProgramRun& run);
 
 // The identity record's fields as the window shows them: each up to its first
 // NUL, the serial number at most identity::kSerialMax characters.

@@ -50,10 +50,10 @@ std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int w
   return sum;
 }
 
-int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence) {
+int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence, std::uint32_t address) {
   std::uint8_t* at = StartRequest(buffer, mode, sequence, frame::kRead);
   *at++ = frame::kReadWords;
-  PutWord(at, identity::kFlashOffset);
+  PutWord(at, address);
   return FrameHeader(mode) + frame::kReadRequestLength;
 }
 
@@ -102,14 +102,19 @@ LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, int mode, s
   return outcome;
 }
 
-LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity) {
+namespace {
+
+// The one read reply check: `echo` null takes the reply whatever address it
+// names (the identity read), otherwise the address must be *echo.
+LinkOutcome CheckRead(const std::uint8_t* reply, int length, int mode, const std::uint32_t* echo,
+                      std::uint8_t* data) {
   const int h = FrameHeader(mode);
   LinkOutcome outcome;
   outcome.length = length;
   const int shortest = h + frame::kReadWords * 4 + frame::kReadReplyOverhead;
   if (length < h + frame::kReadReplyOverhead) return Malformed(outcome, shortest);
-  // The count is a signed byte. Fewer than the identity's four words cannot hold
-  // the 16 bytes we copy, however consistent length and checksum are.
+  // The count is a signed byte. Fewer than four words cannot hold the 16 bytes
+  // we copy, however consistent length and checksum are.
   const int count = static_cast<std::int8_t>(reply[h + frame::kCountAt]);
   if (count < frame::kReadWords) return Malformed(outcome, shortest);
   if (length != h + 4 * count + frame::kReadReplyOverhead) {
@@ -122,6 +127,24 @@ LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, Iden
     outcome.badChecksum = true;
     return outcome;
   }
-  std::memcpy(identity.data(), reply + h + frame::kDataAt, identity.size());
+  if (echo != nullptr && GetWord(words) != *echo) {
+    outcome.cause = LinkCause::kWrongEcho;
+    outcome.expectedAddress = *echo;
+    outcome.echoedAddress = GetWord(words);
+    return outcome;
+  }
+  std::memcpy(data, reply + h + frame::kDataAt, frame::kReadBytes);
   return outcome;
+}
+
+}  // namespace
+
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity) {
+  static_assert(sizeof(IdentityBlock) == frame::kReadBytes);
+  return CheckRead(reply, length, mode, nullptr, identity.data());
+}
+
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address,
+                           std::uint8_t (&data)[frame::kReadBytes]) {
+  return CheckRead(reply, length, mode, &address, data);
 }

@@ -23,7 +23,8 @@ constexpr int kAckAt = 2;      // erase, program and lock replies
 constexpr int kAddressAt = 3;  // read and program, requests and replies
 constexpr int kDataAt = 7;
 
-constexpr int kReadWords = 4;
+constexpr int kReadWords = 4;  // the only count the loader is known to answer
+constexpr int kReadBytes = 4 * kReadWords;
 constexpr int kProgramWords = 16;
 constexpr int kProgramBytes = 4 * kProgramWords;
 
@@ -57,7 +58,10 @@ std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int w
 
 // Each builder writes a request into buffer and returns its length. `sequence`
 // is used over UDP only.
-int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
+// A read asks for kReadWords words at `address`; the identity read (and the
+// probe) at identity::kFlashOffset.
+int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+                     std::uint32_t address = identity::kFlashOffset);
 int BuildEraseRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
 int BuildLockRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
 int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
@@ -67,7 +71,10 @@ int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
 // the one the request asked for (kRefused, kMalformed, kWrongEcho). The UDP
 // sequence byte was already checked by the exchange. A read reply must carry at
 // least the identity's four words and a correct checksum; its first 16 data
-// bytes go to `identity`.
+// bytes go to `identity`. A read of flash words must also echo the address it
+// asked for (kWrongEcho otherwise); the identity read never checked that.
 LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, int mode);
 LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address);
 LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity);
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address,
+                           std::uint8_t (&data)[frame::kReadBytes]);

@@ -29,6 +29,14 @@ LinkOutcome ReadIdentity(BoardLink& link, IdentityBlock& identity) {
   });
 }
 
+LinkOutcome ReadFlashWords(BoardLink& link, std::uint32_t address, std::uint8_t (&data)[frame::kReadBytes]) {
+  LinkRequest buffer;
+  const int length = BuildReadRequest(buffer, link.mode, CurrentSequence(link), address);
+  return Exchange(link, buffer, length, link.waits.readTcpMs, [&](const std::uint8_t* reply, int received) {
+    return CheckReadReply(reply, received, link.mode, address, data);
+  });
+}
+
 LinkOutcome EraseFlash(BoardLink& link) {
   LinkRequest buffer;
   const int length = BuildEraseRequest(buffer, link.mode, CurrentSequence(link));

@@ -16,6 +16,10 @@ enum class LinkCommand { kRead, kErase, kProgram, kLock };
 // Reads the identity record at flash offset 0x420.
 LinkOutcome ReadIdentity(BoardLink& link, IdentityBlock& identity);
 
+// Reads frame::kReadWords words (16 bytes) of flash at `address`; the reply
+// must echo the address.
+LinkOutcome ReadFlashWords(BoardLink& link, std::uint32_t address, std::uint8_t (&data)[frame::kReadBytes]);
+
 LinkOutcome EraseFlash(BoardLink& link);
 
 // Programs 64 bytes at `address` (a multiple of 4).

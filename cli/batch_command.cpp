@@ -1,0 +1,320 @@
+// tovrin-cli batch: a production line's station. One board after another gets
+// the next serial number from STATE, which is advanced and made durable before
+// the board is erased, so that no crash can hand a number out twice; every
+// board met leaves one line in LOG.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/board_session.h"
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/file_input.h"
+#include "cli/interrupt.h"
+#include "cli/json_report.h"
+#include "cli/progress.h"
+#include "cli/run_log.h"
+#include "cli/serial_state.h"
+#include "cli/sha256.h"
+#include "cli/text_output.h"
+#include "cli/trace.h"
+#include "flash/program_board.h"
+
+namespace {
+
+namespace batch_const {
+// While the batch looks for a board to come or to go, a probe attempt waits this
+// long (the frames are the usual probe's): a loader answers within milliseconds,
+// and the board's own 2 s per attempt would make a station notice a new board,
+// or a reset one, six seconds late.
+constexpr int kProbeMs = 250;
+// Between two looks at a board that still answers after its run.
+constexpr int kPauseBetweenLooksMs = 200;
+constexpr int kMsPerSecond = 1000;
+}  // namespace batch_const
+
+// The batch's link waits: shorter probes, and no blind pause after the lock,
+// since the batch watches the board fall silent instead.
+LinkWaits BatchWaits(const LinkWaits& base) {
+  LinkWaits w = base;
+  w.probeMs = std::min(base.probeMs, batch_const::kProbeMs);
+  w.pauseAfterLockMs = 0;
+  return w;
+}
+
+// A run that stops at the next exchange when Ctrl+C (or SIGTERM) came.
+class BatchProgress : public CliProgress {
+ public:
+  using CliProgress::CliProgress;
+  bool StopRequested() override { return InterruptStatus() != 0; }
+};
+
+struct Image {
+  std::unique_ptr<FlashImage> flash = std::make_unique<FlashImage>();
+  std::string sha256;
+  LoadReport load;
+  std::string message;
+};
+
+// 0, or the result that ends the batch before any board.
+int LoadImage(const std::string& path, Image& image) {
+  std::string bytes;
+  const FileRead read = ReadInputFile(path, bytes);
+  if (read.result != kProgramDone) {
+    image.message = std::string(ProgramResultMessage(read.result)) + ": " + read.reason;
+    return read.result;
+  }
+  image.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  image.load = LoadSRecordText(bytes.data(), bytes.size(), *image.flash);
+  if (image.load.result != kLoadOk) {
+    image.message = ProgramResultMessage(image.load.result);
+    if (image.load.line != 0) {
+      image.message += " (line " + std::to_string(image.load.line) + ": " + image.load.reason + ")";
+    }
+  }
+  return image.load.result;
+}
+
+// One board the batch met.
+struct BoardRun {
+  explicit BoardRun(const LinkWaits& waits) : session(waits) {}
+  BoardSession session;
+  bool started = false;  // a serial number was taken and the erase was next
+  std::string revision;
+  std::string serial;
+  ProgramRun run;
+  int result = 0;
+  std::string message;
+};
+
+Json BoardJson(const CliOptions& options, const Image& image, const BoardRun& b, double seconds) {
+  Json written = nullptr;
+  if (b.started) written = Json{{"revision", b.revision}, {"serial", b.serial}};
+  Json cause = nullptr;
+  if (b.started) {
+    cause = CauseJson(b.run.command, b.run.outcome, b.run.frame, b.run.address);
+  } else if (b.session.connected) {
+    cause = CauseJson(LinkCommand::kRead, b.session.identityOutcome);
+  }
+  return Json{{"command", "batch"},
+              {"board", options.board},
+              {"link", LinkJson(b.session)},
+              {"identity_before", IdentityJson(b.session)},
+              {"written", written},
+              {"file", options.file},
+              {"sha256", image.sha256},
+              {"frames", Json{{"planned", b.run.framesPlanned}, {"acknowledged", b.run.framesAcknowledged}}},
+              {"verify", options.verify},
+              {"result", b.result},
+              {"message", b.message},
+              {"cause", cause},
+              {"seconds", seconds}};
+}
+
+enum class Wait { kDone, kTimedOut, kInterrupted };
+
+// Until a loader answers and the session is open (its identity read or not).
+Wait WaitForBoard(const CliOptions& options, BoardRun& b, LinkObserver* trace) {
+  const std::int64_t deadline = MonotonicMs() + std::int64_t{options.waitSeconds} * batch_const::kMsPerSecond;
+  b.session.link.observer = trace;
+  for (;;) {
+    if (InterruptStatus() != 0) return Wait::kInterrupted;
+    b.result = BeginBoardSession(options.board, b.session, b.message);
+    if (b.session.connected) return Wait::kDone;
+    if (MonotonicMs() >= deadline) return Wait::kTimedOut;
+  }
+}
+
+// Until the board no longer answers: reset into its application, or unplugged.
+Wait WaitUntilGone(const CliOptions& options, const LinkWaits& waits, LinkObserver* trace) {
+  const std::int64_t deadline = MonotonicMs() + std::int64_t{options.waitSeconds} * batch_const::kMsPerSecond;
+  for (;;) {
+    if (InterruptStatus() != 0) return Wait::kInterrupted;
+    BoardLink probe(waits);
+    probe.observer = trace;
+    const int opened = OpenLink(probe, options.board.c_str());
+    if (opened != kLinkTcp && opened != kLinkUdp) return Wait::kDone;
+    CloseLink(probe);
+    if (MonotonicMs() >= deadline) return Wait::kTimedOut;
+    SleepMs(batch_const::kPauseBetweenLooksMs);
+  }
+}
+
+struct Summary {
+  int programmed = 0;
+  int failed = 0;  // refused boards included
+  std::string firstSerial;
+  std::string lastSerial;
+  double programmedSeconds = 0;
+  int lastFailure = 0;  // a failed board's status; the batch goes on
+  int status = 0;       // what ended the batch before its time, if anything
+  std::string ending;
+};
+
+}  // namespace
+
+int RunBatch(const CliOptions& options, const CliStreams& streams) {
+  const auto batchStarted = std::chrono::steady_clock::now();
+  std::FILE* diag = DiagnosticStream(options, streams);
+  const LinkWaits waits = BatchWaits(options.waits);
+  InstallInterruptHandlers();
+  Summary sum;
+
+  // Everything that can end the batch before a board: the log, the trace, the
+  // state, the file.
+  const int logFd = OpenRunLog(options.logFile);
+  CliTrace trace;
+  std::string traceError;
+  SerialState state;
+  std::string stateError;
+  Image image;
+  if (logFd < 0) {
+    sum.status = exit_code::kLogUnwritable;
+    sum.ending = "Cannot open the run log " + options.logFile + ": " + std::strerror(errno);
+  } else if (!options.traceFile.empty() && !trace.Open(options.traceFile, traceError)) {
+    sum.status = exit_code::kLogUnwritable;
+    sum.ending = traceError;
+  } else if (!LoadSerialState(options.stateFile, options.serialFrom, state, stateError)) {
+    sum.status = exit_code::kStateUnusable;
+    sum.ending = stateError;
+  } else if (options.count > 0 && SerialsLeft(state) < static_cast<std::uint64_t>(options.count)) {
+    sum.status = exit_code::kSerialsExhausted;
+    sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
+                 ", not " + std::to_string(options.count);
+  } else {
+    sum.status = LoadImage(options.file, image);
+    sum.ending = image.message;
+  }
+  LinkObserver* traceObserver = options.traceFile.empty() ? nullptr : &trace;
+
+  for (int met = 0; sum.status == 0 && (options.count == 0 || met < options.count); ++met) {
+    BoardRun b(waits);
+    if (!options.quiet) {
+      std::fprintf(diag, "Waiting for a board at %s (next serial number %s)...\n", options.board.c_str(),
+                   state.exhausted ? "none" : state.next.c_str());
+      std::fflush(diag);
+    }
+    const Wait came = WaitForBoard(options, b, traceObserver);
+    if (came == Wait::kInterrupted) break;
+    if (came == Wait::kTimedOut) {
+      sum.ending = "No board answered within " + std::to_string(options.waitSeconds) + " s";
+      sum.status = exit_code::kConnectFailed;
+      break;
+    }
+    const auto boardStarted = std::chrono::steady_clock::now();
+    const IdentityTexts& found = b.session.texts;
+    bool endBatch = false;
+    if (b.result == 0 && !options.expectHardware.empty() && found.hardware != options.expectHardware) {
+      b.result = exit_code::kWrongHardware;
+      b.message = "Wrong board: hardware code " + Printable(found.hardware) + ", expected " +
+                  Printable(options.expectHardware) + ". Nothing was erased.";
+    }
+    if (b.result == 0 && !options.allowRepeat && HandedOut(state, found.serialNumber)) {
+      b.result = exit_code::kRepeatRefused;
+      b.message = "Board already programmed: serial number " + Printable(found.serialNumber) +
+                  " was handed out from " + options.stateFile + ". Nothing was erased.";
+    }
+    if (b.result == 0) {
+      std::string error;
+      if (!TakeSerial(options.stateFile, state, b.serial, error)) {
+        b.result = state.exhausted ? exit_code::kSerialsExhausted : exit_code::kStateUnusable;
+        b.message = "No serial number: " + error + ". Nothing was erased.";
+        endBatch = true;
+      }
+    }
+    if (b.result == 0) {
+      b.started = true;
+      b.revision = options.revisionGiven ? options.revision : found.revision;
+      auto stamped = std::make_unique<FlashImage>(*image.flash);
+      StampIdentity(*stamped, b.serial.c_str(), b.revision.c_str());
+      if (!options.quiet) {
+        std::fprintf(diag, "Board over %s: serial number %s, hardware %s; programming serial number %s\n",
+                     LinkTypeText(b.session.link.mode), Printable(found.serialNumber).c_str(),
+                     Printable(found.hardware).c_str(), b.serial.c_str());
+        std::fflush(diag);
+      }
+      BatchProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
+      b.run = ProgramImage(b.session.link, *stamped, progress, ProgramOptions{options.verify});
+      b.result = b.run.result;
+      b.message = ProgramRunMessage(b.run);
+      if (sum.firstSerial.empty()) sum.firstSerial = b.serial;
+      sum.lastSerial = b.serial;
+    }
+    EndBoardSession(b.session, diag);
+    const double seconds = SecondsSince(boardStarted);
+    if (!AppendRunLog(logFd, BoardJson(options, image, b, seconds))) {
+      std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", options.logFile.c_str(),
+                   std::strerror(errno));
+    }
+    if (!options.quiet || b.result != 0) {
+      std::fprintf(diag, "%s%s%s\n", b.serial.empty() ? "" : b.serial.c_str(), b.serial.empty() ? "" : ": ",
+                   b.message.c_str());
+      std::fflush(diag);
+    }
+    if (b.result == 0) {
+      ++sum.programmed;
+      sum.programmedSeconds += seconds;
+    } else {
+      ++sum.failed;
+      sum.lastFailure = b.result;
+    }
+    if (endBatch) {
+      sum.status = b.result;
+      sum.ending = b.message;
+      break;
+    }
+    if (b.result == kProgramInterrupted || (options.count > 0 && met + 1 >= options.count)) break;
+    if (!options.quiet) {
+      std::fprintf(diag, "Waiting for the board to go...\n");
+      std::fflush(diag);
+    }
+    const Wait gone = WaitUntilGone(options, waits, traceObserver);
+    if (gone == Wait::kInterrupted) break;
+    if (gone == Wait::kTimedOut) {
+      sum.ending = "The board still answers after " + std::to_string(options.waitSeconds) + " s";
+      sum.status = exit_code::kConnectFailed;
+      break;
+    }
+  }
+  if (logFd >= 0) ::close(logFd);
+  if (InterruptStatus() != 0) {
+    sum.status = InterruptStatus();
+    sum.ending = "Stopped on request";
+  }
+  if (sum.ending.empty()) sum.ending = "Batch done";
+  if (sum.status == 0) sum.status = sum.lastFailure;
+
+  const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
+  auto serialOrNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
+  if (options.json) {
+    const Json report{{"command", "batch"},
+                      {"file", options.file},
+                      {"programmed", sum.programmed},
+                      {"failed", sum.failed},
+                      {"first_serial", serialOrNull(sum.firstSerial)},
+                      {"last_serial", serialOrNull(sum.lastSerial)},
+                      {"seconds_per_board", perBoard},
+                      {"seconds", SecondsSince(batchStarted)},
+                      {"next_serial", state.exhausted ? Json(nullptr) : serialOrNull(state.next)},
+                      {"result", sum.status},
+                      {"message", sum.ending}};
+    std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
+  } else {
+    std::fprintf(streams.out, "%s\n", sum.ending.c_str());
+    std::fprintf(streams.out, "Programmed: %d, failed: %d", sum.programmed, sum.failed);
+    if (!sum.firstSerial.empty()) {
+      std::fprintf(streams.out, ", serial numbers %s to %s", sum.firstSerial.c_str(), sum.lastSerial.c_str());
+    }
+    if (sum.programmed > 0) std::fprintf(streams.out, ", %.1f s per board", perBoard);
+    std::fprintf(streams.out, "\n");
+  }
+  std::fflush(streams.out);
+  return sum.status;
+}
