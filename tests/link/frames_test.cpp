@@ -37,6 +37,12 @@ Bytes AsUdp(Bytes tcp, std::uint8_t sequence) {
 
 const Bytes kIdentity = {'B', '1', '2', '3', '4', '5', 0, 0, 0, 0, 'V', 'R', '3', '2', 0, 0};
 
+// The identity read, and a read-back of the flash's last words.
+int IdentityRead(std::uint8_t* b, int mode, std::uint8_t sequence) { return BuildReadRequest(b, mode, sequence); }
+int ReadAtEnd(std::uint8_t* b, int mode, std::uint8_t sequence) {
+  return BuildReadRequest(b, mode, sequence, 0x1FFF0);
+}
+
 TEST(FrameBuild, ShortRequestsByTransport) {
   struct Case {
     const char* name;
@@ -44,14 +50,15 @@ TEST(FrameBuild, ShortRequestsByTransport) {
     int mode;
     Bytes expected;
   } cases[] = {
-      {"read tcp", BuildReadRequest, kLinkTcp, {0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
-      {"read udp", BuildReadRequest, kLinkUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read tcp", IdentityRead, kLinkTcp, {0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read udp", IdentityRead, kLinkUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read at 0x1FFF0 udp", ReadAtEnd, kLinkUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x01, 0xFF, 0xF0}},
       {"erase tcp", BuildEraseRequest, kLinkTcp, {0x66, 0x65}},
       {"erase udp", BuildEraseRequest, kLinkUdp, {0x09, 0x66, 0x65}},
       {"lock tcp", BuildLockRequest, kLinkTcp, {0x66, 0x6C}},
       {"lock udp", BuildLockRequest, kLinkUdp, {0x09, 0x66, 0x6C}},
       // Anything that is not TCP is framed as UDP, as the exchanges choose.
-      {"read, error mode", BuildReadRequest, 10061, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read, error mode", IdentityRead, 10061, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
   };
   for (const Case& c : cases) {
     std::uint8_t buffer[kLinkRequestSize];
