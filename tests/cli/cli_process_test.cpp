@@ -16,6 +16,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,11 @@ struct Finished {
   std::string err;
 };
 
-// `input` is written to the child's standard input, which then ends.
-Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "") {
+// `input` is written to the child's standard input, which then ends. A child
+// for which `killWhen` turns true (asked at least every kKillPollMs) gets SIGKILL.
+constexpr int kKillPollMs = 10;
+Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "",
+                       const std::function<bool()>& killWhen = nullptr) {
   std::vector<std::string> copies = {TOVRIN_CLI_PATH};
   copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -73,7 +78,11 @@ Finished RunCliProcess(const std::vector<std::string>& args, const std::string& 
   while (openPipes > 0) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0 || ::poll(fds, 2, static_cast<int>(left)) <= 0) break;
+    if (killWhen && killWhen()) break;
+    const int pollMs = killWhen ? std::min<int>(kKillPollMs, static_cast<int>(left)) : static_cast<int>(left);
+    const int ready = left <= 0 ? -1 : ::poll(fds, 2, pollMs);
+    if (ready < 0 || (ready == 0 && !killWhen)) break;
+    if (ready == 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
@@ -172,6 +181,52 @@ TEST_F(CliProcess, ExitStatusIsTheResult) {
   EXPECT_EQ(f.status, 64);
   EXPECT_EQ(f.out, "");
   EXPECT_EQ(sim.Events().size(), events) << "a usage error sends nothing";
+}
+
+// A batch killed with SIGKILL in the middle of a board's run, then started
+// again: the number that board was being given is lost, never handed out again,
+// and every board ends with a number of its own.
+TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
+  std::string image = SRecord('0', 0, {'k'}) + "\n";
+  for (std::uint32_t at = 0x4000; at < 0x4000 + 150 * 64; at += 32) image += S3(at, Bytes(32, 0x5A)) + "\n";
+  std::ofstream(path) << image;
+  const std::string state = path.string() + ".state";
+  const std::string log = path.string() + ".log";
+  SimOptions line = UdpBoard();
+  line.serial = "F001";
+  line.lineBoards = 3;
+  line.resetSilenceMs = 1500;   // the batch notices a silence within about 0.75 s
+  line.faults.replyDelayMs = 2;  // a run long enough to be killed in its middle
+  SimBoard sim;
+  START_SIM(sim, line);
+  const std::vector<std::string> batch = {"--board", "127.0.0.1", "batch", path.string(), "--serial-from", "SN0001",
+                                          "--state", state, "--log", log, "--quiet", "--wait-seconds", "10"};
+  Finished f = RunCliProcess(batch, "", [&] { return sim.CurrentBoard() == 2 && sim.ProgramFramesWritten() >= 40; });
+  EXPECT_EQ(f.status, -1) << "killed";
+  EXPECT_FALSE(sim.Locked());
+
+  std::vector<std::string> again = batch;
+  for (const char* more : {"--count", "2", "--allow-repeat", "--json"}) again.push_back(more);
+  f = RunCliProcess(again);
+  EXPECT_EQ(f.status, 0) << f.out << f.err;
+
+  std::set<std::string> serials;
+  for (int board = 1; board <= 3; ++board) {
+    const auto flash = sim.BoardFlash(board);
+    ASSERT_EQ(flash.size(), 0x20000u) << "board " << board;
+    serials.insert(reinterpret_cast<const char*>(&flash[0x421]));
+  }
+  // SN0002 went with the killed run.
+  EXPECT_EQ(serials, (std::set<std::string>{"SN0001", "SN0003", "SN0004"}));
+  std::ifstream stateFile(state);
+  std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0005"}}));
+  std::ifstream logFile(log);
+  std::vector<std::string> logged;
+  for (std::string l; std::getline(logFile, l);) logged.push_back(nlohmann::json::parse(l)["written"]["serial"]);
+  EXPECT_EQ(logged, (std::vector<std::string>{"SN0001", "SN0003", "SN0004"}));
+  std::filesystem::remove(state);
+  std::filesystem::remove(log);
 }
 
 }  // namespace
