@@ -8,6 +8,11 @@
 // run's); run_us_per_frame and floor_us_per_frame divide each by 2047, the run's
 // share of loading the file, erase and lock included.
 //
+// Verification beside programming: the same full image programmed with and
+// without the read-back (--verify), over a link each. The read-back takes four
+// round trips of 16 bytes per 64-byte frame; verify_ms is its cost (the run with
+// it less the run without) and x_program its ratio to the programming run.
+//
 // It binds the board's ports, so it runs inside a private network namespace:
 //   scripts/private-net build-rel/bench/program_bench
 
@@ -19,11 +24,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -349,6 +356,70 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
   }
   SetLogStream(nullptr);
 }
+
+// The image as a run sends it, loaded and stamped once, outside the clock.
+const FlashImage& StampedImage() {
+  static const std::unique_ptr<FlashImage> image = [] {
+    auto loaded = std::make_unique<FlashImage>();
+    std::string bytes;
+    if (!ImageFile().Path().empty() && ReadSRecordFile(ImageFile().Path().c_str(), bytes).result == kProgramDone) {
+      LoadSRecordText(bytes.data(), bytes.size(), *loaded);
+    }
+    StampIdentity(*loaded, "123456", "B");
+    return loaded;
+  }();
+  return *image;
+}
+
+// Seconds for one run over a fresh link, or a negative value when it failed.
+double TimedRun(int mode, bool verify) {
+  BoardLink link(BenchWaits());
+  if (OpenLink(link, kBoardAddress) != mode) return -1;
+  ProgramObserver quiet;
+  const auto start = std::chrono::steady_clock::now();
+  const int result = ProgramImage(link, StampedImage(), quiet, ProgramOptions{verify}).result;
+  const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
+  CloseLink(link);
+  return result == kProgramDone ? run.count() : -1;
+}
+
+// The reported time is the verifying run's share: with verify less without.
+void VerifyBesideProgram(benchmark::State& state, int mode) {
+  if (ImageFile().Path().empty()) {
+    state.SkipWithError("cannot write the S-record file");
+    return;
+  }
+  static std::FILE* const devNull = std::fopen("/dev/null", "w");
+  SetLogStream(devNull);
+  PinnedBoard board(BoardFor(mode), Placement::kSharedCore);
+  double programSeconds = 0;
+  double verifySeconds = 0;
+  if (!board.Started()) {
+    state.SkipWithError(("the simulated board did not start: " + board.Board().Error()).c_str());
+  } else {
+    for (auto _ : state) {
+      const double plain = TimedRun(mode, false);
+      const double verified = TimedRun(mode, true);
+      if (plain < 0 || verified < 0) {
+        state.SkipWithError("a run failed");
+        break;
+      }
+      state.SetIterationTime(std::max(verified - plain, 0.0));
+      programSeconds += plain;
+      verifySeconds += verified - plain;
+    }
+    using benchmark::Counter;
+    state.counters["program_ms"] = Counter(programSeconds * 1e3, Counter::kAvgIterations);
+    state.counters["verify_ms"] = Counter(verifySeconds * 1e3, Counter::kAvgIterations);
+    if (programSeconds > 0) state.counters["x_program"] = verifySeconds / programSeconds;
+  }
+  SetLogStream(nullptr);
+}
+
+BENCHMARK_CAPTURE(VerifyBesideProgram, udp, static_cast<int>(kLinkUdp))
+    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(VerifyBesideProgram, tcp, static_cast<int>(kLinkTcp))
+    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 BENCHMARK_CAPTURE(ProgramRun, udp_own_cores, static_cast<int>(kLinkUdp), Placement::kOwnCores)
     ->Unit(benchmark::kMillisecond)->UseManualTime();
