@@ -312,7 +312,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (!sum.firstSerial.empty()) {
       std::fprintf(streams.out, ", serial numbers %s to %s", sum.firstSerial.c_str(), sum.lastSerial.c_str());
     }
-    if (sum.programmed > 0) std::fprintf(streams.out, ", %.1f s per board", perBoard);
+    if (sum.programmed > 0) std::fprintf(streams.out, ", %.2f s per board", perBoard);
     std::fprintf(streams.out, "\n");
   }
   std::fflush(streams.out);
