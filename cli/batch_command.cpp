@@ -161,6 +161,11 @@ struct Summary {
 }  // namespace
 
 int RunBatch(const CliOptions& options, const CliStreams& streams) {
+  if (options.serialFrom.empty() || options.serialFrom.back() < '0' || options.serialFrom.back() > '9') {
+    std::fprintf(streams.err, "tovrin-cli: --serial-from %s does not end in digits that can count up\n",
+                 Printable(options.serialFrom).c_str());
+    return exit_code::kUsage;
+  }
   const auto batchStarted = std::chrono::steady_clock::now();
   std::FILE* diag = DiagnosticStream(options, streams);
   const LinkWaits waits = BatchWaits(options.waits);

@@ -192,6 +192,10 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
   EXPECT_EQ(o.status, 16);
   EXPECT_EQ(sim.Events().size(), events) << "nothing sent";
   EXPECT_EQ(JsonLines(state), (std::vector<json>{{{"first", "SN0001"}, {"next", "SN0007"}}}));
+  o = Cli({"--board", "127.0.0.1", "batch", path, "--serial-from", "SERIAL", "--state", state, "--log", log});
+  EXPECT_EQ(o.status, 64);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(sim.Events().size(), events) << "nothing sent";
 }
 
 }  // namespace
