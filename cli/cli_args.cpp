@@ -26,6 +26,7 @@ const char kMainFooter[] =
     "  tovrin-cli program firmware.s19 --serial SN0042 --expect-hardware VR32\n"
     "  tovrin-cli --board 127.0.0.1 program firmware.s19 --serial SN0042 --json\n"
     "  tovrin-cli inspect firmware.s19\n"
+    "  tovrin-cli batch firmware.s19 --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
     "\n";
 
 // Each command's help ends with the global options, which CLI11 lists only in
