@@ -160,9 +160,15 @@ TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
     EXPECT_EQ(run.command, c.command) << c.name;
     EXPECT_EQ(run.frame, c.frame) << c.name;
     EXPECT_EQ(run.outcome.cause, c.cause) << c.name;
-    if (c.frame > 0) EXPECT_EQ(run.address, 0x40u * static_cast<unsigned>(c.frame - 1)) << c.name;
-    if (c.cause == LinkCause::kWrongEcho) EXPECT_EQ(run.outcome.expectedAddress, run.address) << c.name;
-    if (c.cause == LinkCause::kRefused) EXPECT_NE(run.outcome.ack, 0x4F) << c.name;
+    if (c.frame > 0) {
+      EXPECT_EQ(run.address, 0x40u * static_cast<unsigned>(c.frame - 1)) << c.name;
+    }
+    if (c.cause == LinkCause::kWrongEcho) {
+      EXPECT_EQ(run.outcome.expectedAddress, run.address) << c.name;
+    }
+    if (c.cause == LinkCause::kRefused) {
+      EXPECT_NE(run.outcome.ack, 0x4F) << c.name;
+    }
     CloseLink(link);
   }
 }
