@@ -161,12 +161,16 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   }
   std::fflush(streams.out);
 
+  int status = r.result;
   if (logFd >= 0) {
-    if (!AppendRunLog(logFd, report)) {
-      std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", options.logFile.c_str(),
-                   std::strerror(errno));
+    // The board is as the output says; the station's record of it is not.
+    const LogWrite logged = AppendRunLog(logFd, report);
+    if (!logged.written) {
+      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this run's record: %s\n",
+                   Printable(options.logFile).c_str(), logged.reason.c_str());
+      status = exit_code::kLogUnwritable;
     }
     ::close(logFd);
   }
-  return r.result;
+  return status;
 }
