@@ -1,6 +1,8 @@
 #include "link/socket_platform.h"
 
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -98,8 +100,14 @@ int SockWaitReadable(SocketHandle s, int milliseconds) {
     errno = EBADF;
     return -1;
   }
+  // A signal (Ctrl+C asking the run to stop) does not cut the wait short: the
+  // run stops at the next exchange boundary, not with a failed exchange.
+  const std::int64_t until = MonotonicMs() + milliseconds;
   pollfd p{s, POLLIN, 0};
-  const int r = ::poll(&p, 1, milliseconds);
+  int r;
+  while ((r = ::poll(&p, 1, milliseconds)) < 0 && errno == EINTR) {
+    milliseconds = static_cast<int>(std::max<std::int64_t>(0, until - MonotonicMs()));
+  }
   if (r < 0) return -1;
   if (r > 0 && (p.revents & POLLNVAL)) {
     errno = EBADF;
