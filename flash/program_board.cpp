@@ -102,7 +102,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   if (observer.StopRequested()) return interrupted(LinkCommand::kLock);
   const LinkOutcome locked = LockAndReset(link);
   if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
-  SleepMs(link.waits.pauseAfterLockMs);
+  PauseLink(link, link.waits.pauseAfterLockMs);
   return end(run);
 }
 
