@@ -22,6 +22,6 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kConnectFailed, "connect failed: the board answered neither UDP nor TCP"},
     {exit_code::kIdentityFailed, "connected, but the identity record could not be read"},
     {exit_code::kWrongHardware, "--expect-hardware differs from the board's hardware code; nothing erased"},
-    {exit_code::kLogUnwritable, "the --log file cannot be opened for appending; nothing sent"},
+    {exit_code::kLogUnwritable, "the --log file cannot be opened (nothing sent), or did not take the run's record whole"},
     {exit_code::kUsage, "usage error; nothing sent, and no JSON printed"},
 };

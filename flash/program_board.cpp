@@ -69,18 +69,24 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     observer.RunEnded(finished.result, finished.framesAcknowledged);
     return finished;
   };
-  auto interrupted = [&] {
+  // The command that was not sent, so the front end can say where the run stopped.
+  auto interrupted = [&](LinkCommand next, std::uint32_t address = 0) {
     run.result = kProgramInterrupted;
+    run.command = next;
+    if (next == LinkCommand::kProgram) {
+      run.frame = run.framesAcknowledged + 1;
+      run.address = address;
+    }
     return end(run);
   };
 
-  if (observer.StopRequested()) return interrupted();
+  if (observer.StopRequested()) return interrupted(LinkCommand::kErase);
   const LinkOutcome erased = EraseFlash(link);
   if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
   LogLine("Program Flash\n");
 
   for (const std::uint32_t start : plan.starts) {
-    if (observer.StopRequested()) return interrupted();
+    if (observer.StopRequested()) return interrupted(LinkCommand::kProgram, start);
     std::uint8_t block[plan_const::kBlockLength];
     FrameBytes(stamped, start, block);
     const LinkOutcome sent = ProgramFlashBlock(link, start, block);
@@ -93,10 +99,10 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     ++run.framesAcknowledged;
   }
 
-  if (observer.StopRequested()) return interrupted();
+  if (observer.StopRequested()) return interrupted(LinkCommand::kLock);
   const LinkOutcome locked = LockAndReset(link);
   if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
-  SleepMs(link.waits.pauseAfterLockMs);
+  PauseLink(link, link.waits.pauseAfterLockMs);
   return end(run);
 }
 

@@ -68,6 +68,7 @@ class ProgramObserver {
 
 // The outcome of a run: its ProgramResult and, when the board did not give the
 // expected reply, which command, which frame (from 1) at which address, and why.
+// A run stopped on request names the command (and frame) it did not send.
 struct ProgramRun {
   int result = kProgramDone;
   LinkCommand command = LinkCommand::kErase;

@@ -33,8 +33,15 @@ struct Finished {
   std::string err;
 };
 
+// A signal sent to the child once its diagnostics contain `when`.
+struct SignalWhen {
+  int signal = 0;  // 0: none
+  std::string when;
+};
+
 // `input` is written to the child's standard input, which then ends.
-Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "") {
+Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "",
+                       const SignalWhen& interrupt = {}) {
   std::vector<std::string> copies = {TOVRIN_CLI_PATH};
   copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -70,6 +77,7 @@ Finished RunCliProcess(const std::vector<std::string>& args, const std::string& 
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* texts[2] = {&f.out, &f.err};
   int openPipes = spawned == 0 ? 2 : 0;
+  bool sent = false;
   while (openPipes > 0) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
@@ -80,6 +88,10 @@ Finished RunCliProcess(const std::vector<std::string>& args, const std::string& 
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         texts[i]->append(buffer, static_cast<std::size_t>(n));
+        if (!sent && interrupt.signal != 0 && f.err.find(interrupt.when) != std::string::npos) {
+          ::kill(pid, interrupt.signal);
+          sent = true;
+        }
       } else {
         fds[i].fd = -1;
         --openPipes;
@@ -172,6 +184,48 @@ TEST_F(CliProcess, ExitStatusIsTheResult) {
   EXPECT_EQ(f.status, 64);
   EXPECT_EQ(f.out, "");
   EXPECT_EQ(sim.Events().size(), events) << "a usage error sends nothing";
+}
+
+// Ctrl+C or SIGTERM mid-run: the run stops at the next exchange, the board is
+// not locked, and the output and the record both say so.
+TEST_F(CliProcess, InterruptedRunLeavesTheBoardUnlockedAndARecord) {
+  std::string text;
+  for (std::uint32_t address = 0x4000; address < 0x5000; address += 32) text += S3(address, Bytes(32, 0x5A)) + "\n";
+  std::ofstream(path) << text;
+  const std::string log = path.string() + ".log";
+  struct Case {
+    int signal;
+    int status;
+  };
+  for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+    SCOPED_TRACE(c.signal);
+    SimOptions options = UdpBoard();
+    options.faults.replyDelayMs = 20;  // 65 frames: over a second, so the signal lands mid-run
+    SimBoard sim;
+    START_SIM(sim, options);
+    std::filesystem::remove(log);
+    const Finished f = RunCliProcess({"--board", "127.0.0.1", "program", path.string(), "--log", log, "--json"}, "",
+                                     {c.signal, "programmed "});
+    EXPECT_EQ(f.status, c.status) << f.err;
+    const nlohmann::json r = nlohmann::json::parse(f.out, nullptr, false);
+    EXPECT_EQ(r["result"], "interrupted") << f.out;
+    EXPECT_EQ(r["cause"]["command"], "program") << f.out;
+    const int acknowledged = r["frames"]["acknowledged"].get<int>();
+    EXPECT_GT(acknowledged, 0);
+    EXPECT_LT(acknowledged, r["frames"]["planned"].get<int>());
+    EXPECT_EQ(r["cause"]["frame"], acknowledged + 1);
+
+    std::ifstream logFile(log);
+    std::string line;
+    ASSERT_TRUE(std::getline(logFile, line));
+    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_EQ(record["result"], "interrupted");
+    EXPECT_EQ(record["frames"], r["frames"]);
+
+    EXPECT_FALSE(sim.Locked());
+    for (const SimEvent& e : sim.Events()) EXPECT_NE(e.command, 'l');
+  }
+  std::filesystem::remove(log);
 }
 
 }  // namespace

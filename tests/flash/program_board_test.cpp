@@ -28,7 +28,8 @@ class ProgramBoardTest : public testing::TestWithParam<bool> {
   // window's progress bar following it.
   int Run(const std::string& path, const char* serial = "SN42", const char* revision = "C") {
     EXPECT_EQ(OpenLink(link, "127.0.0.1"), Udp() ? kLinkUdp : kLinkTcp);
-    ProgressBarAdapter bar(progress);
+    const bool noStop = false;
+    ProgressBarAdapter bar(progress, noStop);
     run = ProgramBoard(link, path.c_str(), serial, revision, bar);
     return run.result;
   }
