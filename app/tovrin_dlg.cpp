@@ -1,5 +1,7 @@
 #include "app/tovrin_dlg.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEvent>
@@ -50,15 +52,16 @@ cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
   setFont(DialogFont());
   CreateControls();
   m_state.progress = &m_progress;
+  m_state.link.observer = &m_keepAlive;
 
   connect(static_cast<QPushButton*>(Control(IDC_PROGRAM)), &QPushButton::clicked, this,
-          [this] { OnProgram(m_state, *this); });
+          [this] { RunBusy([this] { OnProgram(m_state, *this); }); });
   connect(static_cast<QPushButton*>(Control(IDC_EXIT)), &QPushButton::clicked, this, [this] {
     OnExit(m_state, *this);
     done(QDialog::Accepted);
   });
   connect(static_cast<QPushButton*>(Control(IDC_CONNECT)), &QPushButton::clicked, this,
-          [this] { OnConnect(m_state, *this); });
+          [this] { RunBusy([this] { OnConnect(m_state, *this); }); });
   connect(static_cast<QPushButton*>(Control(IDC_BROWSE)), &QPushButton::clicked, this, [this] { OnBrowse(); });
   connect(static_cast<QPushButton*>(Control(IDC_DISCONNECT)), &QPushButton::clicked, this,
           [this] { OnDisconnect(m_state, *this); });
@@ -68,6 +71,30 @@ cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
 cTovrinDlg::~cTovrinDlg() {
   // Closing the window by its title bar or Escape leaves the link to us.
   if (m_state.link.IsOpen()) CloseLink(m_state.link);
+}
+
+void cTovrinDlg::RunBusy(const std::function<void()>& operation) {
+  {
+    BusyWindow busy(*this);
+    m_busy = true;
+    operation();
+    m_busy = false;
+  }
+  if (!m_closeWhenDone) return;
+  m_closeWhenDone = false;
+  m_state.stopRequested = false;
+  if (m_state.link.IsOpen()) CloseLink(m_state.link);  // a Connect that ended after the close
+  close();
+}
+
+void cTovrinDlg::closeEvent(QCloseEvent* event) {
+  if (!m_busy) {
+    QDialog::closeEvent(event);
+    return;
+  }
+  m_closeWhenDone = true;
+  m_state.stopRequested = true;
+  event->ignore();
 }
 
 void cTovrinDlg::CreateControls() {
@@ -158,7 +185,10 @@ void cTovrinDlg::Message(const std::string& text) {
     return;
   }
   QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Q(text), QMessageBox::Ok, this);
+  // A message that ends an operation waits for the operator: not a busy cursor.
+  if (m_busy) QApplication::restoreOverrideCursor();
   box.exec();
+  if (m_busy) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void cTovrinDlg::OnBrowse() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "app/busy_window.h"
 #include "app/progress_bar_sink.h"
 #include "console/console.h"
 #include "link/link.h"
@@ -53,13 +54,21 @@ class cTovrinDlg : public QDialog, public ConsoleWindow {
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void changeEvent(QEvent* event) override;
+  // During an operation a close only asks the operation to end; the window
+  // closes when it has.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateControls();
   void OnBrowse();
+  // Runs Connect or Program with the window kept alive and busy.
+  void RunBusy(const std::function<void()>& operation);
   QLineEdit* Edit(int id) const;
 
+  WindowKeepAlive m_keepAlive;
   ConsoleState m_state;
+  bool m_busy = false;
+  bool m_closeWhenDone = false;
   QIcon m_icon;
   ProgressBarSink m_progress;
   std::map<int, QWidget*> m_controls;

@@ -254,9 +254,15 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     }
     EndBoardSession(b.session, diag);
     const double seconds = SecondsSince(boardStarted);
-    if (!AppendRunLog(logFd, BoardJson(options, image, b, seconds))) {
-      std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", options.logFile.c_str(),
-                   std::strerror(errno));
+    const LogWrite logged = AppendRunLog(logFd, BoardJson(options, image, b, seconds));
+    if (!logged.written) {
+      // A board without its record is not traceable: the batch ends here.
+      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this board's record: %s\n",
+                   Printable(options.logFile).c_str(), logged.reason.c_str());
+      sum.status = exit_code::kLogUnwritable;
+      sum.ending = "The run log did not take a board's record";
+      if (b.result == 0) ++sum.programmed; else ++sum.failed;
+      break;
     }
     if (!options.quiet || b.result != 0) {
       std::fprintf(diag, "%s%s%s\n", b.serial.empty() ? "" : b.serial.c_str(), b.serial.empty() ? "" : ": ",

@@ -1,5 +1,6 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "common/log_line.h"
 
 int RunCli(int argc, const char* const* argv, const CliStreams& streams, const LinkWaits& waits) {
@@ -8,6 +9,9 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   const int parsed = ParseCliArgs(argc, argv, options, streams);
   if (parsed != kRunCommand) return parsed;
 
+  // A command that talks to a board ends a stopped run itself, so the board is
+  // left unlocked and the record says so; inspect needs no such care.
+  if (options.command != CliCommand::kInspect) InstallInterruptHandlers();
   SetLogStream(DiagnosticStream(options, streams));
   int status = 0;
   switch (options.command) {

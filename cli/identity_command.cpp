@@ -5,6 +5,7 @@
 
 #include "cli/board_session.h"
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/text_output.h"
 
@@ -43,5 +44,6 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
                  Printable(session.texts.serialNumber).c_str(), Printable(session.texts.hardware).c_str());
   }
   std::fflush(streams.out);
-  return code;
+  // The read is bounded and has ended either way; the shell still learns of the stop.
+  return InterruptStatus() != 0 ? InterruptStatus() : code;
 }

@@ -10,6 +10,8 @@ void InstallInterruptHandlers();
 // 0 while no stop was asked for, else the signal's exit status: 130 for Ctrl+C
 // (SIGINT), 143 for SIGTERM.
 int InterruptStatus();
+constexpr int kInterruptedBySigint = 130;
+constexpr int kInterruptedBySigterm = 143;
 
 // For tests: forget a stop that was asked for.
 void ClearInterrupt();

@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/file_input.h"
+#include "cli/interrupt.h"
 #include "cli/json_report.h"
 #include "cli/progress.h"
 #include "cli/run_log.h"
@@ -67,9 +68,41 @@ void Program(const CliOptions& options, std::FILE* diag, FlashImage& image, RunR
   record.message = ProgramRunMessage(record.run);
 }
 
+bool Interrupted(const RunRecord& r) { return r.result == kProgramInterrupted; }
+
+// Where a stopped run ended: the command (and frame) it did not send.
+std::string StopText(const RunRecord& r) {
+  const std::string by = InterruptStatus() == kInterruptedBySigterm ? "SIGTERM" : "Ctrl+C";
+  if (!r.started) return "stopped by " + by + " after connecting; nothing was erased";
+  return "stopped by " + by + " before it was sent; the board is not locked";
+}
+
 Json CauseOf(const RunRecord& r) {
+  if (Interrupted(r) && !r.started) return Json{{"what", StopText(r)}};
+  if (Interrupted(r)) {
+    Json cause{{"command", CommandName(r.run.command)}};
+    if (r.run.command == LinkCommand::kProgram) {
+      cause["frame"] = r.run.frame;
+      cause["address"] = FlashAddress(r.run.address);
+    }
+    cause["what"] = StopText(r);
+    return cause;
+  }
   if (!r.started) return CauseJson(LinkCommand::kRead, r.session.identityOutcome);
   return CauseJson(r.run.command, r.run.outcome, r.run.frame, r.run.address);
+}
+
+std::string CauseLine(const RunRecord& r) {
+  if (Interrupted(r)) {
+    std::string text;
+    if (r.started) text = CommandName(r.run.command);
+    if (r.started && r.run.command == LinkCommand::kProgram) {
+      text += " frame " + std::to_string(r.run.frame) + " at " + FlashAddress(r.run.address);
+    }
+    return (text.empty() ? "" : text + ": ") + StopText(r);
+  }
+  return r.started ? CauseText(r.run.command, r.run.outcome, r.run.frame, r.run.address)
+                   : CauseText(LinkCommand::kRead, r.session.identityOutcome);
 }
 
 Json LoadJson(const LoadReport& load) {
@@ -89,7 +122,7 @@ Json ReportJson(const CliOptions& options, const RunRecord& r, double seconds) {
               {"sha256", r.sha256.empty() ? Json(nullptr) : Json(r.sha256)},
               {"load", LoadJson(r.load)},
               {"frames", Json{{"planned", r.run.framesPlanned}, {"acknowledged", r.run.framesAcknowledged}}},
-              {"result", r.result},
+              {"result", Interrupted(r) ? Json("interrupted") : Json(r.result)},
               {"message", r.message},
               {"cause", CauseOf(r)},
               {"seconds", seconds}};
@@ -133,6 +166,12 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   if (r.result == 0) r.result = StartTrace(options.traceFile, r.session, r.message);
   if (r.result == 0) {
     r.result = BeginBoardSession(options.board, r.session, r.message);
+    // Connect and the identity read are bounded; a stop asked for during them
+    // ends the run before the erase.
+    if (r.result == 0 && InterruptStatus() != 0) {
+      r.result = kProgramInterrupted;
+      r.message = ProgramResultMessage(kProgramInterrupted);
+    }
     if (r.result == 0 && !options.expectHardware.empty() && r.session.texts.hardware != options.expectHardware) {
       r.result = exit_code::kWrongHardware;
       r.message = WrongHardwareMessage(r.session.texts.hardware, options.expectHardware);
@@ -153,21 +192,21 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     } else if (!r.load.reason.empty()) {
       std::fprintf(streams.out, "Reason: %s\n", r.load.reason.c_str());
     }
-    const Json cause = CauseOf(r);
-    if (!cause.is_null()) {
-      const std::string text = r.started ? CauseText(r.run.command, r.run.outcome, r.run.frame, r.run.address)
-                                         : CauseText(LinkCommand::kRead, r.session.identityOutcome);
-      std::fprintf(streams.out, "Cause: %s\n", text.c_str());
-    }
+    if (!CauseOf(r).is_null()) std::fprintf(streams.out, "Cause: %s\n", CauseLine(r).c_str());
   }
   std::fflush(streams.out);
 
+  // A stopped run exits as a shell expects of a process ended by that signal.
+  int status = Interrupted(r) && InterruptStatus() != 0 ? InterruptStatus() : r.result;
   if (logFd >= 0) {
-    if (!AppendRunLog(logFd, report)) {
-      std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", options.logFile.c_str(),
-                   std::strerror(errno));
+    // The board is as the output says; the station's record of it is not.
+    const LogWrite logged = AppendRunLog(logFd, report);
+    if (!logged.written) {
+      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this run's record: %s\n",
+                   Printable(options.logFile).c_str(), logged.reason.c_str());
+      status = exit_code::kLogUnwritable;
     }
     ::close(logFd);
   }
-  return r.result;
+  return status;
 }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+#include "cli/interrupt.h"
+
 namespace {
 constexpr int kBarWidth = 40;     // characters between the brackets
 constexpr int kLineSteps = 10;    // a line at every tenth of the frames
@@ -45,3 +47,5 @@ void CliProgress::RunEnded(int, int) {
   barOpen_ = false;
   std::fflush(stream_);
 }
+
+bool CliProgress::StopRequested() { return InterruptStatus() != 0; }

@@ -20,6 +20,8 @@ class CliProgress : public ProgramObserver {
   void FrameAcknowledged(int index, std::uint32_t address) override;
   // Ends a bar's line, whatever the outcome.
   void RunEnded(int result, int framesAcknowledged) override;
+  // Ctrl+C or SIGTERM ends the run at the next exchange.
+  bool StopRequested() override;
 
  private:
   void Show(int done);

@@ -8,9 +8,18 @@
 
 #include "cli/json_report.h"
 
-// The file opened for appending (created if missing); -1 with errno set.
+// The file opened for appending (created if missing); -1 with errno set. It is
+// opened for reading too, when allowed, so a record can check how the file ends.
 int OpenRunLog(const std::string& path);
 
+// Empty when the record was written whole; otherwise why not, for the operator.
+struct LogWrite {
+  bool written = false;
+  std::string reason;
+};
+
 // Writes {"time": now in UTC, ...record} as one line in one write, so lines from
-// stations sharing the file do not interleave. False when the write failed.
-bool AppendRunLog(int fd, const Json& record);
+// stations sharing the file do not interleave. A file whose last line was left
+// unfinished (a full disk, a station that died) gets a line end first, so the
+// new record stays a line of its own.
+LogWrite AppendRunLog(int fd, const Json& record);

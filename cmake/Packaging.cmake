@@ -1,7 +1,8 @@
 # The Debian package: `cpack -G DEB` in a build tree (a release build, so the
 # binaries carry no sanitizer runtime) gives tovrin_<version>_<arch>.deb with
 # the window, tovrin-cli and varnel-sim, and whatever each target installs
-# beside its binary (desktop entry, icons, AppStream metadata).
+# beside its binary (desktop entry, icons, AppStream metadata, manual pages).
+# scripts/package builds it and holds it to lintian.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME "tovrin")
@@ -14,12 +15,25 @@ Motorola S-record file over the board's resident loader (UDP, with TCP as
 fallback). The package holds the Tovrin window, the tovrin-cli command for
 scripts, test stations and production lines, and varnel-sim, a simulated
 board for trying both without hardware.")
-set(CPACK_PACKAGE_CONTACT "Tovrin developers <tovrin@localhost>")
+set(CPACK_PACKAGE_CONTACT "Tovrin developers <dev@tovrin.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
-# The README's installing and usage notes travel with the package.
-install(FILES "${PROJECT_SOURCE_DIR}/README.md" DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/tovrin")
+# The README's installing and usage notes travel with the package, beside the
+# copyright (machine-readable) and the changelog, gzipped without a time stamp
+# as Debian wants it.
+set(TOVRIN_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/tovrin")
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/packaging/copyright"
+        DESTINATION "${TOVRIN_DOC_DIR}")
+find_program(GZIP_EXECUTABLE gzip REQUIRED)
+set(changelog "${PROJECT_BINARY_DIR}/packaging/changelog")
+add_custom_command(OUTPUT "${changelog}.gz"
+  COMMAND "${CMAKE_COMMAND}" -E copy "${TOVRIN_CHANGELOG}" "${changelog}"
+  COMMAND "${GZIP_EXECUTABLE}" -9n --force "${changelog}"
+  DEPENDS "${TOVRIN_CHANGELOG}"
+  VERBATIM)
+add_custom_target(changelog ALL DEPENDS "${changelog}.gz")
+install(FILES "${changelog}.gz" DESTINATION "${TOVRIN_DOC_DIR}")
 
 set(CPACK_DEBIAN_PACKAGE_NAME "tovrin")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -30,6 +30,9 @@ struct ConsoleState : ConsoleFields {
   std::string address;  // the dotted address last built by BuildIpString
   BoardLink link;
   ProgressSink* progress = nullptr;  // the window's progress bar
+  // Set by a window closed during Program (its events are handled in the link's
+  // Idle): the run ends at the next exchange, unlocked.
+  bool stopRequested = false;
 };
 
 // The buttons the console switches; each window maps them to its controls.
@@ -64,11 +67,13 @@ void OnProgram(ConsoleState& state, ConsoleWindow& window);
 // lies beyond any range and shows a full bar.
 class ProgressBarAdapter : public ProgramObserver {
  public:
-  explicit ProgressBarAdapter(ProgressSink& sink) : sink_(sink) {}
+  ProgressBarAdapter(ProgressSink& sink, const bool& stop) : sink_(sink), stop_(stop) {}
   void FileRead(std::size_t bytes) override;
   void FrameAcknowledged(int index, std::uint32_t address) override;
   void RunEnded(int result, int framesAcknowledged) override;
+  bool StopRequested() override { return stop_; }
 
  private:
   ProgressSink& sink_;
+  const bool& stop_;
 };

@@ -33,6 +33,8 @@ ProgramRun VerifyFrames(BoardLink& link, const FlashImage& stamped, const FrameP
   for (const std::uint32_t start : plan.starts) {
     if (observer.StopRequested()) {
       run.result = kProgramInterrupted;
+      run.command = LinkCommand::kRead;  // the read-back it did not send
+      run.address = start;
       return run;
     }
     std::uint8_t block[plan_const::kBlockLength];
@@ -103,18 +105,24 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     observer.RunEnded(finished.result, finished.framesAcknowledged);
     return finished;
   };
-  auto interrupted = [&] {
+  // The command that was not sent, so the front end can say where the run stopped.
+  auto interrupted = [&](LinkCommand next, std::uint32_t address = 0) {
     run.result = kProgramInterrupted;
+    run.command = next;
+    if (next == LinkCommand::kProgram) {
+      run.frame = run.framesAcknowledged + 1;
+      run.address = address;
+    }
     return end(run);
   };
 
-  if (observer.StopRequested()) return interrupted();
+  if (observer.StopRequested()) return interrupted(LinkCommand::kErase);
   const LinkOutcome erased = EraseFlash(link);
   if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
   LogLine("Program Flash\n");
 
   for (const std::uint32_t start : plan.starts) {
-    if (observer.StopRequested()) return interrupted();
+    if (observer.StopRequested()) return interrupted(LinkCommand::kProgram, start);
     std::uint8_t block[plan_const::kBlockLength];
     FrameBytes(stamped, start, block);
     const LinkOutcome sent = ProgramFlashBlock(link, start, block);
@@ -133,10 +141,10 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     if (run.result != kProgramDone) return end(run);
   }
 
-  if (observer.StopRequested()) return interrupted();
+  if (observer.StopRequested()) return interrupted(LinkCommand::kLock);
   const LinkOutcome locked = LockAndReset(link);
   if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
-  SleepMs(link.waits.pauseAfterLockMs);
+  PauseLink(link, link.waits.pauseAfterLockMs);
   return end(run);
 }
 

@@ -80,6 +80,7 @@ struct ProgramOptions {
 // kProgramVerifyFailed names the read (LinkCommand::kRead) and in `address` the
 // first byte that differs; when a read got no good reply, `outcome` says why and
 // `address` is where the read started.
+// A run stopped on request names the command (and frame) it did not send.
 struct ProgramRun {
   int result = kProgramDone;
   LinkCommand command = LinkCommand::kErase;

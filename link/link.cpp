@@ -89,7 +89,45 @@ LinkOutcome Received(int length) {
   return outcome;
 }
 
+// The slice a watched wait may last before the front end's Idle: the whole of
+// what is left when nobody watches.
+int Slice(const BoardLink& link, std::int64_t until) {
+  const int left = static_cast<int>(std::max<std::int64_t>(0, until - MonotonicMs()));
+  return link.observer != nullptr ? std::min(left, link_const::kIdleSliceMs) : left;
+}
+
+// The observer's Idle, when kIdleSliceMs have passed since it last ran.
+void IdleIfDue(BoardLink& link) {
+  if (link.observer == nullptr) return;
+  const std::int64_t now = MonotonicMs();
+  if (now - link.lastIdleMs < link_const::kIdleSliceMs) return;
+  link.lastIdleMs = now;
+  link.observer->Idle();
+}
+
+// 0 with the TCP connection standing, or the socket error code. A board that is
+// switched off takes the whole kConnectTimeoutMs, which a window lives through.
+int ConnectTcp(BoardLink& link) {
+  int state = SockConnectStart(link.socket, link.boardTcp);
+  const std::int64_t until = MonotonicMs() + link_const::kConnectTimeoutMs;
+  while (state == 1) {
+    if (MonotonicMs() >= until) return SockTimedOutError();
+    state = SockConnectWait(link.socket, Slice(link, until));
+    if (state == 1) IdleIfDue(link);
+  }
+  return state == 0 ? 0 : SockLastError();
+}
+
 }  // namespace
+
+void PauseLink(BoardLink& link, int milliseconds) {
+  const std::int64_t until = MonotonicMs() + milliseconds;
+  for (;;) {
+    SleepMs(Slice(link, until));
+    if (link.observer == nullptr || MonotonicMs() >= until) return;
+    IdleIfDue(link);
+  }
+}
 
 int LinkOutcome::Count() const {
   switch (cause) {
@@ -142,13 +180,13 @@ int OpenLink(BoardLink& link, const char* address) {
   link.socket = SockOpenTcp();
   if (!link.IsOpen()) return SockLastError();
   link.boardTcp = {board, link_const::kTcpBoardPort};
-  if (SockConnect(link.socket, link.boardTcp, link_const::kConnectTimeoutMs) != 0) {
-    const int error = SockLastError();
+  const int error = ConnectTcp(link);
+  if (error != 0) {
     SockClose(link.socket);
     link.socket = kNoSocket;
     return error;
   }
-  SleepMs(link.waits.pauseAfterConnectMs);
+  PauseLink(link, link.waits.pauseAfterConnectMs);
   return kLinkTcp;
 }
 
@@ -163,12 +201,10 @@ int WaitReadable(BoardLink& link, int milliseconds) {
   // alive; the total wait and what it waits for are the same.
   const std::int64_t until = MonotonicMs() + milliseconds;
   for (;;) {
-    int slice = static_cast<int>(std::max<std::int64_t>(0, until - MonotonicMs()));
-    if (link.observer != nullptr) slice = std::min(slice, link_const::kIdleSliceMs);
-    const int ready = SockWaitReadable(link.socket, slice);
+    const int ready = SockWaitReadable(link.socket, Slice(link, until));
     if (ready < 0) return LoggedError("Select failed %d.\n");
+    IdleIfDue(link);  // also between replies that each come quickly
     if (ready > 0 || link.observer == nullptr || MonotonicMs() >= until) return ready;
-    link.observer->Idle();
   }
 }
 

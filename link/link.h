@@ -103,6 +103,9 @@ struct BoardLink {
   std::uint8_t sequence = 0;  // 0 only during the probe; 1..255 afterwards
   LinkWaits waits;
   LinkObserver* observer = nullptr;  // not owned; may be null
+  // When the observer's Idle last ran: a run of replies that each come sooner
+  // than kIdleSliceMs must still give the window its events that often.
+  std::int64_t lastIdleMs = 0;
 };
 
 // How an exchange or a command ended. Only kAccepted is a reply the caller may
@@ -148,6 +151,10 @@ int CloseLink(BoardLink& link);
 
 // 1 when readable, 0 on time-out, or a socket error code.
 int WaitReadable(BoardLink& link, int milliseconds);
+
+// Waits while the board settles (after a connect, after the lock), in slices
+// with the observer's Idle between them when one is set; the total is the same.
+void PauseLink(BoardLink& link, int milliseconds);
 
 // Send `length` bytes of buffer and receive the reply into it (at most
 // kLinkRequestSize bytes). Over UDP buffer[0] must hold CurrentSequence(link); an

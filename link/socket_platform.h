@@ -29,9 +29,14 @@ SocketHandle SockOpenTcp();        // kNoSocket on failure
 int SockClose(SocketHandle s);     // 0, or -1 on failure
 
 int SockBind(SocketHandle s, const Endpoint& local);        // 0 or -1
-// 0, or -1 when refused or not answered within timeoutMs (the last error is then
-// a time-out). The socket is blocking again afterwards.
-int SockConnect(SocketHandle s, const Endpoint& remote, int timeoutMs);
+// A TCP connect in two calls, so the caller can keep a window alive while it
+// waits. SockConnectStart begins it: 1 in progress, 0 already connected, -1
+// refused or failed. SockConnectWait waits up to `milliseconds` for it to end:
+// 0 connected, 1 still in progress, -1 refused or failed (the last error says
+// why). Once the connect has ended either way the socket is blocking again.
+int SockConnectStart(SocketHandle s, const Endpoint& remote);
+int SockConnectWait(SocketHandle s, int milliseconds);
+int SockTimedOutError();  // the error code of a connect the caller gave up on
 
 // Counts of bytes moved, or -1 on failure. Receives never block: they are called
 // after a readiness wait, and when that wait itself failed there may be nothing

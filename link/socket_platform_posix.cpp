@@ -1,6 +1,8 @@
 #include "link/socket_platform.h"
 
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -36,32 +38,46 @@ int SockBind(SocketHandle s, const Endpoint& local) {
   return ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
 }
 
-int SockConnect(SocketHandle s, const Endpoint& remote, int timeoutMs) {
+namespace {
+
+// Blocking again, keeping errno as the connect left it.
+void SetBlocking(SocketHandle s) {
+  const int savedErrno = errno;
+  const int flags = ::fcntl(s, F_GETFL);
+  if (flags >= 0) ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+  errno = savedErrno;
+}
+
+}  // namespace
+
+int SockConnectStart(SocketHandle s, const Endpoint& remote) {
   sockaddr_in sa = ToSockaddr(remote);
   const int flags = ::fcntl(s, F_GETFL);
   if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
-  int r = ::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-  if (r != 0 && errno == EINPROGRESS) {
-    pollfd p{s, POLLOUT, 0};
-    int ready;
-    do {
-      ready = ::poll(&p, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready == 0) {
-      errno = ETIMEDOUT;
-    } else if (ready > 0) {
-      int error = 0;
-      socklen_t length = sizeof error;
-      ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length);
-      errno = error;
-      r = error == 0 ? 0 : -1;
-    }
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+    SetBlocking(s);
+    return 0;
   }
-  const int savedErrno = errno;
-  ::fcntl(s, F_SETFL, flags);
-  errno = savedErrno;
-  return r == 0 ? 0 : -1;
+  if (errno == EINPROGRESS) return 1;
+  SetBlocking(s);
+  return -1;
 }
+
+int SockConnectWait(SocketHandle s, int milliseconds) {
+  pollfd p{s, POLLOUT, 0};
+  const int ready = ::poll(&p, 1, milliseconds);
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return 1;  // the caller keeps count of the time
+  if (ready > 0) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    errno = error;
+  }
+  SetBlocking(s);
+  return ready > 0 && errno == 0 ? 0 : -1;
+}
+
+int SockTimedOutError() { return SockErrorFromNative(ETIMEDOUT); }
 
 int SockSend(SocketHandle s, const std::uint8_t* data, int length) {
   // MSG_NOSIGNAL: a board that dropped the connection must give an error code,
@@ -98,8 +114,14 @@ int SockWaitReadable(SocketHandle s, int milliseconds) {
     errno = EBADF;
     return -1;
   }
+  // A signal (Ctrl+C asking the run to stop) does not cut the wait short: the
+  // run stops at the next exchange boundary, not with a failed exchange.
+  const std::int64_t until = MonotonicMs() + milliseconds;
   pollfd p{s, POLLIN, 0};
-  const int r = ::poll(&p, 1, milliseconds);
+  int r;
+  while ((r = ::poll(&p, 1, milliseconds)) < 0 && errno == EINTR) {
+    milliseconds = static_cast<int>(std::max<std::int64_t>(0, until - MonotonicMs()));
+  }
   if (r < 0) return -1;
   if (r > 0 && (p.revents & POLLNVAL)) {
     errno = EBADF;

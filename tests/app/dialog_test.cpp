@@ -7,6 +7,9 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QValidator>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +18,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "app/about_dlg.h"
 #include "app/dialog_template.h"
@@ -259,6 +263,76 @@ TEST_F(DialogTest, ConnectAndProgramThroughTheWindow) {
   const auto flash = sim.Flash();
   EXPECT_EQ(flash[0x3000], 0xCA);
   EXPECT_EQ(std::string(flash.begin() + 0x420, flash.begin() + 0x427), std::string("B00078\0", 7));
+}
+
+// Program against a slow board: the window's events run throughout (a timer
+// fires), the cursor is busy, and the operator's clicks and keys are dropped.
+class BusyDialogTest : public DialogTest {
+ protected:
+  // Connects to a board that answers each request after 20 ms, then runs
+  // Program on 48 frames with a timer calling `tick` every 10 ms.
+  void ProgramSlowly(SimBoard& sim, const std::function<void()>& tick) {
+    SimOptions options = UdpBoard();
+    options.bindAddress = "192.168.167.100";
+    options.faults.replyDelayMs = 20;
+    ASSERT_TRUE(sim.Start(options)) << sim.Error();
+    std::string text;
+    for (std::uint32_t a = 0x2000; a < 0x2C00; a += 32) text += S3(a, Bytes(32, 0x11)) + "\n";
+    dlg->show();
+    ASSERT_TRUE(dlg->OnInitDialog());
+    Button(IDC_CONNECT)->click();
+    ASSERT_TRUE(dlg->State().link.IsOpen());
+    Edit(IDC_FILENAME)->setText(QString::fromStdString(files.Write("slow.s19", text)));
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, tick);
+    timer.start(10);
+    Button(IDC_PROGRAM)->click();
+  }
+  TempFiles files{"busy"};
+};
+
+TEST_F(BusyDialogTest, WindowStaysAliveAndBusyAndTakesNoInputDuringProgram) {
+  int ticks = 0;
+  int busyTicks = 0;
+  SimBoard sim;
+  ProgramSlowly(sim, [&] {
+    ++ticks;
+    const QCursor* cursor = QApplication::overrideCursor();
+    if (cursor != nullptr && cursor->shape() == Qt::WaitCursor) ++busyTicks;
+    // Pressing DISCONNECT or Escape now would end the run with a failure.
+    QPushButton* disconnect = Button(IDC_DISCONNECT);
+    const QPointF at(disconnect->rect().center());
+    QMouseEvent press(QEvent::MouseButtonPress, at, disconnect->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, disconnect->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(disconnect, &press);
+    QApplication::sendEvent(disconnect, &release);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(dlg.get(), &escape);
+  });
+  EXPECT_EQ(messages, std::vector<std::string>{"Download Successful"});
+  EXPECT_GT(ticks, 10) << "the window's events ran during the run";
+  EXPECT_EQ(busyTicks, ticks);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(dlg->isVisible());
+  EXPECT_TRUE(sim.Locked());
+}
+
+// Closing the window mid-run ends the run at the next exchange, unlocked, and
+// then closes the link and the window.
+TEST_F(BusyDialogTest, ClosingDuringProgramStopsTheRunAndClosesTheWindow) {
+  auto* bar = static_cast<QProgressBar*>(dlg->Control(IDC_PROGRESS));
+  SimBoard sim;
+  ProgramSlowly(sim, [&] {
+    if (bar->value() >= 5) dlg->close();
+  });
+  EXPECT_EQ(messages, std::vector<std::string>{"Programming interrupted"});
+  EXPECT_FALSE(sim.Locked());
+  for (const SimEvent& e : sim.Events()) EXPECT_NE(e.command, 'l');
+  EXPECT_LT(sim.ProgramFramesWritten(), 48);
+  EXPECT_FALSE(dlg->State().link.IsOpen());
+  EXPECT_FALSE(dlg->isVisible());
 }
 
 TEST_F(DialogTest, ExitClosesTheLink) {

@@ -35,11 +35,18 @@ struct Finished {
   std::string err;
 };
 
-// `input` is written to the child's standard input, which then ends. A child
-// for which `killWhen` turns true (asked at least every kKillPollMs) gets SIGKILL.
-constexpr int kKillPollMs = 10;
+// A signal sent to the child once its diagnostics contain `when`, or once
+// `condition` (asked at least every kConditionPollMs) turns true.
+constexpr int kConditionPollMs = 10;
+struct SignalWhen {
+  int signal = 0;  // 0: none
+  std::string when;
+  std::function<bool()> condition;
+};
+
+// `input` is written to the child's standard input, which then ends.
 Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "",
-                       const std::function<bool()>& killWhen = nullptr) {
+                       const SignalWhen& interrupt = {}) {
   std::vector<std::string> copies = {TOVRIN_CLI_PATH};
   copies.insert(copies.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -75,20 +82,30 @@ Finished RunCliProcess(const std::vector<std::string>& args, const std::string& 
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   std::string* texts[2] = {&f.out, &f.err};
   int openPipes = spawned == 0 ? 2 : 0;
+  bool sent = false;
   while (openPipes > 0) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (killWhen && killWhen()) break;
-    const int pollMs = killWhen ? std::min<int>(kKillPollMs, static_cast<int>(left)) : static_cast<int>(left);
-    const int ready = left <= 0 ? -1 : ::poll(fds, 2, pollMs);
-    if (ready < 0 || (ready == 0 && !killWhen)) break;
-    if (ready == 0) continue;
+    if (!sent && interrupt.signal != 0 && interrupt.condition && interrupt.condition()) {
+      ::kill(pid, interrupt.signal);
+      sent = true;
+    }
+    const bool polling = !sent && interrupt.condition;
+    if (left <= 0) break;
+    const int ready = ::poll(fds, 2, polling ? std::min<int>(kConditionPollMs, static_cast<int>(left))
+                                             : static_cast<int>(left));
+    if (ready < 0 || (ready == 0 && !polling)) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
       const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
       if (n > 0) {
         texts[i]->append(buffer, static_cast<std::size_t>(n));
+        if (!sent && interrupt.signal != 0 && !interrupt.when.empty() &&
+            f.err.find(interrupt.when) != std::string::npos) {
+          ::kill(pid, interrupt.signal);
+          sent = true;
+        }
       } else {
         fds[i].fd = -1;
         --openPipes;
@@ -183,6 +200,48 @@ TEST_F(CliProcess, ExitStatusIsTheResult) {
   EXPECT_EQ(sim.Events().size(), events) << "a usage error sends nothing";
 }
 
+// Ctrl+C or SIGTERM mid-run: the run stops at the next exchange, the board is
+// not locked, and the output and the record both say so.
+TEST_F(CliProcess, InterruptedRunLeavesTheBoardUnlockedAndARecord) {
+  std::string text;
+  for (std::uint32_t address = 0x4000; address < 0x5000; address += 32) text += S3(address, Bytes(32, 0x5A)) + "\n";
+  std::ofstream(path) << text;
+  const std::string log = path.string() + ".log";
+  struct Case {
+    int signal;
+    int status;
+  };
+  for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+    SCOPED_TRACE(c.signal);
+    SimOptions options = UdpBoard();
+    options.faults.replyDelayMs = 20;  // 65 frames: over a second, so the signal lands mid-run
+    SimBoard sim;
+    START_SIM(sim, options);
+    std::filesystem::remove(log);
+    const Finished f = RunCliProcess({"--board", "127.0.0.1", "program", path.string(), "--log", log, "--json"}, "",
+                                     {c.signal, "programmed "});
+    EXPECT_EQ(f.status, c.status) << f.err;
+    const nlohmann::json r = nlohmann::json::parse(f.out, nullptr, false);
+    EXPECT_EQ(r["result"], "interrupted") << f.out;
+    EXPECT_EQ(r["cause"]["command"], "program") << f.out;
+    const int acknowledged = r["frames"]["acknowledged"].get<int>();
+    EXPECT_GT(acknowledged, 0);
+    EXPECT_LT(acknowledged, r["frames"]["planned"].get<int>());
+    EXPECT_EQ(r["cause"]["frame"], acknowledged + 1);
+
+    std::ifstream logFile(log);
+    std::string line;
+    ASSERT_TRUE(std::getline(logFile, line));
+    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_EQ(record["result"], "interrupted");
+    EXPECT_EQ(record["frames"], r["frames"]);
+
+    EXPECT_FALSE(sim.Locked());
+    for (const SimEvent& e : sim.Events()) EXPECT_NE(e.command, 'l');
+  }
+  std::filesystem::remove(log);
+}
+
 // A batch killed with SIGKILL in the middle of a board's run, then started
 // again: the number that board was being given is lost, never handed out again,
 // and every board ends with a number of its own.
@@ -201,7 +260,8 @@ TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
   START_SIM(sim, line);
   const std::vector<std::string> batch = {"--board", "127.0.0.1", "batch", path.string(), "--serial-from", "SN0001",
                                           "--state", state, "--log", log, "--quiet", "--wait-seconds", "10"};
-  Finished f = RunCliProcess(batch, "", [&] { return sim.CurrentBoard() == 2 && sim.ProgramFramesWritten() >= 40; });
+  Finished f = RunCliProcess(
+      batch, "", {SIGKILL, "", [&] { return sim.CurrentBoard() == 2 && sim.ProgramFramesWritten() >= 40; }});
   EXPECT_EQ(f.status, -1) << "killed";
   EXPECT_FALSE(sim.Locked());
 

@@ -266,6 +266,33 @@ TEST_F(CliFast, RunLogThatCannotBeOpenedStopsTheRunBeforeConnecting) {
   EXPECT_TRUE(sim.Events().empty());
 }
 
+// The board is programmed either way; the exit status says whether the record
+// was kept, and a record never glues onto an unfinished line.
+TEST_F(CliFast, RunLogRecordIsWrittenWholeOrTheStatusSaysSo) {
+  const std::string path = files.Write("a.s19", S3(0x4000, {1, 2}) + "\n");
+  const std::string unfinished = files.Write("unfinished.log", "{\"time\": \"cut off");
+  struct Case {
+    std::string log;
+    int status;
+  };
+  for (const Case& c : {Case{"/dev/full", 13}, Case{unfinished, 0}}) {
+    SCOPED_TRACE(c.log);
+    SimBoard sim;
+    START_SIM(sim, UdpBoard());
+    const Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--log", c.log, "--json"});
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.Json()["result"], 0) << "the output still says what the board got";
+    EXPECT_TRUE(sim.Locked());
+    EXPECT_EQ(o.err.find("did not take this run's record") != std::string::npos, c.status == 13) << o.err;
+  }
+  std::ifstream in(unfinished);
+  std::string first;
+  std::string second;
+  ASSERT_TRUE(std::getline(in, first) && std::getline(in, second));
+  EXPECT_EQ(first, "{\"time\": \"cut off");
+  EXPECT_EQ(json::parse(second, nullptr, false)["result"], 0);
+}
+
 // Bad command lines end with 64 before a single packet: the board hears nothing.
 TEST_F(CliFast, UsageErrorsSendNothing) {
   const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");

@@ -28,7 +28,8 @@ class ProgramBoardTest : public testing::TestWithParam<bool> {
   // window's progress bar following it.
   int Run(const std::string& path, const char* serial = "SN42", const char* revision = "C") {
     EXPECT_EQ(OpenLink(link, "127.0.0.1"), Udp() ? kLinkUdp : kLinkTcp);
-    ProgressBarAdapter bar(progress);
+    const bool noStop = false;
+    ProgressBarAdapter bar(progress, noStop);
     run = ProgramBoard(link, path.c_str(), serial, revision, bar);
     return run.result;
   }
@@ -160,9 +161,15 @@ TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
     EXPECT_EQ(run.command, c.command) << c.name;
     EXPECT_EQ(run.frame, c.frame) << c.name;
     EXPECT_EQ(run.outcome.cause, c.cause) << c.name;
-    if (c.frame > 0) EXPECT_EQ(run.address, 0x40u * static_cast<unsigned>(c.frame - 1)) << c.name;
-    if (c.cause == LinkCause::kWrongEcho) EXPECT_EQ(run.outcome.expectedAddress, run.address) << c.name;
-    if (c.cause == LinkCause::kRefused) EXPECT_NE(run.outcome.ack, 0x4F) << c.name;
+    if (c.frame > 0) {
+      EXPECT_EQ(run.address, 0x40u * static_cast<unsigned>(c.frame - 1)) << c.name;
+    }
+    if (c.cause == LinkCause::kWrongEcho) {
+      EXPECT_EQ(run.outcome.expectedAddress, run.address) << c.name;
+    }
+    if (c.cause == LinkCause::kRefused) {
+      EXPECT_NE(run.outcome.ack, 0x4F) << c.name;
+    }
     CloseLink(link);
   }
 }
