@@ -112,7 +112,8 @@ Json BoardJson(const CliOptions& options, const Image& image, const BoardRun& b,
               {"sha256", image.sha256},
               {"frames", Json{{"planned", b.run.framesPlanned}, {"acknowledged", b.run.framesAcknowledged}}},
               {"verify", options.verify},
-              {"result", b.result},
+              // As program's record says it: a stopped run is not a result of the board's.
+              {"result", b.result == kProgramInterrupted ? Json("interrupted") : Json(b.result)},
               {"message", b.message},
               {"cause", cause},
               {"seconds", seconds}};
