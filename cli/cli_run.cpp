@@ -9,6 +9,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   if (parsed != kRunCommand) return parsed;
 
   SetLogStream(DiagnosticStream(options, streams));
+  SetLogEscaping(true);
   int status = 0;
   switch (options.command) {
     case CliCommand::kIdentity: status = RunIdentity(options, streams); break;
@@ -16,5 +17,6 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
     case CliCommand::kInspect: status = RunInspect(options, streams); break;
   }
   SetLogStream(nullptr);
+  SetLogEscaping(false);
   return status;
 }
