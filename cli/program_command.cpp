@@ -130,7 +130,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     logFd = OpenRunLog(options.logFile);
     if (logFd < 0) {
       r.result = exit_code::kLogUnwritable;
-      r.message = "Cannot open the run log " + options.logFile + ": " + std::strerror(errno);
+      r.message = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
     }
   }
 
@@ -170,7 +170,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
 
   if (logFd >= 0) {
     if (!AppendRunLog(logFd, report)) {
-      std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", options.logFile.c_str(),
+      std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", Printable(options.logFile).c_str(),
                    std::strerror(errno));
     }
     ::close(logFd);
