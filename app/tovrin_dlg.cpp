@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QProgressBar>
+#include <QValidator>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,6 +28,26 @@ constexpr const char* kSerialTooLong = "The serial number can have at most 15 ch
 constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// The identity's bytes as characters and back, one byte to one character, so a
+// blank board's 0xFF bytes, or any other, come back exactly as they were read.
+QString IdentityText(const std::string& bytes) { return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+std::string IdentityBytes(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// REV and Serial Number take only characters that are one byte in the identity.
+class OneByteCharacters : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& /*pos*/) const override {
+    for (const QChar c : input) {
+      if (c.unicode() > 0xFF) return Invalid;
+    }
+    return Acceptable;
+  }
+};
 
 }  // namespace
 
@@ -110,6 +131,7 @@ void cTovrinDlg::CreateControls() {
   for (size_t i = 1; i < tabStops.size(); ++i) setTabOrder(tabStops[i - 1].second, tabStops[i].second);
 
   Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
+  for (int id : {IDC_REV, IDC_SERIAL}) Edit(id)->setValidator(new OneByteCharacters(Edit(id)));
   LayOut(*this, form);
 }
 
@@ -150,7 +172,7 @@ bool cTovrinDlg::OnInitDialog() {
 }
 
 bool cTovrinDlg::Fetch(ConsoleFields& state) {
-  state.revision = Edit(IDC_REV)->text().toStdString();
+  state.revision = IdentityBytes(Edit(IDC_REV)->text());
   for (int i = 0; i < 4; ++i) state.octet[i] = Edit(kOctetIds[i])->text().toStdString();
   const QString serial = Edit(IDC_SERIAL)->text();
   if (serial.size() > kSerialNumberMax) {
@@ -158,21 +180,21 @@ bool cTovrinDlg::Fetch(ConsoleFields& state) {
     Edit(IDC_SERIAL)->setFocus();
     return false;
   }
-  state.serialNumber = serial.toStdString();
+  state.serialNumber = IdentityBytes(serial);
   state.fileName = Edit(IDC_FILENAME)->text().toStdString();
   state.commType = Edit(IDC_COMMTYPE)->text().toStdString();
-  state.hardware = Edit(IDC_HARDWARE)->text().toStdString();
+  state.hardware = IdentityBytes(Edit(IDC_HARDWARE)->text());
   return true;
 }
 
 void cTovrinDlg::Show(const ConsoleFields& state) {
-  Edit(IDC_REV)->setText(Q(state.revision));
+  Edit(IDC_REV)->setText(IdentityText(state.revision));
   for (int i = 0; i < 4; ++i) Edit(kOctetIds[i])->setText(Q(state.octet[i]));
   Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
-  Edit(IDC_SERIAL)->setText(Q(state.serialNumber));
+  Edit(IDC_SERIAL)->setText(IdentityText(state.serialNumber));
   Edit(IDC_FILENAME)->setText(Q(state.fileName));
   Edit(IDC_COMMTYPE)->setText(Q(state.commType));
-  Edit(IDC_HARDWARE)->setText(Q(state.hardware));
+  Edit(IDC_HARDWARE)->setText(IdentityText(state.hardware));
 }
 
 void cTovrinDlg::Enable(ConsoleButton button, bool on) {

@@ -106,9 +106,16 @@ std::string CheckHardware(const std::string& value) {
 }
 
 // The same parser the link opens its address with, so what passes here opens.
+// Addresses that name no single board are refused too: the unspecified address,
+// the broadcast address and multicast groups would reach no board or many.
 std::string CheckAddress(const std::string& value) {
   std::uint32_t address = 0;
-  return SockParseAddress(value.c_str(), &address) ? "" : "not a dotted IPv4 address: " + value;
+  if (!SockParseAddress(value.c_str(), &address)) return "not a dotted IPv4 address: " + value;
+  const std::uint32_t host = address;  // host order
+  if (host == 0) return "not the address of one board: " + value;
+  if (host == 0xFFFFFFFFu) return "a broadcast address, not one board: " + value;
+  if ((host & 0xF0000000u) == 0xE0000000u) return "a multicast address, not one board: " + value;
+  return "";
 }
 
 struct StampOptions {

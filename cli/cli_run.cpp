@@ -13,6 +13,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   // left unlocked and the record says so; inspect needs no such care.
   if (options.command != CliCommand::kInspect) InstallInterruptHandlers();
   SetLogStream(DiagnosticStream(options, streams));
+  SetLogEscaping(true);
   int status = 0;
   switch (options.command) {
     case CliCommand::kIdentity: status = RunIdentity(options, streams); break;
@@ -21,5 +22,6 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
     case CliCommand::kBatch: status = RunBatch(options, streams); break;
   }
   SetLogStream(nullptr);
+  SetLogEscaping(false);
   return status;
 }

@@ -43,6 +43,13 @@ struct FileReport {
   std::string stampSerial;
   bool stampAssumed = false;   // a part of the stamp is neither given nor the file's
   FramePlan frames;            // empty when the load failed: nothing would be sent
+  // What the loader accepts without a word. Text after an S3 record's checksum
+  // is dropped with it: two records glued together lose the second.
+  std::size_t gluedRecords = 0;
+  std::size_t firstGluedLine = 0;
+  // Addresses that two S3 records give different bytes; the later record wins.
+  std::size_t conflictingBytes = 0;
+  std::uint32_t firstConflict = 0;
 };
 
 // Analyses file text already in memory. The loader's LogLine output is produced

@@ -44,13 +44,19 @@ std::vector<std::string> Warnings(const FileReport& r) {
     warnings.push_back(std::to_string(r.records[1]) + " S1 and " + std::to_string(r.records[2]) +
                        " S2 records: a run ignores them; only S3 records are programmed");
   }
-  if (r.frames.unsentBytes > 0) {
-    warnings.push_back(std::to_string(r.frames.unsentBytes) + (r.frames.unsentBytes == 1 ? " byte" : " bytes") +
-                       " of data from " +
-                       FlashAddress(r.frames.firstUnsent) +
-                       " are never sent: a run stops short of the flash's last bytes");
+  if (r.gluedRecords > 0) {
+    warnings.push_back(std::to_string(r.gluedRecords) + " S3 record" + (r.gluedRecords == 1 ? "" : "s") +
+                       " with text after the checksum, first on line " + std::to_string(r.firstGluedLine) +
+                       ": a run drops that text, and a record glued there is lost");
   }
-  if (r.load == kLoadOk && r.records[3] == 0) warnings.push_back("no S3 records: a run sends only the identity");
+  if (r.conflictingBytes > 0) {
+    warnings.push_back(std::to_string(r.conflictingBytes) + (r.conflictingBytes == 1 ? " address" : " addresses") +
+                       " given different bytes by two records, first " + FlashAddress(r.firstConflict) +
+                       ": a run sends the later record's");
+  }
+  if (r.frames.unsentBytes > 0) {
+    warnings.push_back(UnsentWarning(r.frames));
+  }
   return warnings;
 }
 
@@ -63,7 +69,8 @@ std::string StampSource(const CliOptions& o, const FileReport& r) {
 Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& message, double seconds) {
   Json records = Json::object();
   for (int type = 0; type < kRecordTypes; ++type) records[RecordName(type)] = r.records[type];
-  Json report{{"command", "inspect"}, {"file", o.file}, {"result", r.load}, {"message", message}};
+  Json report{{"command", "inspect"}, {"file", nullptr}, {"result", r.load}, {"message", message}};
+  AddFileName(report, o.file);
   report["bad_record"] = r.loaded.line == 0 ? Json(nullptr)
                                              : Json{{"line", r.loaded.line},
                                                     {"text", r.loaded.record},
@@ -94,7 +101,7 @@ Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& mes
 }
 
 void PrintText(std::FILE* out, const CliOptions& o, const FileReport& r, const std::string& message) {
-  std::fprintf(out, "File:      %s\n", o.file.c_str());
+  std::fprintf(out, "File:      %s\n", Printable(o.file).c_str());
   std::fprintf(out, "Load:      %d, %s\n", r.load, message.c_str());
   if (r.loaded.line != 0) {
     std::fprintf(out, "Record:    line %zu (%s): %s\n", r.loaded.line, r.loaded.reason.c_str(),

@@ -18,6 +18,14 @@ using Json = nlohmann::ordered_json;
 // identity's exact bytes travel as hex beside it.
 std::string JsonLine(const Json& value);
 
+// A file name as JSON text: the name itself when it is UTF-8; otherwise with
+// each byte that is not part of a UTF-8 character written as \xHH (and each
+// backslash as \x5C), so nothing is replaced by U+FFFD.
+Json FileNameJson(const std::string& name);
+// Puts "file" (as above) into report and, when the name is not UTF-8,
+// "file_hex": the name's exact bytes as hex, from which it can be recovered.
+void AddFileName(Json& report, const std::string& name);
+
 // revision, serial, hardware and the 16 bytes as hex; null before a read.
 Json IdentityJson(const BoardSession& session);
 

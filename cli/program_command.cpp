@@ -34,6 +34,7 @@ struct RunRecord {
   std::string revision;  // what was stamped
   std::string serial;
   ProgramRun run;
+  FramePlan plan;  // of the stamped image
   int result = 0;
   std::string message;
 };
@@ -50,14 +51,15 @@ void Program(const CliOptions& options, std::FILE* diag, FlashImage& image, RunR
   record.revision = options.revisionGiven ? options.revision : board.revision;
   record.serial = options.serialGiven ? options.serial : board.serialNumber;
   StampIdentity(image, record.serial.c_str(), record.revision.c_str());
+  record.plan = PlanFrames(image);
 
   if (!options.quiet) {
     std::fprintf(diag, "Board %s over %s: revision %s, serial number %s, hardware %s\n", options.board.c_str(),
                  LinkTypeText(record.session.link.mode), Printable(board.revision).c_str(),
                  Printable(board.serialNumber).c_str(), Printable(board.hardware).c_str());
-    std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n", options.file.c_str(),
-                 Printable(record.revision).c_str(), Printable(record.serial).c_str(),
-                 PlanFrames(image).starts.size());
+    std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n",
+                 Printable(options.file).c_str(), Printable(record.revision).c_str(), Printable(record.serial).c_str(),
+                 record.plan.starts.size());
     std::fflush(diag);
   }
 
@@ -113,19 +115,23 @@ Json LoadJson(const LoadReport& load) {
 Json ReportJson(const CliOptions& options, const RunRecord& r, double seconds) {
   Json written = nullptr;
   if (r.started) written = Json{{"revision", r.revision}, {"serial", r.serial}};
-  return Json{{"command", "program"},
+  Json report{{"command", "program"},
               {"board", options.board},
               {"link", LinkJson(r.session)},
               {"identity_before", IdentityJson(r.session)},
               {"written", written},
-              {"file", options.file},
+              {"file", nullptr},
               {"sha256", r.sha256.empty() ? Json(nullptr) : Json(r.sha256)},
               {"load", LoadJson(r.load)},
-              {"frames", Json{{"planned", r.run.framesPlanned}, {"acknowledged", r.run.framesAcknowledged}}},
+              {"frames", Json{{"planned", r.run.framesPlanned},
+                              {"acknowledged", r.run.framesAcknowledged},
+                              {"unsent_bytes", r.plan.unsentBytes}}},
               {"result", Interrupted(r) ? Json("interrupted") : Json(r.result)},
               {"message", r.message},
               {"cause", CauseOf(r)},
               {"seconds", seconds}};
+  AddFileName(report, options.file);
+  return report;
 }
 
 // Reads and loads the file: 0, or the result that ends the command before any
@@ -139,7 +145,7 @@ int LoadFile(const CliOptions& options, FlashImage& image, RunRecord& r) {
     return read.result;
   }
   r.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  r.load = LoadSRecordText(bytes.data(), bytes.size(), image);
+  r.load = LoadForProgramming(bytes.data(), bytes.size(), image);
   if (r.load.result != kLoadOk) r.message = ProgramResultMessage(r.load.result);
   return r.load.result;
 }
@@ -157,7 +163,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     logFd = OpenRunLog(options.logFile);
     if (logFd < 0) {
       r.result = exit_code::kLogUnwritable;
-      r.message = "Cannot open the run log " + options.logFile + ": " + std::strerror(errno);
+      r.message = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
     }
   }
 
@@ -186,11 +192,12 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
   } else {
     std::fprintf(streams.out, "%s\n", r.message.c_str());
+    if (r.plan.unsentBytes > 0) std::fprintf(streams.out, "Warning: %s\n", UnsentWarning(r.plan).c_str());
     if (r.load.line != 0) {
       std::fprintf(streams.out, "Record: line %zu (%s): %s\n", r.load.line, r.load.reason.c_str(),
                    Printable(r.load.record).c_str());
     } else if (!r.load.reason.empty()) {
-      std::fprintf(streams.out, "Reason: %s\n", r.load.reason.c_str());
+      std::fprintf(streams.out, "Reason: %s\n", Printable(r.load.reason).c_str());
     }
     if (!CauseOf(r).is_null()) std::fprintf(streams.out, "Cause: %s\n", CauseLine(r).c_str());
   }

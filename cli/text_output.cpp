@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "flash/vocabulary.h"
+
 namespace {
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kLastPrintable = 0x7E;
@@ -37,3 +39,8 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
   return hex;
 }
 
+
+std::string UnsentWarning(const FramePlan& plan) {
+  return std::to_string(plan.unsentBytes) + (plan.unsentBytes == 1 ? " byte" : " bytes") + " of data from " +
+         FlashAddress(plan.firstUnsent) + " are never sent: a run stops short of the flash's last bytes";
+}

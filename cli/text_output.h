@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "flash/frame_plan.h"
+
 // A message without the line end some of the window's texts carry.
 std::string MessageText(std::string text);
 
@@ -14,3 +16,7 @@ std::string Printable(const std::string& text);
 
 // Bytes as upper-case hex pairs with no separator ("42313233...").
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count);
+
+// "16 bytes of data from 0x1FFF0 are never sent: ..." for a plan that leaves
+// bytes other than 0xFF out.
+std::string UnsentWarning(const FramePlan& plan);

@@ -9,3 +9,9 @@ void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Where LogLine writes; standard output unless a front end needs that stream for
 // itself (a machine-readable result, for instance).
 void SetLogStream(std::FILE* stream);
+
+// With escaping on, every byte of a line outside printable ASCII but its final
+// line end is written as \xHH (a backslash too): a record or a file name quoted
+// in a line cannot drive the terminal that shows it. A command line turns it
+// on; the window's log is left as it is.
+void SetLogEscaping(bool escape);

@@ -30,24 +30,34 @@ enum ProgramResult : int {
 namespace program_const {
 constexpr std::size_t kFileBytesPerProgressStep = 120;
 constexpr std::uint16_t kProgressRangeMax = 65535;  // the bar's range is 16 bits; larger files clamp
-constexpr int kSerialStampMax = identity::kSerialMax;  // characters, followed by a NUL
+// Characters; a shorter serial number is followed by a NUL, one of this length
+// fills the record to its end (0x42F) and has none.
+constexpr int kSerialStampMax = identity::kSerialMax;
 constexpr int kFinalProgressExtra = 300;  // beyond any range: shows a full bar at the end
 // No S-record file of a 128 KiB image comes near this; a larger one is not read.
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 }  // namespace program_const
 
 // Writes the revision character and the serial number (at most kSerialStampMax
-// characters, then a NUL) over the identity record's place in the image.
+// characters, then a NUL while there is room) over the identity record's place
+// in the image: nothing outside 0x420..0x42F changes.
 void StampIdentity(FlashImage& image, const char* serialNumber, const char* revision);
 
 // Reads a whole S-record file into bytes: kProgramDone, kProgramFileNotOpened
-// (with the reason) or kProgramDataError (a read failure, or a file larger than
-// kMaxFileBytes).
+// (with the reason: no such file, or not a regular file; a FIFO, a device or a
+// folder is refused at once, without waiting for a writer) or kProgramDataError
+// (a read failure, or a file larger than kMaxFileBytes).
 struct FileRead {
   int result = kProgramDone;
   std::string reason;
 };
 FileRead ReadSRecordFile(const char* fileName, std::string& bytes);
+
+// Loads file text for a programming run: the loader's report, except that text
+// holding no S3 record at all (empty, binary, plain text, only S1/S2 records) is
+// refused with kLoadDataError and a LogLine, since a run would send nothing of
+// it. A file of S3 records that are all 0xFF is loaded as any other.
+LoadReport LoadForProgramming(const char* text, std::size_t length, FlashImage& image);
 
 // What a run tells its front end as it goes. The window turns these into its
 // progress bar; a command line into a bar or lines, a trace, a record.

@@ -29,6 +29,8 @@ constexpr int kTimedOut = 297;            // an exchange's "no reply in time", a
 // While a front end watches a wait (LinkObserver::Idle), the wait is cut into
 // slices this long, so a window repaints at least this often.
 constexpr int kIdleSliceMs = 50;
+// The longest any reply is waited for, TCP or UDP: the UDP give-up.
+constexpr int kLongestReplyWaitMs = 60000;
 }  // namespace link_const
 
 // Every exchange works in place on one buffer of this size: the request is sent
@@ -50,9 +52,12 @@ struct LinkWaits {
   int lockTcpMs;
   int udpPerSendMs;         // a UDP request unanswered this long is sent again
 };
+// No reply is waited for longer than link_const::kLongestReplyWaitMs, over
+// either transport: a board that falls silent mid-run is given up on within a
+// minute (TcpExchange and UdpExchange also cap a longer wait given to them).
 constexpr LinkWaits kBoardWaits{
-    link_const::kProbeWaitMs, link_const::kPauseAfterConnectMs, 2000, 60000,
-    5000, 60000, 5000000, 1000, 50,
+    link_const::kProbeWaitMs, link_const::kPauseAfterConnectMs, 2000, link_const::kLongestReplyWaitMs,
+    5000, link_const::kLongestReplyWaitMs, link_const::kLongestReplyWaitMs, 1000, 50,
 };
 
 // What happened on the wire, for a front end that keeps a trace of a run.

@@ -7,10 +7,11 @@ namespace {
 // Sends the request in buffer over the link's transport and checks the reply
 // with `check`. Over UDP a request is repeated every few milliseconds while the
 // board works, and given up when the board has not answered in the command's
-// TCP wait (capped).
+// TCP wait (capped). No wait exceeds kLongestReplyWaitMs, whatever the table says.
 template <typename Check>
-LinkOutcome Exchange(BoardLink& link, std::uint8_t* buffer, int length, int tcpWaitMs, Check check) {
+LinkOutcome Exchange(BoardLink& link, std::uint8_t* buffer, int length, int commandWaitMs, Check check) {
   const LinkWaits& waits = link.waits;
+  const int tcpWaitMs = std::min(commandWaitMs, link_const::kLongestReplyWaitMs);
   const LinkOutcome exchanged =
       link.mode == kLinkTcp
           ? TcpExchange(link, buffer, length, tcpWaitMs)

@@ -153,6 +153,44 @@ TEST_F(DialogTest, DataExchangeBothWays) {
   EXPECT_EQ(Edit(IDC_SERIAL)->text(), "ABCDEFGHIJKLMNO") << "the field takes at most 15 characters";
 }
 
+// Each identity byte is one character in the fields and one byte out of them: a
+// blank board's 0xFF bytes survive Show and Fetch unchanged, the limit counts
+// bytes, and only characters that fit in one byte can be typed.
+TEST_F(DialogTest, IdentityFieldsKeepEveryByte) {
+  ASSERT_TRUE(dlg->OnInitDialog());
+  struct Case {
+    const char* name;
+    std::string revision;
+    std::string serial;
+    std::string hardware;
+  } cases[] = {
+      {"blank board", "\xFF", std::string(15, '\xFF'), "\xFF\xFF\xFF\xFF"},
+      {"Latin-1 text", "\xC4", "Caf\xE9-\xB5", "VR32"},
+      {"15 accented letters", "B", std::string(15, '\xE9'), "VR32"},
+  };
+  for (const Case& c : cases) {
+    ConsoleState shown;
+    shown.revision = c.revision;
+    shown.serialNumber = c.serial;
+    shown.hardware = c.hardware;
+    dlg->Show(shown);
+    ConsoleState fetched;
+    ASSERT_TRUE(dlg->Fetch(fetched)) << c.name;
+    EXPECT_EQ(fetched.revision, c.revision) << c.name;
+    EXPECT_EQ(fetched.serialNumber, c.serial) << c.name;
+    EXPECT_EQ(fetched.hardware, c.hardware) << c.name;
+  }
+  for (int id : {IDC_REV, IDC_SERIAL}) {
+    const QValidator* validator = Edit(id)->validator();
+    ASSERT_NE(validator, nullptr);
+    int pos = 0;
+    QString oneByte = QString::fromLatin1("Stra\xDF""e \xFF");
+    QString wider = QString::fromUtf8("\xE2\x82\xAC");  // the euro sign
+    EXPECT_EQ(validator->validate(oneByte, pos), QValidator::Acceptable);
+    EXPECT_EQ(validator->validate(wider, pos), QValidator::Invalid);
+  }
+}
+
 TEST_F(DialogTest, AboutEntryOpensTheAboutBox) {
   QString caption;
   QTimer::singleShot(0, [&] {

@@ -145,7 +145,7 @@ TEST_F(CliProcess, ProgramsASimulatedBoardAndPrintsOneJsonObject) {
   EXPECT_EQ(r["message"], "Download Successful");
   EXPECT_EQ(r["link"], "UDP");
   EXPECT_EQ(r["written"], (nlohmann::json{{"revision", "B"}, {"serial", "PROC1"}}));
-  EXPECT_EQ(r["frames"], (nlohmann::json{{"planned", 3}, {"acknowledged", 3}}));
+  EXPECT_EQ(r["frames"], (nlohmann::json{{"planned", 3}, {"acknowledged", 3}, {"unsent_bytes", 0}}));
   EXPECT_NE(f.err.find("Program Flash"), std::string::npos) << f.err;
 
   const auto flash = sim.Flash();

@@ -2,6 +2,7 @@
 // plan of frames that must be the frames a run then sends.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <string>
@@ -127,7 +128,7 @@ TEST_F(CliInspect, ReportsIgnoredRecordsUnsentDataAndTheFilesIdentity) {
   const std::string mixed = SRecord('0', 0, {'h', 'd', 'r'}) + "\r\n" + SRecord('1', 0x0100, {0x11, 0x11}) + "\r\n" +
                             SRecord('2', 0x000200, {0x22}) + "\r\n" + S3(0x100, {0xAA, 0xBB}) + "\r\n" +
                             "\t  a comment, S5 S7 and S1 words  \n" + S3(0x1FFFF, {0x5A}) + "\r" +
-                            LowerHex(S3(0x10000, {0xAB, 0xCD})) + "\n" + S3(0x100, {0xCC}) + "\n" +
+                            LowerHex(S3(0x10000, {0xAB, 0xCD})) + "\n" + S3(0x100, {0xCC}) + S3(0x5000, {0x77}) + "\n" +
                             SRecord('5', 4, {}) + "\n" + SRecord('7', 0, {});
   // The board must hear nothing from inspect.
   SimBoard sim;
@@ -141,9 +142,14 @@ TEST_F(CliInspect, ReportsIgnoredRecordsUnsentDataAndTheFilesIdentity) {
   EXPECT_EQ(r["data"], json::parse(R"([{"first":256,"last":257},{"first":65536,"last":65537},)"
                                    R"({"first":131071,"last":131071}])"));
   EXPECT_EQ(r["frames"]["unsent_bytes"], 1);
-  ASSERT_EQ(r["warnings"].size(), 2u);
+  ASSERT_EQ(r["warnings"].size(), 4u);
   EXPECT_EQ(r["warnings"][0], "1 S1 and 1 S2 records: a run ignores them; only S3 records are programmed");
-  EXPECT_EQ(r["warnings"][1],
+  // The record glued after the one at 0x100 is lost; 0x100 is given 0xAA, then 0xCC.
+  EXPECT_EQ(r["warnings"][1], "1 S3 record with text after the checksum, first on line 7: a run drops that text, "
+                              "and a record glued there is lost");
+  EXPECT_EQ(r["warnings"][2], "1 address given different bytes by two records, first 0x00100: a run sends the "
+                              "later record's");
+  EXPECT_EQ(r["warnings"][3],
             "1 byte of data from 0x1FFFF are never sent: a run stops short of the flash's last bytes");
   // No identity in the file: its bytes are blank, and the plan says its stamp is assumed.
   EXPECT_EQ(r["file_identity"]["bytes"], std::string(32, 'F'));
@@ -170,10 +176,28 @@ TEST_F(CliInspect, ReportsIgnoredRecordsUnsentDataAndTheFilesIdentity) {
   EXPECT_TRUE(sim.Events().empty());
 }
 
-TEST_F(CliInspect, MissingFileIsResultSix) {
-  const Outcome o = Cli({"inspect", files.Path("absent.s19"), "--json"});
-  EXPECT_EQ(o.status, 6);
-  EXPECT_EQ(o.Json()["message"], "Cannot open S Record file: No such file or directory");
+// Files a run refuses whole: told at once, never waited on.
+TEST_F(CliInspect, FilesARunRefusesWhole) {
+  const std::string fifo = files.Path("fifo.s19");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    std::string path;
+    int result;
+    std::string message;
+  } cases[] = {
+      {"missing", files.Path("absent.s19"), 6, "Cannot open S Record file: No such file or directory"},
+      {"folder", files.Path(""), 6, "Cannot open S Record file: not a regular file: a folder"},
+      {"FIFO without a writer", fifo, 6, "Cannot open S Record file: not a regular file: a FIFO"},
+      {"device", "/dev/zero", 6, "Cannot open S Record file: not a regular file: a device"},
+      {"no S3 record", files.Write("words.s19", "plain words\n" + SRecord('1', 0x100, {1}) + "\n"), 1,
+       "Error in S Record data"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = Cli({"inspect", c.path, "--json"});
+    EXPECT_EQ(o.status, c.result) << c.name;
+    EXPECT_EQ(o.Json()["message"], c.message) << c.name;
+  }
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST_P(CliBoardTest, ProgramWritesTheExactFlashAndReportsItInJson) {
   EXPECT_EQ(r["identity_before"], (json{{"revision", "B"}, {"serial", "123456"}, {"hardware", "VR32"},
                                         {"bytes", "4231323334353600FFFF56523332FFFF"}}));
   EXPECT_EQ(r["written"], (json{{"revision", "C"}, {"serial", "SN42"}}));
-  EXPECT_EQ(r["frames"], (json{{"planned", 9}, {"acknowledged", 9}}));
+  EXPECT_EQ(r["frames"], (json{{"planned", 9}, {"acknowledged", 9}, {"unsent_bytes", 0}}));
   EXPECT_EQ(Frames(sim).size(), 9u);
   EXPECT_EQ(r["result"], 0);
   EXPECT_EQ(r["message"], "Download Successful");
@@ -143,6 +143,9 @@ TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
       {"lock refused", [](SimOptions& o) { o.faults.lockNak = true; }, good, {}, 5, "Abort lock flash and reset CPU",
        9, true, "lock"},
       {"missing file", nullptr, files.Path("absent.s19"), {}, 6, "Cannot open S Record file", 0, false},
+      {"a folder", nullptr, files.Path(""), {}, 6, "Cannot open S Record file", 0, false},
+      {"no S3 record", nullptr, files.Write("s1.s19", SRecord('1', 0x100, {1, 2}) + "\n"), {}, 1,
+       "Error in S Record data", 0, false},
       {"identity unreadable", [](SimOptions& o) { o.faults.badReadChecksum = true; }, good, {}, 11,
        "Failed to upload current Serial number and Rev.", 0, false, "read"},
       {"another board model", nullptr, good, {"--expect-hardware", "VR99"}, 12,
@@ -227,6 +230,38 @@ INSTANTIATE_TEST_SUITE_P(Transport, CliBoardTest, testing::Values(true, false),
 
 // The production record: one line per run, whatever its outcome, with the SHA-256
 // of the exact file sent.
+// Nothing from a file or its name reaches the terminal raw; a name that is not
+// UTF-8 is kept exactly in the JSON. Data that no frame carries is said in the
+// text, the JSON and the run log.
+TEST_F(CliFast, FileTextIsEscapedAndUnsentDataIsSaid) {
+  const std::string path = files.Write("evil\x1B]0;title\x07\xFF.s19", S19({{0x800, Pattern(8, 5)}, {0x1FFF0, Pattern(16, 8)}}));
+  std::string hex;
+  for (const char c : path) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned char>(c));
+    hex += pair;
+  }
+  const std::string log = files.Path("runs.log");
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--log", log});
+  EXPECT_EQ(o.status, 0) << o.out;
+  EXPECT_NE(o.out.find("Warning: 16 bytes of data from 0x1FFF0 are never sent"), std::string::npos) << o.out;
+  EXPECT_NE((o.out + o.err).find("evil\\x1B]0;title\\x07\\xFF.s19"), std::string::npos) << o.out;
+  o.err += Cli({"inspect", files.Write("esc.s19", "S3\x1B[2J\n")}).out;
+  for (const std::string& text : {o.out, o.err}) EXPECT_EQ(text.find_first_of("\x1B\x07"), std::string::npos) << text;
+
+  const json r = Cli({"--board", "127.0.0.1", "program", path, "--json"}).Json();
+  std::ifstream in(log);
+  std::string line;
+  std::getline(in, line);
+  for (const json& report : {r, json::parse(line)}) {
+    EXPECT_EQ(report["frames"]["unsent_bytes"], 16);
+    EXPECT_EQ(report["file"], path.substr(0, path.size() - 5) + "\\xFF.s19");
+    EXPECT_EQ(report["file_hex"], hex);
+  }
+}
+
 TEST_F(CliFast, RunLogAppendsOneLinePerRun) {
   const std::string path = files.Write("logged.s19", "S309000010001020304046\nS30700002000AABB73\nS70500000000FA\n");
   const std::string log = files.Path("runs.log");
@@ -250,7 +285,7 @@ TEST_F(CliFast, RunLogAppendsOneLinePerRun) {
   EXPECT_EQ(lines[0]["identity_before"]["serial"], "123456");
   EXPECT_EQ(lines[1]["identity_before"]["serial"], "L1") << "the board as the first run left it";
   EXPECT_EQ(lines[0]["written"], (json{{"revision", "B"}, {"serial", "L1"}}));
-  EXPECT_EQ(lines[0]["frames"], (json{{"planned", 3}, {"acknowledged", 3}}));
+  EXPECT_EQ(lines[0]["frames"], (json{{"planned", 3}, {"acknowledged", 3}, {"unsent_bytes", 0}}));
   EXPECT_EQ(lines[0]["result"], 0);
   EXPECT_EQ(lines[1]["written"], nullptr);
   EXPECT_EQ(lines[1]["result"], 12);
@@ -307,6 +342,10 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"program", path, "--expect-hardware", "VR321"},
       {"program", path, "--expect-hardware", ""},
       {"program", path, "--board", "127.0.0.256"},
+      {"program", path, "--board", "0.0.0.0"},
+      {"program", path, "--board", "255.255.255.255"},
+      {"identity", "--board", "224.0.0.1"},
+      {"identity", "--board", "239.255.255.250"},
       {"--board", "localhost", "identity"},
       {"program", path, "--bogus"},
       {"program", path, "second.s19"},

@@ -2,6 +2,7 @@
 // the board's flash holds afterwards, byte for byte, and which frames it got.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "link/protocol.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/fake_window.h"
+#include "tests/support/log_text.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
@@ -73,7 +75,9 @@ TEST_P(ProgramBoardTest, DataInTheLastBytesIsNeverSent) {
   const Runs runs = {{0x1FFF0, Pattern(16, 8)}};
   SimBoard sim;
   START_SIM(sim, Board());
+  LogCapture log;
   ASSERT_EQ(Run(Write(S19(runs))), kProgramDone);
+  EXPECT_NE(log.Text().find("16 bytes of data from 0x1FFF0 are not sent"), std::string::npos) << log.Text();
   EXPECT_EQ(Frames(sim), std::vector<std::uint32_t>{0x420});
   EXPECT_EQ(sim.Flash(), Expected({}, "SN42", 'C'));
 }
@@ -107,8 +111,9 @@ TEST_P(ProgramBoardTest, OperatorIdentityIsStampedOverTheFile) {
       {"12", "D", std::string("D12\0e\0\0\0\0\0VR99\0\0", 16)},
       // Twelve characters run over the hardware code.
       {"SN1234567890", "E", std::string("ESN1234567890\0\0\0", 16)},
-      // An empty revision stamps a NUL; only 15 characters of a longer serial number.
-      {"ABCDEFGHIJKLMNOPQ", "", std::string("\0ABCDEFGHIJKLMNO", 16) + std::string(1, '\0')},
+      // An empty revision stamps a NUL; only 15 characters of a longer serial
+      // number, with no NUL after them: 0x430 is the firmware's.
+      {"ABCDEFGHIJKLMNOPQ", "", std::string("\0ABCDEFGHIJKLMNO", 16) + "\xFF"},
   };
   for (const Case& c : cases) {
     SimBoard sim;
@@ -177,20 +182,35 @@ TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
 TEST_P(ProgramBoardTest, BadFilesEndTheRunBeforeAnythingIsSent) {
   std::string badChecksum = S3(0x100, {1, 2, 3});
   badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
+  const std::string fifo = files.Path("fifo.s19");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: reading it would wait for good
+  const std::string huge = files.Path("huge.s19");
+  std::ofstream(huge) << S19({{0x100, Pattern(4, 1)}});
+  std::filesystem::resize_file(huge, program_const::kMaxFileBytes + 1);
   struct Case {
     const char* name;
     std::string path;
     int result;
+    const char* log;  // part of what the run logs
   } cases[] = {
-      {"missing file", files.Path("no-such.s19"), kProgramFileNotOpened},
-      {"data beyond the flash", Write(S3(0x1FFFE, {1, 2, 3}) + "\n", "beyond.s19"), kProgramDataError},
-      {"wrong checksum", Write(badChecksum + "\n", "checksum.s19"), kProgramChecksumError},
+      {"missing file", files.Path("no-such.s19"), kProgramFileNotOpened, "No such file"},
+      {"data beyond the flash", Write(S3(0x1FFFE, {1, 2, 3}) + "\n", "beyond.s19"), kProgramDataError, "Address"},
+      {"wrong checksum", Write(badChecksum + "\n", "checksum.s19"), kProgramChecksumError, "Check Sum"},
+      {"empty file", Write("", "empty.s19"), kProgramDataError, "no S3 record"},
+      {"binary", Write(std::string("\x7F" "ELF\x02\x01\0\0", 8), "a.bin"), kProgramDataError, "no S3 record"},
+      {"only S1 records", Write(SRecord('1', 0x100, {1, 2}) + "\n", "s1.s19"), kProgramDataError, "no S3 record"},
+      {"folder", files.Path(""), kProgramFileNotOpened, "a folder"},
+      {"FIFO", fifo, kProgramFileNotOpened, "a FIFO"},
+      {"device", "/dev/zero", kProgramFileNotOpened, "a device"},
+      {"over 64 MiB", huge, kProgramDataError, "larger than 64 MiB"},
   };
   for (const Case& c : cases) {
     SimBoard sim;
     START_SIM(sim, Board());
+    LogCapture log;
     ASSERT_EQ(Run(c.path), c.result) << c.name;
     EXPECT_EQ(sim.Events().size(), Udp() ? 1u : 0u) << c.name << ": only the probe";
+    EXPECT_NE(log.Text().find(c.log), std::string::npos) << c.name << ": " << log.Text();
     CloseLink(link);
   }
 }
@@ -246,6 +266,20 @@ TEST(ProgramBoardLossyUdp, LossesAndStaleRepliesStillGiveTheExactFlash) {
     EXPECT_EQ(sim.Flash(), Expected(runs, "LOSSY", 'L')) << c.name;
     CloseLink(link);
   }
+}
+
+// The example file carries the board's own hardware code at 0x42A, so a board
+// programmed with it is still the model it was.
+TEST(ProgramBoardExample, DemoFileKeepsTheBoardsModel) {
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  BoardLink link{kFastWaits};
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ProgramObserver quiet;
+  ASSERT_EQ(ProgramBoard(link, TOVRIN_SOURCE_DIR "/examples/varnel-demo.s19", "DEMO", "D", quiet).result,
+            kProgramDone);
+  const auto flash = sim.Flash();
+  EXPECT_EQ(std::string(flash.begin() + 0x42A, flash.begin() + 0x42E), "VR32");
 }
 
 // With the board's own waits, including the pause while the board resets.

@@ -15,6 +15,7 @@
 
 #include "common/log_line.h"
 #include "link/protocol.h"
+#include "tests/support/log_text.h"
 #include "tests/support/raw_socket.h"
 #include "tests/support/sim_helpers.h"
 
@@ -32,26 +33,6 @@ int OpenDescriptors() {
   }
   return count;
 }
-
-// Captures LogLine output for the life of the object.
-class LogCapture {
- public:
-  LogCapture() : file_(std::tmpfile()) { SetLogStream(file_); }
-  ~LogCapture() {
-    SetLogStream(nullptr);
-    std::fclose(file_);
-  }
-  std::string Text() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    for (int c; (c = std::fgetc(file_)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-};
 
 class LinkTest : public testing::Test {
  protected:
@@ -325,6 +306,12 @@ TEST_F(LinkTest, SilentTcpBoardTimesOutWith297) {
   EXPECT_EQ(outcome.cause, LinkCause::kNoReply);
   EXPECT_EQ(outcome.waitMs, 200);
   EXPECT_EQ(outcome.Count(), link_const::kTimedOut);
+  // The board's own waits: none beyond the cap, so a board that falls silent
+  // mid-run is given up on within a minute.
+  for (int ms : {kBoardWaits.readTcpMs, kBoardWaits.eraseTcpMs, kBoardWaits.programTcpMs, kBoardWaits.lockTcpMs,
+                 kBoardWaits.udpGiveUpCapMs}) {
+    EXPECT_LE(ms, link_const::kLongestReplyWaitMs);
+  }
 }
 
 // A board played by hand: answers the probe, then runs `script` on each request.
