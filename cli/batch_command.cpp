@@ -22,7 +22,6 @@
 #include "cli/progress.h"
 #include "cli/run_log.h"
 #include "cli/serial_state.h"
-#include "cli/sha256.h"
 #include "cli/text_output.h"
 #include "cli/trace.h"
 #include "flash/program_board.h"
@@ -56,30 +55,12 @@ class BatchProgress : public CliProgress {
   bool StopRequested() override { return InterruptStatus() != 0; }
 };
 
-struct Image {
-  std::unique_ptr<FlashImage> flash = std::make_unique<FlashImage>();
-  std::string sha256;
-  LoadReport load;
-  std::string message;
-};
-
-// 0, or the result that ends the batch before any board.
-int LoadImage(const std::string& path, Image& image) {
-  std::string bytes;
-  const FileRead read = ReadInputFile(path, bytes);
-  if (read.result != kProgramDone) {
-    image.message = std::string(ProgramResultMessage(read.result)) + ": " + read.reason;
-    return read.result;
-  }
-  image.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  image.load = LoadSRecordText(bytes.data(), bytes.size(), *image.flash);
-  if (image.load.result != kLoadOk) {
-    image.message = ProgramResultMessage(image.load.result);
-    if (image.load.line != 0) {
-      image.message += " (line " + std::to_string(image.load.line) + ": " + image.load.reason + ")";
-    }
-  }
-  return image.load.result;
+// Why the file ends the batch before any board, in one line.
+std::string LoadMessage(const LoadedFile& file) {
+  std::string message = ProgramResultMessage(file.result);
+  if (!file.reason.empty()) message += ": " + file.reason;
+  if (file.load.line != 0) message += " (line " + std::to_string(file.load.line) + ": " + file.load.reason + ")";
+  return message;
 }
 
 // One board the batch met.
@@ -94,7 +75,7 @@ struct BoardRun {
   std::string message;
 };
 
-Json BoardJson(const CliOptions& options, const Image& image, const BoardRun& b, double seconds) {
+Json BoardJson(const CliOptions& options, const LoadedFile& image, const BoardRun& b, double seconds) {
   Json written = nullptr;
   if (b.started) written = Json{{"revision", b.revision}, {"serial", b.serial}};
   Json cause = nullptr;
@@ -180,7 +161,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   std::string traceError;
   SerialState state;
   std::string stateError;
-  Image image;
+  LoadedFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = "Cannot open the run log " + options.logFile + ": " + std::strerror(errno);
@@ -195,8 +176,9 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
                  ", not " + std::to_string(options.count);
   } else {
-    sum.status = LoadImage(options.file, image);
-    sum.ending = image.message;
+    image = LoadInputFile(options.file);
+    sum.status = image.result;
+    if (sum.status != 0) sum.ending = LoadMessage(image);
   }
   LinkObserver* traceObserver = options.traceFile.empty() ? nullptr : &trace;
 
@@ -238,7 +220,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (b.result == 0) {
       b.started = true;
       b.revision = options.revisionGiven ? options.revision : found.revision;
-      auto stamped = std::make_unique<FlashImage>(*image.flash);
+      auto stamped = std::make_unique<FlashImage>(*image.image);
       StampIdentity(*stamped, b.serial.c_str(), b.revision.c_str());
       if (!options.quiet) {
         std::fprintf(diag, "Board over %s: serial number %s, hardware %s; programming serial number %s\n",

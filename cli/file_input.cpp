@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/sha256.h"
+
 namespace {
 
 bool IsStandardInput(const std::string& path) { return path == kStandardInputName || path == "/dev/stdin"; }
@@ -32,4 +34,19 @@ FileRead ReadStandardInput(std::string& bytes) {
 FileRead ReadInputFile(const std::string& path, std::string& bytes) {
   if (IsStandardInput(path)) return ReadStandardInput(bytes);
   return ReadSRecordFile(path.c_str(), bytes);
+}
+
+LoadedFile LoadInputFile(const std::string& path) {
+  LoadedFile file;
+  std::string bytes;
+  const FileRead read = ReadInputFile(path, bytes);
+  if (read.result != kProgramDone) {
+    file.result = read.result;
+    file.reason = read.reason;
+    return file;
+  }
+  file.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  file.load = LoadForProgramming(bytes.data(), bytes.size(), *file.image);
+  file.result = file.load.result;
+  return file;
 }

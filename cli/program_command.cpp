@@ -18,7 +18,6 @@
 #include "cli/json_report.h"
 #include "cli/progress.h"
 #include "cli/run_log.h"
-#include "cli/sha256.h"
 #include "cli/text_output.h"
 #include "flash/program_board.h"
 
@@ -134,22 +133,6 @@ Json ReportJson(const CliOptions& options, const RunRecord& r, double seconds) {
   return report;
 }
 
-// Reads and loads the file: 0, or the result that ends the command before any
-// board is touched.
-int LoadFile(const CliOptions& options, FlashImage& image, RunRecord& r) {
-  std::string bytes;
-  const FileRead read = ReadInputFile(options.file, bytes);
-  if (read.result != kProgramDone) {
-    r.load.reason = read.reason;
-    r.message = ProgramResultMessage(read.result);
-    return read.result;
-  }
-  r.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  r.load = LoadForProgramming(bytes.data(), bytes.size(), image);
-  if (r.load.result != kLoadOk) r.message = ProgramResultMessage(r.load.result);
-  return r.load.result;
-}
-
 }  // namespace
 
 int RunProgram(const CliOptions& options, const CliStreams& streams) {
@@ -167,8 +150,15 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     }
   }
 
-  auto image = std::make_unique<FlashImage>();
-  if (r.result == 0) r.result = LoadFile(options, *image, r);
+  LoadedFile file;
+  if (r.result == 0) {
+    file = LoadInputFile(options.file);
+    r.result = file.result;
+    r.sha256 = file.sha256;
+    r.load = file.load;
+    if (!file.reason.empty()) r.load.reason = file.reason;
+    if (r.result != 0) r.message = ProgramResultMessage(r.result);
+  }
   if (r.result == 0) r.result = StartTrace(options.traceFile, r.session, r.message);
   if (r.result == 0) {
     r.result = BeginBoardSession(options.board, r.session, r.message);
@@ -182,7 +172,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
       r.result = exit_code::kWrongHardware;
       r.message = WrongHardwareMessage(r.session.texts.hardware, options.expectHardware);
     }
-    if (r.result == 0) Program(options, diag, *image, r);
+    if (r.result == 0) Program(options, diag, *file.image, r);
     // Every run, good or bad, ends the connection, as the window's does.
     EndBoardSession(r.session, diag);
   }
