@@ -1,14 +1,13 @@
 // tovrin-cli program: Connect, then the window's PROGRAM with the identity read
 // (or the one given), over the same core calls.
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string>
 
 #include "cli/board_session.h"
+#include "cli/cli_platform.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/inspect.h"
@@ -127,7 +126,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
       std::fprintf(streams.err, "tovrin-cli: cannot append to the run log %s: %s\n", options.logFile.c_str(),
                    std::strerror(errno));
     }
-    ::close(logFd);
+    CloseAppendFile(logFd);
   }
   return run.result;
 }
