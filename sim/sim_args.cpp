@@ -19,6 +19,8 @@ const char kSimUsage[] =
     "commands over UDP and TCP, a 128 KiB flash, and faults on request. Prints\n"
     "\"ready\" once it listens, then a line per command; runs until its time limit,\n"
     "SIGINT or SIGTERM, then writes the flash file and exits.\n"
+    "A read answers at any address with the words asked for, at most 29; bytes at\n"
+    "or beyond 0x20000 read as 0xFF.\n"
     "\n"
     "Board:\n"
     "  --bind ADDR            IPv4 address to listen on (default 127.0.0.1)\n"
@@ -28,10 +30,19 @@ const char kSimUsage[] =
     "  --tcp-port N           TCP port (default 1234)\n"
     "  --revision C           revision character in the identity record (default B)\n"
     "  --serial S             serial number, up to 15 characters (default 123456); one of\n"
-    "                         9 or more characters overwrites the hardware code\n"
+    "                         9 or more characters overwrites the hardware code. With\n"
+    "                         --boards, board i carries the number at its end plus i-1,\n"
+    "                         keeping its width (SN0099, SN0100, ...), or i appended\n"
+    "                         when it ends in no digit\n"
     "  --hardware CODE        hardware code, up to 4 characters (default VR32)\n"
     "  --flash-file PATH      write the flash there (raw 131072 bytes) on every lock\n"
-    "                         and on exit\n"
+    "                         and on exit; with --boards, board i's to PATH.i\n"
+    "  --boards N             a production line of N boards (1 to 100) in turn: once its\n"
+    "                         lock is acknowledged a board resets, answers nothing and\n"
+    "                         refuses TCP connections for the reset silence, then the\n"
+    "                         next board answers; after the last one the line stays\n"
+    "                         silent\n"
+    "  --reset-silence-ms MS  a line's board's silence after its lock (default 3000)\n"
     "  --time-limit SECONDS   stop after this long (default 600)\n"
     "  --quiet                no line per command\n"
     "  --help                 this text\n"
@@ -49,6 +60,8 @@ const char kSimUsage[] =
     "  --lock-nak             refuse the lock\n"
     "  --nak-frame K          refuse the Kth program frame since the erase, from 1\n"
     "  --wrong-echo-frame K   write the Kth program frame but echo its address + 4\n"
+    "  --corrupt-frame K      acknowledge the Kth program frame but store its first\n"
+    "                         byte with the lowest bit flipped\n"
     "  --silent-after K       answer nothing at all once K program frames were\n"
     "                         answered (0: silent from the start)\n"
     "  --bad-read-checksum    read replies carry a checksum off by one\n"
@@ -99,6 +112,9 @@ bool ParseSimArgs(int argc, char** argv, SimArgs& out, std::string& error) {
       {"--erase-delay", 0, kMaxDelayMs, &f.eraseDelayMs},
       {"--nak-frame", 1, INT_MAX, &f.nakAtProgramFrame},
       {"--wrong-echo-frame", 1, INT_MAX, &f.wrongEchoAtProgramFrame},
+      {"--corrupt-frame", 1, INT_MAX, &f.corruptProgramFrame},
+      {"--boards", 1, kMaxLineBoards, &o.lineBoards},
+      {"--reset-silence-ms", 0, kMaxDelayMs, &o.resetSilenceMs},
       {"--silent-after", 0, INT_MAX, &f.silentAfterProgramFrames},
       {"--read-count", 0, kMaxReadWords, &f.readCount},
   };

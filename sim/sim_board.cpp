@@ -35,6 +35,10 @@ constexpr std::size_t kDatagramCapacity = 1024;
 constexpr std::size_t kStreamChunk = 512;
 // Datagrams taken per wake-up, so that a flood cannot hold back due replies.
 constexpr int kDatagramsPerWake = 64;
+// Replies waiting for their time. A flood of requests under a long reply delay
+// would otherwise queue without end; beyond this a reply is lost, as a busy
+// board's would be.
+constexpr std::size_t kMaxQueuedReplies = 4096;
 constexpr long long kLongestPollMs = 60 * 1000;
 
 enum class Via { kUdp, kForeign, kTcp };
@@ -65,9 +69,17 @@ struct SimBoard::Impl {
   std::atomic<bool> stopping{false};
   std::atomic<bool> running{false};
 
-  mutable std::mutex mutex;  // guards loader, events and error
+  // A line of boards: the board in its reset silence moves on at nextBoardAt.
+  bool resetting = false;
+  Clock::time_point nextBoardAt;
+
+  mutable std::mutex mutex;  // guards what follows
   sim::Loader loader{SimOptions{}};
-  std::vector<SimEvent> events;
+  std::vector<SimEvent> events;  // a ring once it holds eventsKept
+  std::size_t oldestEvent = 0;   // where the ring starts once it is full
+  std::uint64_t eventCount = 0;
+  int currentBoard = 1;
+  std::vector<std::vector<std::uint8_t>> finishedFlash;  // the line's boards before currentBoard
   std::string error;
 
   void Run(Clock::time_point deadline);
@@ -75,6 +87,11 @@ struct SimBoard::Impl {
   void ReceiveStream();
   void Accept();
   void Carry(const sim::Request& request, const sockaddr_in* from);
+  void Record(const SimEvent& event);
+  void StartReset();
+  void NextBoard();
+  SimOptions BoardOptions(int board) const;
+  std::string FlashPath(int board) const;
   void Schedule(const sim::Outcome& outcome, std::uint8_t sequence, const sockaddr_in* from);
   void Queue(Clock::time_point at, Via via, Bytes bytes, const sockaddr_in* to);
   void SendDue(Clock::time_point now);
@@ -104,6 +121,15 @@ bool SimBoard::Start(const SimOptions& options) {
     why = "a hardware code holds at most " + std::to_string(sim::kHardwareLength) + " characters";
   } else if (!options.udp && !options.tcp) {
     why = "neither UDP nor TCP is enabled";
+  } else if (options.lineBoards < 0 || options.lineBoards > kMaxLineBoards) {
+    why = "a line holds 1 to " + std::to_string(kMaxLineBoards) + " boards";
+  } else if (options.resetSilenceMs < 0) {
+    why = "a negative reset silence";
+  } else if (options.lineBoards > 0 &&
+             sim::BoardSerial(options.serial, options.lineBoards).size() >
+                 static_cast<std::size_t>(sim::kSerialMax)) {
+    // Numbers only grow along the line, so the last board's is the longest.
+    why = "the line's serial numbers outgrow " + std::to_string(sim::kSerialMax) + " characters";
   }
   b.options = options;
   b.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -123,9 +149,14 @@ bool SimBoard::Start(const SimOptions& options) {
       sim::CloseFd(b.wake);
       return false;
     }
-    b.loader = sim::Loader(options);
-    b.events.clear();
+    b.loader = sim::Loader(b.BoardOptions(1));
+    b.events = {};
+    b.oldestEvent = 0;
+    b.eventCount = 0;
+    b.currentBoard = 1;
+    b.finishedFlash.clear();
   }
+  b.resetting = false;
   b.connectionId = 0;
   b.stream.clear();
   b.due.clear();
@@ -163,7 +194,31 @@ std::vector<std::uint8_t> SimBoard::Flash() const {
 
 std::vector<SimEvent> SimBoard::Events() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->events;
+  const auto& ring = impl_->events;
+  const auto oldest = ring.begin() + static_cast<std::ptrdiff_t>(impl_->oldestEvent);
+  std::vector<SimEvent> inOrder(oldest, ring.end());
+  inOrder.insert(inOrder.end(), ring.begin(), oldest);
+  return inOrder;
+}
+
+std::uint64_t SimBoard::EventCount() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->eventCount;
+}
+
+int SimBoard::CurrentBoard() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->currentBoard;
+}
+
+std::vector<std::uint8_t> SimBoard::BoardFlash(int board) const {
+  std::lock_guard lock(impl_->mutex);
+  const Impl& b = *impl_;
+  if (board < 1) return {};
+  if (static_cast<std::size_t>(board) <= b.finishedFlash.size()) return b.finishedFlash[static_cast<std::size_t>(board - 1)];
+  const bool lineOver = b.options.lineBoards > 0 && b.currentBoard > b.options.lineBoards;
+  if (board == b.currentBoard && !lineOver) return b.loader.Flash();
+  return {};
 }
 
 int SimBoard::ProgramFramesWritten() const {
@@ -180,8 +235,10 @@ void SimBoard::Impl::Run(Clock::time_point deadline) {
   while (!stopping) {
     auto now = Clock::now();
     SendDue(now);
+    if (resetting && now >= nextBoardAt) NextBoard();
     if (now >= deadline) break;
-    const Clock::time_point until = due.empty() ? deadline : std::min(deadline, due.begin()->first);
+    Clock::time_point until = due.empty() ? deadline : std::min(deadline, due.begin()->first);
+    if (resetting) until = std::min(until, nextBoardAt);
     // Capped so that a time limit of years does not overflow poll's int.
     const auto wait = std::min<long long>(
         std::chrono::ceil<std::chrono::milliseconds>(until - now).count(), kLongestPollMs);
@@ -260,6 +317,7 @@ void SimBoard::Impl::ReceiveStream() {
 }
 
 void SimBoard::Impl::Accept() {
+  if (listener < 0) return;  // closed by a lock in this same wake-up
   const int fd = sim::AcceptConnection(listener);
   if (fd < 0) return;
   CloseConnection();  // the newest connection wins, as with a tool that reconnects
@@ -271,15 +329,78 @@ void SimBoard::Impl::Carry(const sim::Request& request, const sockaddr_in* from)
   {
     std::lock_guard lock(mutex);
     outcome = loader.Handle(request);
-    events.push_back(outcome.event);
+    outcome.event.board = currentBoard;
+    Record(outcome.event);
     std::string why;
     if (outcome.lockedNow && !options.flashFile.empty() &&
-        !sim::WriteFlashFile(options.flashFile, loader.Flash(), why)) {
+        !sim::WriteFlashFile(FlashPath(currentBoard), loader.Flash(), why)) {
       error = why;
     }
   }
   if (options.onEvent) options.onEvent(outcome.event);
   Schedule(outcome, request.sequence, from);
+  if (outcome.lockedNow && options.lineBoards > 0) StartReset();
+}
+
+// Called with the mutex held.
+void SimBoard::Impl::Record(const SimEvent& event) {
+  ++eventCount;
+  const std::size_t kept = options.eventsKept;
+  if (kept == 0) return;
+  if (events.size() < kept) {
+    // Grown in steps, but never past the ring's size.
+    if (events.size() == events.capacity()) {
+      events.reserve(std::min(kept, std::max<std::size_t>(64, 2 * events.size())));
+    }
+    events.push_back(event);
+    return;
+  }
+  events[oldestEvent] = event;
+  oldestEvent = (oldestEvent + 1) % kept;
+}
+
+// The lock's reply is already queued and goes out; from now on the loader
+// answers nothing, and a connect is refused as by a board that is rebooting.
+void SimBoard::Impl::StartReset() {
+  sim::CloseFd(listener);
+  const SimFaults& f = options.faults;
+  resetting = true;
+  nextBoardAt = Clock::now() + std::chrono::milliseconds(std::max(f.replyDelayMs, 0)) +
+                std::chrono::milliseconds(options.resetSilenceMs);
+}
+
+void SimBoard::Impl::NextBoard() {
+  resetting = false;
+  bool another = false;
+  {
+    std::lock_guard lock(mutex);
+    finishedFlash.push_back(loader.Flash());
+    ++currentBoard;
+    another = currentBoard <= options.lineBoards;
+    // After the last board the loader stays as it was: silent since its lock.
+    if (another) loader = sim::Loader(BoardOptions(currentBoard));
+  }
+  // The board that reset has forgotten the tool's connection.
+  CloseConnection();
+  if (another && options.tcp) {
+    std::string why;
+    listener = sim::OpenTcpListener(options.bindAddress, options.tcpPort, why);
+    if (listener < 0) {
+      std::lock_guard lock(mutex);
+      error = why;
+    }
+  }
+}
+
+SimOptions SimBoard::Impl::BoardOptions(int board) const {
+  SimOptions o = options;
+  if (options.lineBoards > 0) o.serial = sim::BoardSerial(options.serial, board);
+  return o;
+}
+
+std::string SimBoard::Impl::FlashPath(int board) const {
+  if (options.lineBoards == 0) return options.flashFile;
+  return options.flashFile + "." + std::to_string(board);
 }
 
 void SimBoard::Impl::Schedule(const sim::Outcome& outcome, std::uint8_t sequence,
@@ -318,6 +439,7 @@ void SimBoard::Impl::Schedule(const sim::Outcome& outcome, std::uint8_t sequence
 }
 
 void SimBoard::Impl::Queue(Clock::time_point at, Via via, Bytes bytes, const sockaddr_in* to) {
+  if (due.size() >= kMaxQueuedReplies) return;
   Outgoing out{via, std::move(bytes), to ? *to : sockaddr_in{}, connectionId};
   due.emplace(at, std::move(out));
 }
@@ -359,8 +481,10 @@ void SimBoard::Impl::CloseSockets() {
 }
 
 void SimBoard::Impl::SaveFlash() {
-  if (options.flashFile.empty()) return;
   std::lock_guard lock(mutex);
+  // Each board of the line was written at its lock; after the last one there is
+  // no current board to write.
+  if (options.flashFile.empty() || (options.lineBoards > 0 && currentBoard > options.lineBoards)) return;
   std::string why;
-  if (!sim::WriteFlashFile(options.flashFile, loader.Flash(), why)) error = why;
+  if (!sim::WriteFlashFile(FlashPath(currentBoard), loader.Flash(), why)) error = why;
 }

@@ -5,14 +5,34 @@
 // it in-process (SimBoard) or as the varnel-sim program; the window's demo runs
 // against it. It shares no code with the tool, so a mistake in the tool's frames
 // is not mirrored here.
+//
+// Reads: the read command answers at any address, so that a tool can read back
+// every frame it wrote. The reply carries as many words as the request's count
+// byte asks for, cut to 29 (the most a 128-byte reply holds); a count of 0 gives
+// a reply with no words. Bytes at or beyond 0x20000 read as erased (0xFF), so a
+// read that runs past the end of the flash, or starts there, is answered, never
+// refused; the address field echoes the request's address as it came.
+//
+// A production line (lineBoards >= 1): boards 1..N answer in turn, each with the
+// identity record of a board fresh from the factory and a serial number of its
+// own (see BoardSerial in sim_flash.h). Once a board's lock is acknowledged it
+// resets: it answers nothing over UDP, refuses new TCP connections and ignores
+// requests on the open one, for resetSilenceMs. Then the open connection is
+// closed and the next board answers. After the last board's silence the line
+// stays silent until the board stops.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+constexpr std::size_t kSimEventsKept = 100000;  // the event record keeps the most recent ones
+constexpr int kMaxLineBoards = 100;              // each board's flash (128 KiB) is kept to the end
+constexpr int kDefaultResetSilenceMs = 3000;     // a board of the line, from its lock to the next board
 
 struct SimFaults {
   int dropEveryNthUdpReply = 0;     // 0: none; N: the Nth, 2Nth, ... UDP reply is not sent
@@ -28,6 +48,8 @@ struct SimFaults {
   // included; a UDP resend of the same frame is not a new one.
   int nakAtProgramFrame = 0;        // k >= 1: the k-th program frame is refused (not written)
   int wrongEchoAtProgramFrame = 0;  // k >= 1: the k-th program frame's reply echoes another address
+  int corruptProgramFrame = 0;      // k >= 1: the k-th program frame is acknowledged as written, but
+                                    // its first byte is stored with the lowest bit flipped
   int silentAfterProgramFrames = -1;  // k >= 0: after k program frames, no reply to anything
                                       // (0: silent from the start); it lasts until the board stops
   bool badReadChecksum = false;
@@ -49,8 +71,14 @@ struct SimOptions {
   char revision = 'B';
   std::string serial = "123456";
   std::string hardware = "VR32";
-  std::string flashFile;            // written on every lock and when the board stops; empty: none
+  std::string flashFile;            // written on every lock and when the board stops; empty: none.
+                                    // A line's board i writes flashFile + "." + i instead.
   int timeLimitSeconds = 600;       // the board stops by itself after this long
+  // 0: one board, which keeps answering after its lock. N >= 1: a line of N
+  // boards, board i with the serial number BoardSerial(serial, i).
+  int lineBoards = 0;
+  int resetSilenceMs = kDefaultResetSilenceMs;  // a line's board is silent this long after its lock
+  std::size_t eventsKept = kSimEventsKept;      // the event record's size; older events are dropped
   SimFaults faults;
   // Called on the board's thread after each command is carried out, before its
   // reply is sent; empty: none. Used by varnel-sim to print a line per command.
@@ -66,6 +94,7 @@ struct SimEvent {
   bool accepted;            // the board acknowledged it (program: wrote the frame)
   bool repeat = false;      // UDP: the previous request again (same sequence byte and bytes)
   bool replied = false;     // a reply was made (faults may still drop or delay it)
+  int board = 1;            // CurrentBoard() when it arrived
 };
 
 class SimBoard {
@@ -81,11 +110,22 @@ class SimBoard {
   void Stop();
   std::string Error() const;
 
-  // What the board holds and has seen. Safe to call while it runs.
+  // What the board holds and has seen. Safe to call while it runs. On a line,
+  // Flash(), ProgramFramesWritten() and Locked() are the current board's (after
+  // the line has run out, the last board's).
   std::vector<std::uint8_t> Flash() const;  // 0x20000 bytes
+  // The most recent eventsKept events in arrival order; EventCount() counts all
+  // of them since Start, so memory stays bounded however long the board runs.
   std::vector<SimEvent> Events() const;
+  std::uint64_t EventCount() const;
   int ProgramFramesWritten() const;         // distinct accepted program frames since the last erase
   bool Locked() const;                      // lock received and acknowledged since the last erase
+  // 1..N: the line's board that answers, or resets after its lock; N + 1 once
+  // the last board's silence has passed. Without a line, always 1.
+  int CurrentBoard() const;
+  // Board i's flash (1..N; without a line, 1): as it is now, or as it was when
+  // its silence ended. Empty for a board not reached yet or out of range.
+  std::vector<std::uint8_t> BoardFlash(int board) const;
 
  private:
   struct Impl;

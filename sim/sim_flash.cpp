@@ -24,6 +24,19 @@ std::vector<std::uint8_t> FactoryFlash(char revision, const std::string& serial,
   return flash;
 }
 
+std::string BoardSerial(const std::string& base, int board) {
+  std::size_t digitsAt = base.size();
+  while (digitsAt > 0 && base[digitsAt - 1] >= '0' && base[digitsAt - 1] <= '9') --digitsAt;
+  const std::size_t width = base.size() - digitsAt;
+  if (width == 0) return base + std::to_string(board);
+  // Serial numbers hold at most 15 characters, so the number fits 64 bits.
+  std::uint64_t number = 0;
+  for (std::size_t i = digitsAt; i < base.size(); ++i) number = number * 10 + static_cast<std::uint64_t>(base[i] - '0');
+  std::string digits = std::to_string(number + static_cast<std::uint64_t>(board - 1));
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return base.substr(0, digitsAt) + digits;
+}
+
 bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& flash,
                     std::string& error) {
   const std::string temporary = path + ".tmp";

@@ -21,6 +21,12 @@ constexpr int kHardwareLength = 4;
 std::vector<std::uint8_t> FactoryFlash(char revision, const std::string& serial,
                                        const std::string& hardware);
 
+// The serial number of a production line's board (from 1): the number at the
+// end of base plus board - 1, keeping its width (SN0099, SN0100, ...); a base
+// that ends in no digit gets the board's number appended (AB1, AB2, ...). The
+// caller checks that the result fits the identity record.
+std::string BoardSerial(const std::string& base, int board);
+
 // Writes the flash as raw bytes, through a temporary file and a rename so that a
 // reader never sees half a file. False with a reason in error.
 bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& flash,

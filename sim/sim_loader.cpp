@@ -10,11 +10,13 @@ namespace sim {
 namespace {
 constexpr int kUnchangedReadCount = 4;  // the fault's "off" value: the request's count stands
 constexpr std::uint32_t kWrongEchoOffset = 4;
+constexpr std::uint8_t kCorruptBit = 0x01;  // one bit, so that only a byte-exact comparison sees it
 }  // namespace
 
 Loader::Loader(const SimOptions& options)
     : faults_(options.faults),
       flash_(FactoryFlash(options.revision, options.serial, options.hardware)),
+      resetsAfterLock_(options.lineBoards > 0),
       silent_(options.faults.silentAfterProgramFrames == 0) {}
 
 Outcome Loader::Handle(const Request& request) {
@@ -111,6 +113,7 @@ void Loader::Program(const std::uint8_t* frame, Outcome& out) {
   const bool accepted = intact && fits && frameNumber != faults_.nakAtProgramFrame;
   if (accepted) {
     std::memcpy(flash_.data() + address, frame + kDataAt, inside);
+    if (frameNumber == faults_.corruptProgramFrame) flash_[address] ^= kCorruptBit;
     ++framesWritten_;
   }
   const bool wrongEcho = accepted && frameNumber == faults_.wrongEchoAtProgramFrame;
@@ -126,6 +129,9 @@ void Loader::Lock(Outcome& out) {
   if (out.event.accepted) {
     locked_ = true;
     out.lockedNow = true;
+    // A board on the line resets into its application: its loader is gone, and
+    // a resent lock goes unanswered like anything else.
+    if (resetsAfterLock_) silent_ = true;
   }
   out.reply = AckReply(kLock, out.event.accepted);
 }

@@ -2,9 +2,10 @@
 
 // The resident loader's side of the four commands: it carries out one request
 // on the flash and makes the reply, with the faults that change what a reply
-// says (refusals, a wrong echo, short or inconsistent reads, silence). Faults
-// that change how and when a reply travels belong to the board's sockets. No
-// I/O, no locking: the board serialises the calls.
+// says (refusals, a wrong echo, a corrupted write, short or inconsistent reads,
+// silence, the reset after a line's lock). Faults that change how and when a
+// reply travels belong to the board's sockets. No I/O, no locking: the board
+// serialises the calls.
 
 #include <cstdint>
 #include <vector>
@@ -51,6 +52,7 @@ class Loader {
   int framesSeen_ = 0;     // distinct program frames since the last erase, refused ones included
   int framesWritten_ = 0;  // of those, the ones written
   bool locked_ = false;
+  bool resetsAfterLock_ = false;  // a board of a line: silent from its lock on
   bool silent_ = false;    // once silent, the board answers nothing until it stops
 
   // The tool resends a UDP request unchanged until it hears a reply, so a

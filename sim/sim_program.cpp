@@ -29,8 +29,10 @@ const char* CommandName(char command) {
   }
 }
 
-// One short line per command, e.g. "udp program 0x00001000 ok".
-void PrintEvent(const SimEvent& e) {
+// One short line per command, e.g. "udp program 0x00001000 ok"; on a line of
+// boards it starts with the board's number, e.g. "board 2 udp read ...".
+void PrintEvent(const SimEvent& e, bool line) {
+  if (line) std::printf("board %d ", e.board);
   std::printf("%s %s", e.udp ? "udp" : "tcp", CommandName(e.command));
   if (e.command == 'u' || e.command == 'p') std::printf(" 0x%08x", static_cast<unsigned>(e.address));
   const char* outcome = e.command == '?' ? "ignored" : !e.replied ? "no reply" : e.accepted ? "ok" : "refused";
@@ -77,9 +79,10 @@ int RunSimMain(int argc, char** argv) {
 
   std::mutex output;  // "ready" comes before the first command's line
   if (!args.quiet) {
-    args.options.onEvent = [&output](const SimEvent& e) {
+    const bool line = args.options.lineBoards > 0;
+    args.options.onEvent = [&output, line](const SimEvent& e) {
       std::lock_guard lock(output);
-      PrintEvent(e);
+      PrintEvent(e, line);
     };
   }
   int status = 0;

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "sim/sim_board.h"
 #include "tests/sim/raw_client.h"
@@ -82,11 +87,6 @@ TEST(SimBoard, ProgramReadBackEraseAndLockOverBothTransports) {
   const Bytes read = tcp.Receive(27);
   ExpectConsistentRead(read, 0x1000, 4);
   EXPECT_TRUE(std::equal(read.begin() + 7, read.begin() + 23, Pattern64(1).begin()));
-  // Beyond the flash, a read finds erased bytes rather than failing.
-  tcp.Send(ReadFrame(0x1FFF8));
-  const Bytes edge = tcp.Receive(27);
-  ExpectConsistentRead(edge, 0x1FFF8, 4);
-  EXPECT_TRUE(std::all_of(edge.begin() + 15, edge.begin() + 23, [](std::uint8_t b) { return b == 0xFF; }));
 
   tcp.Send(LockFrame());
   EXPECT_EQ(tcp.Receive(3), (Bytes{0x66, 0x6C, 0x4F}));
@@ -308,6 +308,150 @@ TEST(SimBoard, SplitTcpRepliesArriveInTwoParts) {
     ExpectConsistentRead(Bytes(both.begin(), both.begin() + 27), kIdentity, 4);
   }
   EXPECT_TRUE(sawPart);
+}
+
+std::string LineFlashFile() {
+  return (std::filesystem::path(testing::TempDir()) / ("sim_line_" + std::to_string(::getpid()) + ".bin")).string();
+}
+
+std::string SerialIn(const Bytes& udpIdentityReply) {
+  return udpIdentityReply.size() == 28 ? std::string(udpIdentityReply.begin() + 9, udpIdentityReply.begin() + 15) : "";
+}
+
+// Until `done` holds or three seconds have passed.
+template <typename Done>
+bool Within3s(Done done) {
+  for (int i = 0; i < 300 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return done();
+}
+
+// What a production line asks of the board: reads anywhere, so that a tool can
+// read back what it wrote; a frame acknowledged but stored wrong, which only a
+// read-back can catch; boards that follow each other, each after the previous
+// one's lock and silence; and an event record that stays bounded.
+TEST(SimBoard, ProductionLine) {
+  struct Case {
+    const char* name;
+    void (*set)(SimOptions&);
+    void (*run)(SimBoard&);
+  } cases[] = {
+      {"reads anywhere", [](SimOptions&) {},
+       [](SimBoard& board) {
+         std::vector<std::uint8_t> expected = board.Flash();
+         Tcp tcp;
+         for (std::uint32_t at : {0x0u, 0x1FFC0u}) {
+           tcp.Send(ProgramFrame(at, Pattern64(static_cast<std::uint8_t>(at >> 8))));
+           ASSERT_EQ(tcp.Receive(7), ProgramAck(at));
+           std::copy_n(Pattern64(static_cast<std::uint8_t>(at >> 8)).begin(), 64, expected.begin() + at);
+         }
+         // Bytes at or beyond the end of the flash read as erased.
+         for (std::uint32_t at : {0x0u, 0x3Cu, 0x41Fu, 0x420u, 0x1FFC0u, 0x1FFFCu, 0x1FFF8u, 0x20000u, 0xFFFFFFFCu}) {
+           tcp.Send(ReadFrame(at));
+           const Bytes r = tcp.Receive(27);
+           ExpectConsistentRead(r, at, 4);
+           for (std::uint32_t i = 0; i < 16 && r.size() == 27; ++i) {
+             const std::uint64_t byte = std::uint64_t{at} + i;
+             EXPECT_EQ(r[7 + i], byte < expected.size() ? expected[byte] : 0xFF) << std::hex << byte;
+           }
+         }
+       }},
+      {"second frame stored wrong", [](SimOptions& o) { o.faults.corruptProgramFrame = 2; },
+       [](SimBoard& board) {
+         Udp udp;
+         for (std::uint8_t k = 1; k <= 3; ++k) {
+           const std::uint32_t at = 0x100u + 0x40u * k;
+           EXPECT_EQ(DropSequence(udp.Exchange(UdpFrame(k, ProgramFrame(at, Pattern64(k))))), ProgramAck(at));
+           const Bytes read = DropSequence(udp.Exchange(UdpFrame(k + 10, ReadFrame(at, 16))));
+           ASSERT_EQ(read.size(), 75u);
+           Bytes stored(read.begin() + 7, read.begin() + 71);
+           if (k == 2) stored[0] ^= 0x01;
+           EXPECT_EQ(stored, Pattern64(k)) << "frame " << int{k};
+         }
+         EXPECT_EQ(board.ProgramFramesWritten(), 3);
+       }},
+      {"two boards in turn",
+       [](SimOptions& o) {
+         o.lineBoards = 2;
+         o.resetSilenceMs = 300;
+         o.serial = "SN0099";
+         o.flashFile = LineFlashFile();
+       },
+       [](SimBoard& board) {
+         Udp udp;
+         EXPECT_EQ(SerialIn(udp.Exchange(UdpFrame(1, ReadFrame(kIdentity)))), "SN0099");
+         Tcp first;
+         first.Send(ProgramFrame(0x2000, Pattern64(8)));
+         ASSERT_EQ(first.Receive(7), ProgramAck(0x2000));
+         const auto lockedAt = std::chrono::steady_clock::now();
+         first.Send(LockFrame());
+         ASSERT_EQ(first.Receive(3), (Bytes{0x66, 0x6C, 0x4F}));
+
+         // Resetting: nothing answers, and a new connection is refused.
+         EXPECT_FALSE(Tcp().Connected());
+         first.Send(ReadFrame(kIdentity));
+         EXPECT_TRUE(first.ReceiveOnce(kSilenceWaitMs).empty());
+         Bytes next;
+         for (int probe = 2; probe < 60 && next.empty(); ++probe) {
+           udp.Send(UdpFrame(static_cast<std::uint8_t>(probe), ReadFrame(kIdentity)));
+           if (auto reply = udp.Receive(50)) next = reply->bytes;
+         }
+         EXPECT_GE(std::chrono::steady_clock::now() - lockedAt, std::chrono::milliseconds(300));
+         EXPECT_EQ(SerialIn(next), "SN0100");
+         EXPECT_EQ(board.CurrentBoard(), 2);
+         EXPECT_TRUE(first.ClosedByPeer());
+
+         // Board 1 kept what it was given; board 2 comes fresh from the factory.
+         const auto one = board.BoardFlash(1);
+         ASSERT_EQ(one.size(), 0x20000u);
+         EXPECT_TRUE(std::equal(one.begin() + 0x2000, one.begin() + 0x2040, Pattern64(8).begin()));
+         std::ifstream in(LineFlashFile() + ".1", std::ios::binary);
+         EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), one);
+         const auto two = board.Flash();
+         EXPECT_EQ(std::count(two.begin(), two.end(), 0xFF), 0x20000 - 12);
+         EXPECT_FALSE(board.Locked());
+
+         // After the last board the line stays silent.
+         Tcp second;
+         ASSERT_TRUE(second.Connected());
+         second.Send(LockFrame());
+         EXPECT_EQ(second.Receive(3), (Bytes{0x66, 0x6C, 0x4F}));
+         EXPECT_TRUE(Within3s([&board] { return board.CurrentBoard() == 3; }));
+         EXPECT_FALSE(Tcp().Connected());
+         EXPECT_TRUE(udp.Exchange(UdpFrame(99, ReadFrame(kIdentity))).empty());
+         EXPECT_EQ(board.Events().back().board, 3);
+         EXPECT_EQ(board.BoardFlash(2).size(), 0x20000u);
+         EXPECT_TRUE(board.BoardFlash(3).empty());
+         std::filesystem::remove(LineFlashFile() + ".1");
+         std::filesystem::remove(LineFlashFile() + ".2");
+       }},
+      {"event record bounded", [](SimOptions& o) { o.eventsKept = 500; },
+       [](SimBoard& board) {
+         // Lock-step reads, so that none is lost to a full socket buffer; not a
+         // multiple of the ring's size, so that the oldest kept is mid-ring.
+         constexpr int kRequests = 1234;
+         Udp udp;
+         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         int answered = 0;
+         for (int i = 0; i < kRequests && std::chrono::steady_clock::now() < deadline; ++i) {
+           answered += !udp.Exchange(UdpFrame(static_cast<std::uint8_t>(i), ReadFrame(kIdentity))).empty();
+         }
+         ASSERT_EQ(answered, kRequests);
+         EXPECT_EQ(board.EventCount(), std::uint64_t{kRequests});
+         const auto events = board.Events();
+         ASSERT_EQ(events.size(), 500u);
+         for (std::size_t j = 0; j < events.size(); ++j) {
+           ASSERT_EQ(events[j].sequence, static_cast<std::uint8_t>(kRequests - 500 + j)) << "the most recent, in order";
+         }
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimOptions options;
+    c.set(options);
+    SimBoard board;
+    ASSERT_TRUE(board.Start(options)) << board.Error();
+    c.run(board);
+  }
 }
 
 TEST(SimBoard, StartRefusesWhatItCannotServe) {

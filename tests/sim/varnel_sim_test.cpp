@@ -141,6 +141,9 @@ TEST(VarnelSim, ExitStatusFollowsTheCommandLine) {
       {{"--serial", "0123456789ABCDEF"}, 64},
       {{"--bind", "localhost"}, 64},
       {{"--revision", "AB"}, 64},
+      {{"--boards", "0"}, 64},
+      // The third board's serial number would take 16 characters.
+      {{"--boards", "3", "--serial", "999999999999999", "--time-limit", "1"}, 1},
   };
   for (const Case& c : cases) {
     const Child child = Spawn(c.args);
