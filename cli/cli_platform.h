@@ -1,0 +1,41 @@
+#pragma once
+
+// The few system calls tovrin-cli makes beside the core's, one file per system:
+// the run log's shared append-only file, whether a stream is a terminal, the
+// time of day in UTC, and a stream kept in memory.
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+// Opens a file for appending only, creating it if missing, shared with other
+// writers: a descriptor, or -1 with errno set.
+int OpenAppendFile(const std::string& path);
+// Writes text in one call, so that lines from stations sharing the file do not
+// interleave. False (errno set) when not all of it was written.
+bool AppendText(int fd, const std::string& text);
+void CloseAppendFile(int fd);
+
+// True when the stream is a terminal (a console on Windows), where a progress
+// bar can redraw its line with '\r'.
+bool IsTerminal(std::FILE* stream);
+
+std::tm UtcTime(std::time_t time);
+
+// A stream whose text can be read back: what a capture of LogLine writes into.
+class MemoryStream {
+ public:
+  MemoryStream();  // File() is null when the system cannot give one
+  ~MemoryStream();
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+
+  std::FILE* File() const { return file_; }
+  std::string Text();  // everything written so far
+
+ private:
+  std::FILE* file_ = nullptr;
+  char* buffer_ = nullptr;  // POSIX: open_memstream keeps the text here
+  std::size_t size_ = 0;
+};
