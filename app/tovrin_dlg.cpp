@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr const char* kCaption = "Tovrin - Flash Programmer for Varnel VR16 and VR32 Boards - Version 3.0";
-constexpr const char* kSerialTooLong = "The serial number can have at most 15 characters.";
 constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -46,7 +44,7 @@ cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_state(waits),
       m_icon(AppIcon()) {
-  setWindowTitle(kCaption);
+  setWindowTitle(MainDialogTemplate().caption);
   setFont(DialogFont());
   CreateControls();
   m_state.progress = &m_progress;
@@ -127,7 +125,7 @@ bool cTovrinDlg::Fetch(ConsoleFields& state) {
   for (int i = 0; i < 4; ++i) state.octet[i] = Edit(kOctetIds[i])->text().toStdString();
   const QString serial = Edit(IDC_SERIAL)->text();
   if (serial.size() > kSerialNumberMax) {
-    Message(kSerialTooLong);
+    Message(kSerialTooLongText);
     Edit(IDC_SERIAL)->setFocus();
     return false;
   }

@@ -5,7 +5,9 @@
 // through ConsoleWindow, so it runs the same under any window, and under a fake
 // one in tests.
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "common/progress_sink.h"
 #include "flash/program_board.h"
@@ -30,6 +32,9 @@ struct ConsoleState : ConsoleFields {
   std::string address;  // the dotted address last built by BuildIpString
   BoardLink link;
   ProgressSink* progress = nullptr;  // the window's progress bar
+  // Asked at each exchange boundary of a Program run: true ends the run there,
+  // as when the operator closes the window during it. Unset: never.
+  std::function<bool()> stopRequested;
 };
 
 // The buttons the console switches; each window maps them to its controls.
@@ -64,11 +69,14 @@ void OnProgram(ConsoleState& state, ConsoleWindow& window);
 // lies beyond any range and shows a full bar.
 class ProgressBarAdapter : public ProgramObserver {
  public:
-  explicit ProgressBarAdapter(ProgressSink& sink) : sink_(sink) {}
+  explicit ProgressBarAdapter(ProgressSink& sink, std::function<bool()> stop = {})
+      : sink_(sink), stop_(std::move(stop)) {}
   void FileRead(std::size_t bytes) override;
   void FrameAcknowledged(int index, std::uint32_t address) override;
   void RunEnded(int result, int framesAcknowledged) override;
+  bool StopRequested() override { return stop_ && stop_(); }
 
  private:
   ProgressSink& sink_;
+  std::function<bool()> stop_;
 };

@@ -27,7 +27,7 @@ void OnProgram(ConsoleState& state, ConsoleWindow& window) {
   }
   // The revision and serial number as the operator left them: edits are what
   // the board gets.
-  ProgressBarAdapter progress(*state.progress);
+  ProgressBarAdapter progress(*state.progress, state.stopRequested);
   const ProgramRun run = ProgramBoard(state.link, state.fileName.c_str(), state.serialNumber.c_str(),
                                       state.revision.c_str(), progress);
   window.Message(ProgramResultMessage(run.result));
