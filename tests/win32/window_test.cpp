@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -197,12 +198,23 @@ TEST(WindowTest, ConnectAndProgramThroughClicksAtTableDialogUnits) {
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "window_test.S19";
   std::ofstream(file) << S19(runs);
 
+  // Standard output goes to a file, as with "tovrin > log": the window's
+  // diagnostics must arrive there although it is not a console program.
+  const std::filesystem::path logPath = std::filesystem::temp_directory_path() / "window_test.log";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE log = CreateFileW(logPath.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(log, INVALID_HANDLE_VALUE);
   Process tool;
   std::wstring command = L"\"" + WindowsPath(TOVRIN_WINDOW_EXE) + L"\"";
   STARTUPINFOW startup{sizeof startup};
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &tool.info))
-      << GetLastError();
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = log;
+  startup.hStdError = log;
+  const BOOL created =
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &tool.info);
+  CloseHandle(log);
+  ASSERT_TRUE(created) << GetLastError();
   WaitForInputIdle(tool.info.hProcess, 20000);
 
   const std::wstring caption = Wide(MainDialogTemplate().caption);
@@ -250,5 +262,9 @@ TEST(WindowTest, ConnectAndProgramThroughClicksAtTableDialogUnits) {
   DWORD exitCode = 1;
   GetExitCodeProcess(tool.info.hProcess, &exitCode);
   EXPECT_EQ(exitCode, 0u);
+  std::stringstream diagnostics;
+  diagnostics << std::ifstream(logPath).rdbuf();
+  EXPECT_NE(diagnostics.str().find("Program Flash"), std::string::npos) << diagnostics.str();
   std::filesystem::remove(file);
+  std::filesystem::remove(logPath);
 }
