@@ -19,6 +19,10 @@ constexpr DWORD kAboutStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME
 // The open-file dialog's filter: pairs of shown text and pattern.
 constexpr wchar_t kS19Filter[] = L"S19 Files (*.S19)\0*.S19\0All Files(*.*)\0*.*\0";
 constexpr DWORD kPathCapacity = 32768;  // characters, the longest path Windows takes
+// How often the window answers its messages during an operation, in ms: the
+// link's own idle slice, well inside the five seconds after which Windows
+// shows a window as not responding.
+constexpr unsigned long long kPumpIntervalMs = 50;
 
 bool IsInput(UINT message) {
   return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
@@ -68,7 +72,12 @@ void Win32ProgressSink::SetRange(std::uint16_t upper) {
 
 void Win32ProgressSink::SetPosition(int position) { SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(position), 0); }
 
+void Win32LinkPump::Trace(const LinkTraceEvent&) {
+  if (GetTickCount64() - lastPumpMs_ >= kPumpIntervalMs) Idle();
+}
+
 void Win32LinkPump::Idle() {
+  lastPumpMs_ = GetTickCount64();
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   MSG m;
   // Bounded: a flood of messages must not keep the link from its exchange.

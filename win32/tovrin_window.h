@@ -21,16 +21,21 @@ class Win32ProgressSink : public ProgressSink {
   HWND bar_ = nullptr;
 };
 
-// While the link waits, the window keeps painting and answering the window
+// While an operation runs, the window keeps painting and answering the window
 // manager; the operator's clicks and keys are dropped, except a request to
-// close, which ends a run at its next exchange boundary.
+// close, which ends a run at its next exchange boundary. The link calls Idle
+// only while a reply is late, and a quick board answers every request within a
+// few milliseconds, so the pump also runs from the link's trace of each
+// request and reply, at most once per interval.
 class Win32LinkPump : public LinkObserver {
  public:
   explicit Win32LinkPump(bool& closeRequested) : closeRequested_(closeRequested) {}
   void Idle() override;
+  void Trace(const LinkTraceEvent& event) override;
 
  private:
   bool& closeRequested_;
+  unsigned long long lastPumpMs_ = 0;
 };
 
 class TovrinWindow : public ConsoleWindow {

@@ -1,6 +1,7 @@
 // tovrin.exe end to end under Wine: the dialog opens, CONNECT and PROGRAM are
 // clicked at the positions the dialog table gives them, converted with the
-// dialog's own base units, and the message box's text is read back. The board
+// dialog's own base units, and the message box's text is read back; a second
+// run is ended by closing the window. The board
 // is varnel-sim on its fixed address, started by scripts/test-windows inside the
 // namespace it runs the Wine session in; TOVRIN_SIM_FLASH names the file the
 // board writes its flash to when it is locked.
@@ -254,10 +255,19 @@ TEST(WindowTest, ConnectAndProgramThroughClicksAtTableDialogUnits) {
   const std::vector<std::uint8_t> flash{std::istreambuf_iterator<char>(written), {}};
   EXPECT_EQ(flash, Expected(runs, serial, revision[0]));
 
-  // Every run ends the connection; then the window closes as the operator would.
+  // Every run ends the connection. Then a second run, closed by the operator
+  // once the bar moves: the window must still take the close while frames go
+  // out, and the run ends at the next exchange with its own message.
   for (int i = 0; i < kOperationPolls && !Text(commType).empty(); ++i) Sleep(kPollMs);
   EXPECT_EQ(Text(commType), "");
+  ASSERT_NO_FATAL_FAILURE(Click(dialog, IDC_CONNECT));
+  for (int i = 0; i < kOperationPolls && Text(commType).empty(); ++i) Sleep(kPollMs);
+  ASSERT_EQ(Text(commType), "UDP");
+  ASSERT_NO_FATAL_FAILURE(Click(dialog, IDC_PROGRAM));
+  HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+  for (int i = 0; i < kOperationPolls && SendMessageW(bar, PBM_GETPOS, 0, 0) == 0; ++i) Sleep(kPollMs);
   PostMessageW(dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForMessage(tool.info.dwProcessId), ProgramResultMessage(kProgramInterrupted));
   ASSERT_EQ(WaitForSingleObject(tool.info.hProcess, 10000), WAIT_OBJECT_0);
   DWORD exitCode = 1;
   GetExitCodeProcess(tool.info.hProcess, &exitCode);
