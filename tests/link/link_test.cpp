@@ -144,7 +144,9 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
       {"proper reply from elsewhere", {0x00, 0x66, 0x75, 0x04}, "127.0.0.9",
        SockErrorFromNative(raw::kRefused)},
   };
+  const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
+    if (std::string(c.replyFrom) != "127.0.0.1" && !sendersDistinct) continue;  // under Wine
     raw::Closer board{raw::Udp("127.0.0.1", 1235)};
     raw::Closer answerer{raw::Udp(c.replyFrom, 0)};
     ASSERT_GE(board.fd, 0);

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,14 +32,24 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int kRefused = WSAECONNREFUSED;
 constexpr int kNotASocket = WSAENOTSOCK;
 constexpr int kCloseOnExec = 0;  // Winsock handles are not inherited unless asked for
+constexpr int kNoSignal = 0;     // Winsock raises no SIGPIPE
 inline int CloseSocket(int s) { return ::closesocket(static_cast<SOCKET>(s)); }
 inline int PollOne(pollfd& p, int ms) { return ::WSAPoll(&p, 1, ms); }
+inline void SetReceiveTimeout(int s, int ms) {
+  const DWORD wait = static_cast<DWORD>(ms);
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+}
 #else
 constexpr int kRefused = ECONNREFUSED;
 constexpr int kNotASocket = EBADF;
 constexpr int kCloseOnExec = SOCK_CLOEXEC;
+constexpr int kNoSignal = MSG_NOSIGNAL;
 inline int CloseSocket(int s) { return ::close(s); }
 inline int PollOne(pollfd& p, int ms) { return ::poll(&p, 1, ms); }
+inline void SetReceiveTimeout(int s, int ms) {
+  const timeval wait{ms / 1000, (ms % 1000) * 1000};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+}
 #endif
 
 inline sockaddr_in Address(const char* ip, std::uint16_t port) {
@@ -106,5 +117,23 @@ struct Closer {
     if (fd >= 0) CloseSocket(fd);
   }
 };
+
+// Whether a datagram sent from a socket bound to 127.0.0.2 arrives from there.
+// Wine binds a UDP socket given one address to the whole interface instead, so
+// its datagrams leave from 127.0.0.1, and a sender other than the board cannot
+// be played on the loopback; Linux and Windows keep the address.
+inline bool LoopbackSendersDistinct() {
+  Closer sender{Udp("127.0.0.2", 0)};
+  Closer receiver{Udp("127.0.0.1", 0)};
+  sockaddr_in to{};
+  socklen_t length = sizeof to;
+  if (sender.fd < 0 || receiver.fd < 0 || ::getsockname(receiver.fd, reinterpret_cast<sockaddr*>(&to), &length) != 0) {
+    return false;
+  }
+  SendTo(sender.fd, {0x00}, to);
+  Bytes datagram;
+  sockaddr_in from{};
+  return Receive(receiver.fd, datagram, &from, 1000) && ntohl(from.sin_addr.s_addr) == 0x7F000002;
+}
 
 }  // namespace raw
