@@ -7,7 +7,7 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  setWindowTitle("About Tovrin");
+  setWindowTitle(AboutDialogTemplate().caption);
   setFont(DialogFont());
   const DialogTemplate& form = AboutDialogTemplate();
   for (const ControlTemplate& c : form.controls) {

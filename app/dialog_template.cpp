@@ -12,7 +12,7 @@
 QFont DialogFont() {
   // The dialogs were drawn for an 8-point sans-serif face; where that face is
   // missing, the closest sans-serif stands in and the units follow its metrics.
-  QFont font("MS Sans Serif", 8);
+  QFont font(kDialogFontName, kDialogFontPoints);
   font.setStyleHint(QFont::SansSerif);
   return font;
 }

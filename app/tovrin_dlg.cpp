@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr const char* kCaption = "Tovrin - Flash Programmer for Varnel VR16 and VR32 Boards - Version 3.0";
-constexpr const char* kSerialTooLong = "The serial number can have at most 15 characters.";
 constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -69,11 +67,13 @@ cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_state(waits),
       m_icon(AppIcon()) {
-  setWindowTitle(kCaption);
+  setWindowTitle(MainDialogTemplate().caption);
   setFont(DialogFont());
   CreateControls();
   m_state.progress = &m_progress;
   m_state.link.observer = &m_keepAlive;
+  // A window closed during Program ends the run at its next exchange, unlocked.
+  m_state.stopRequested = [this] { return m_closeWhenDone; };
 
   connect(static_cast<QPushButton*>(Control(IDC_PROGRAM)), &QPushButton::clicked, this,
           [this] { RunBusy([this] { OnProgram(m_state, *this); }); });
@@ -103,7 +103,6 @@ void cTovrinDlg::RunBusy(const std::function<void()>& operation) {
   }
   if (!m_closeWhenDone) return;
   m_closeWhenDone = false;
-  m_state.stopRequested = false;
   if (m_state.link.IsOpen()) CloseLink(m_state.link);  // a Connect that ended after the close
   close();
 }
@@ -113,8 +112,7 @@ void cTovrinDlg::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
     return;
   }
-  m_closeWhenDone = true;
-  m_state.stopRequested = true;
+  m_closeWhenDone = true;  // the run asks for it at its next exchange
   event->ignore();
 }
 
@@ -176,7 +174,7 @@ bool cTovrinDlg::Fetch(ConsoleFields& state) {
   for (int i = 0; i < 4; ++i) state.octet[i] = Edit(kOctetIds[i])->text().toStdString();
   const QString serial = Edit(IDC_SERIAL)->text();
   if (serial.size() > kSerialNumberMax) {
-    Message(kSerialTooLong);
+    Message(kSerialTooLongText);
     Edit(IDC_SERIAL)->setFocus();
     return false;
   }

@@ -3,7 +3,6 @@
 // the board is erased, so that no crash can hand a number out twice; every
 // board met leaves one line in LOG.
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "cli/board_session.h"
+#include "cli/cli_platform.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/file_input.h"
@@ -277,7 +277,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       break;
     }
   }
-  if (logFd >= 0) ::close(logFd);
+  if (logFd >= 0) CloseAppendFile(logFd);
   if (InterruptStatus() != 0) {
     sum.status = InterruptStatus();
     sum.ending = "Stopped on request";

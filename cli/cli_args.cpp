@@ -141,6 +141,9 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
                "the board's resident loader (UDP, or TCP when UDP does not answer).",
                kProgramName);
   app.fallthrough();  // the global options may follow the command too
+  // The same options on every system: on Windows CLI11 would take /x as an
+  // option, and a path such as /fw.s19 could not be given.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string(kProgramName) + " " + TOVRIN_VERSION);
   app.footer(kMainFooter + ExitCodeHelp());

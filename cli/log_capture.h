@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/cli_platform.h"
+
 class LogCapture {
  public:
   // LogLine goes to `restore` again when the capture ends.
@@ -19,7 +21,5 @@ class LogCapture {
 
  private:
   std::FILE* restore_;
-  std::FILE* stream_ = nullptr;
-  char* buffer_ = nullptr;
-  std::size_t size_ = 0;
+  MemoryStream memory_;
 };

@@ -2,8 +2,6 @@
 // with the identity read (or the one given). The file is read once: the bytes
 // hashed into the record are the bytes loaded and sent.
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "cli/board_session.h"
+#include "cli/cli_platform.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/file_input.h"
@@ -203,7 +202,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
                    Printable(options.logFile).c_str(), logged.reason.c_str());
       status = exit_code::kLogUnwritable;
     }
-    ::close(logFd);
+    CloseAppendFile(logFd);
   }
   return status;
 }

@@ -1,11 +1,10 @@
 #include "cli/progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <string>
 
 #include "cli/interrupt.h"
+#include "cli/cli_platform.h"
 
 namespace {
 constexpr int kBarWidth = 40;     // characters between the brackets
@@ -14,8 +13,7 @@ constexpr int kLineSteps = 10;    // a line at every tenth of the frames
 
 ProgressStyle ChooseProgressStyle(std::FILE* stream, bool quiet) {
   if (quiet) return ProgressStyle::kNone;
-  const int fd = ::fileno(stream);
-  return fd >= 0 && ::isatty(fd) ? ProgressStyle::kBar : ProgressStyle::kLines;
+  return IsTerminal(stream) ? ProgressStyle::kBar : ProgressStyle::kLines;
 }
 
 void CliProgress::RunStarted(int frames) { total_ = frames; }

@@ -1,6 +1,7 @@
 #pragma once
 
-// SHA-256 of bytes in memory, from the system's cryptography library.
+// SHA-256 of bytes in memory, from the system's own library: OpenSSL's libcrypto
+// on Linux, BCrypt on Windows.
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,17 @@
 
 #include <cstdio>
 
+// mingw's g++ checks `printf` formats against the Microsoft runtime's, which lacks
+// %zu; libstdc++ has mingw's own C99 printf do the printing, so check against that.
+#ifdef __MINGW32__
+#define TOVRIN_PRINTF_FORMAT gnu_printf
+#else
+#define TOVRIN_PRINTF_FORMAT printf
+#endif
+
 // A diagnostic line for whoever watches the tool's output: socket failures, bad
 // records, the start of programming. Never shown to the operator.
-void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogLine(const char* format, ...) __attribute__((format(TOVRIN_PRINTF_FORMAT, 1, 2)));
 
 // Where LogLine writes; standard output unless a front end needs that stream for
 // itself (a machine-readable result, for instance).

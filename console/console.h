@@ -5,7 +5,9 @@
 // through ConsoleWindow, so it runs the same under any window, and under a fake
 // one in tests.
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "common/progress_sink.h"
 #include "flash/program_board.h"
@@ -30,9 +32,9 @@ struct ConsoleState : ConsoleFields {
   std::string address;  // the dotted address last built by BuildIpString
   BoardLink link;
   ProgressSink* progress = nullptr;  // the window's progress bar
-  // Set by a window closed during Program (its events are handled in the link's
-  // Idle): the run ends at the next exchange, unlocked.
-  bool stopRequested = false;
+  // Asked at each exchange boundary of a Program run: true ends the run there,
+  // as when the operator closes the window during it. Unset: never.
+  std::function<bool()> stopRequested;
 };
 
 // The buttons the console switches; each window maps them to its controls.
@@ -67,13 +69,14 @@ void OnProgram(ConsoleState& state, ConsoleWindow& window);
 // lies beyond any range and shows a full bar.
 class ProgressBarAdapter : public ProgramObserver {
  public:
-  ProgressBarAdapter(ProgressSink& sink, const bool& stop) : sink_(sink), stop_(stop) {}
+  explicit ProgressBarAdapter(ProgressSink& sink, std::function<bool()> stop = {})
+      : sink_(sink), stop_(std::move(stop)) {}
   void FileRead(std::size_t bytes) override;
   void FrameAcknowledged(int index, std::uint32_t address) override;
   void RunEnded(int result, int framesAcknowledged) override;
-  bool StopRequested() override { return stop_; }
+  bool StopRequested() override { return stop_ && stop_(); }
 
  private:
   ProgressSink& sink_;
-  const bool& stop_;
+  std::function<bool()> stop_;
 };

@@ -43,8 +43,9 @@ constexpr ControlTemplate kAboutControls[] = {
     {1, "IDOK", K::DefaultButton, "OK", {178, 7, 50, 14}, kStyleNone, 0},
 };
 
-const DialogTemplate kMain{{334, 167}, kMainControls};
-const DialogTemplate kAbout{{235, 55}, kAboutControls};
+const DialogTemplate kMain{{334, 167}, kMainControls,
+                           "Tovrin - Flash Programmer for Varnel VR16 and VR32 Boards - Version 3.0"};
+const DialogTemplate kAbout{{235, 55}, kAboutControls, "About Tovrin"};
 
 }  // namespace
 

@@ -43,7 +43,12 @@ struct ControlTemplate {
 struct DialogTemplate {
   DluSize units;
   std::span<const ControlTemplate> controls;
+  const char* caption;
 };
+
+// The font both dialogs are laid out in: its metrics define the dialog units.
+constexpr const char* kDialogFontName = "MS Sans Serif";
+constexpr int kDialogFontPoints = 8;
 
 const DialogTemplate& MainDialogTemplate();
 const DialogTemplate& AboutDialogTemplate();

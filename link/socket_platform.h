@@ -15,13 +15,15 @@ struct Endpoint {
   std::uint16_t port = 0;
 };
 
-// Socket error codes as the link reports them: the native error number plus this
-// base. Callers tell replies from failures by value alone, and a bare errno would
-// collide with reply lengths (0..128) and with the time-out result 297.
+// Socket error codes as the link reports them lie above this base: on POSIX the
+// native error number plus the base; Winsock's own codes already lie there
+// (WSAECONNREFUSED is 10061). Callers tell replies from failures by value alone,
+// and a bare errno would collide with reply lengths (0..128) and with the time-out
+// result 297.
 constexpr int kSocketErrorBase = 10000;
 
 int SockStartup();                 // 0, or an error code
-int SockLastError();               // kSocketErrorBase + the last native error
+int SockLastError();               // the last native error, as an error code above
 int SockErrorFromNative(int nativeError);
 
 SocketHandle SockOpenUdp();        // kNoSocket on failure

@@ -1,7 +1,5 @@
 #include "sim/sim_args.h"
 
-#include <netinet/in.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,7 +7,7 @@
 
 #include "sim/loader_wire.h"
 #include "sim/sim_flash.h"
-#include "sim/sim_sockets.h"
+#include "sim/sim_platform.h"
 
 namespace sim {
 
@@ -18,7 +16,11 @@ const char kSimUsage[] =
     "A simulated Varnel board: the resident loader's read, erase, program and lock\n"
     "commands over UDP and TCP, a 128 KiB flash, and faults on request. Prints\n"
     "\"ready\" once it listens, then a line per command; runs until its time limit,\n"
+#ifdef _WIN32
+    "Ctrl+C or Ctrl+Break, then writes the flash file and exits.\n"
+#else
     "SIGINT or SIGTERM, then writes the flash file and exits.\n"
+#endif
     "A read answers at any address with the words asked for, at most 29; bytes at\n"
     "or beyond 0x20000 read as 0xFF.\n"
     "\n"
@@ -150,7 +152,7 @@ bool ParseSimArgs(int argc, char** argv, SimArgs& out, std::string& error) {
     }
     if (done) continue;
 
-    in_addr address{};
+    std::uint32_t address = 0;
     int port = 0;
     if (name == "--udp-only") {
       udpOnly = true;

@@ -1,4 +1,4 @@
-// The board's thread: one poll() over its sockets and a queue of replies that
+// The board's thread: one wait over its sockets and a queue of replies that
 // are due later, so a delayed reply never stops the board from taking further
 // requests (the tool keeps resending over UDP while it waits). The faults that
 // change how and when a reply travels live here; those that change what a
@@ -6,22 +6,15 @@
 
 #include "sim/sim_board.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <map>
 #include <thread>
 
 #include "sim/loader_wire.h"
 #include "sim/sim_flash.h"
 #include "sim/sim_loader.h"
-#include "sim/sim_sockets.h"
+#include "sim/sim_platform.h"
 
 namespace {
 
@@ -46,7 +39,7 @@ enum class Via { kUdp, kForeign, kTcp };
 struct Outgoing {
   Via via;
   Bytes bytes;
-  sockaddr_in to{};              // UDP
+  sim::Peer to;                  // UDP
   std::uint64_t connection = 0;  // TCP: dropped if that connection has gone
 };
 
@@ -55,7 +48,7 @@ struct Outgoing {
 struct SimBoard::Impl {
   // Written by Start before the thread runs; then the thread's alone.
   SimOptions options;
-  int wake = -1;  // Stop's nudge; opened by Start, closed by Stop, never by the thread
+  sim::Waiter waiter;  // Stop's nudge; opened by Start, closed by Stop, never by the thread
   int udp = -1;
   int foreign = -1;
   int listener = -1;
@@ -86,14 +79,14 @@ struct SimBoard::Impl {
   void ReceiveDatagrams();
   void ReceiveStream();
   void Accept();
-  void Carry(const sim::Request& request, const sockaddr_in* from);
+  void Carry(const sim::Request& request, const sim::Peer* from);
   void Record(const SimEvent& event);
   void StartReset();
   void NextBoard();
   SimOptions BoardOptions(int board) const;
   std::string FlashPath(int board) const;
-  void Schedule(const sim::Outcome& outcome, std::uint8_t sequence, const sockaddr_in* from);
-  void Queue(Clock::time_point at, Via via, Bytes bytes, const sockaddr_in* to);
+  void Schedule(const sim::Outcome& outcome, std::uint8_t sequence, const sim::Peer* from);
+  void Queue(Clock::time_point at, Via via, Bytes bytes, const sim::Peer* to);
   void SendDue(Clock::time_point now);
   void CloseConnection();
   void CloseSockets();
@@ -112,7 +105,7 @@ bool SimBoard::Start(const SimOptions& options) {
     return false;
   }
   if (b.thread.joinable()) b.thread.join();  // stopped by its time limit
-  sim::CloseFd(b.wake);
+  b.waiter.Close();
 
   std::string why;
   if (options.serial.size() > static_cast<std::size_t>(sim::kSerialMax)) {
@@ -132,8 +125,7 @@ bool SimBoard::Start(const SimOptions& options) {
     why = "the line's serial numbers outgrow " + std::to_string(sim::kSerialMax) + " characters";
   }
   b.options = options;
-  b.wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (why.empty() && b.wake < 0) why = std::string("no eventfd: ") + std::strerror(errno);
+  if (why.empty()) b.waiter.Open(why);
   if (why.empty() && options.udp) b.udp = sim::OpenUdp(options.bindAddress, options.udpPort, why);
   if (why.empty() && options.tcp) {
     b.listener = sim::OpenTcpListener(options.bindAddress, options.tcpPort, why);
@@ -146,7 +138,7 @@ bool SimBoard::Start(const SimOptions& options) {
     b.error = why;
     if (!why.empty()) {
       b.CloseSockets();
-      sim::CloseFd(b.wake);
+      b.waiter.Close();
       return false;
     }
     b.loader = sim::Loader(b.BoardOptions(1));
@@ -173,13 +165,9 @@ void SimBoard::Stop() {
   Impl& b = *impl_;
   if (!b.thread.joinable()) return;
   b.stopping = true;
-  const std::uint64_t one = 1;
-  if (::write(b.wake, &one, sizeof one) < 0) {
-    // The eventfd counter cannot overflow here; the flag alone still ends the
-    // loop at its next wake-up.
-  }
+  b.waiter.Wake();
   b.thread.join();
-  sim::CloseFd(b.wake);
+  b.waiter.Close();
 }
 
 std::string SimBoard::Error() const {
@@ -239,31 +227,21 @@ void SimBoard::Impl::Run(Clock::time_point deadline) {
     if (now >= deadline) break;
     Clock::time_point until = due.empty() ? deadline : std::min(deadline, due.begin()->first);
     if (resetting) until = std::min(until, nextBoardAt);
-    // Capped so that a time limit of years does not overflow poll's int.
+    // Capped so that a time limit of years does not overflow the wait's int.
     const auto wait = std::min<long long>(
         std::chrono::ceil<std::chrono::milliseconds>(until - now).count(), kLongestPollMs);
 
-    pollfd fds[4];
-    nfds_t count = 0;
-    const auto watch = [&](int fd) {
-      if (fd < 0) return -1;
-      fds[count] = pollfd{fd, POLLIN, 0};
-      return static_cast<int>(count++);
-    };
-    watch(wake);
-    const int udpAt = watch(udp);
-    const int connectionAt = watch(connection);
-    const int listenerAt = watch(listener);
-    if (::poll(fds, count, static_cast<int>(wait)) < 0) {
-      if (errno == EINTR) continue;
+    const int sockets[] = {udp, connection, listener};
+    bool ready[3] = {};
+    std::string why;
+    if (!waiter.Wait(sockets, 3, static_cast<int>(wait), ready, why)) {
       std::lock_guard lock(mutex);
-      error = std::string("poll failed: ") + std::strerror(errno);
+      error = why;
       break;
     }
-    const auto ready = [&](int at) { return at >= 0 && fds[at].revents != 0; };
-    if (ready(udpAt)) ReceiveDatagrams();
-    if (ready(connectionAt)) ReceiveStream();
-    if (ready(listenerAt)) Accept();  // after the old connection's last bytes were read
+    if (ready[0]) ReceiveDatagrams();
+    if (ready[1]) ReceiveStream();
+    if (ready[2]) Accept();  // after the old connection's last bytes were read
   }
   CloseSockets();
   SaveFlash();
@@ -273,10 +251,8 @@ void SimBoard::Impl::Run(Clock::time_point deadline) {
 void SimBoard::Impl::ReceiveDatagrams() {
   for (int i = 0; i < kDatagramsPerWake; ++i) {
     std::uint8_t buffer[kDatagramCapacity];
-    sockaddr_in from{};
-    socklen_t fromLength = sizeof from;
-    const ssize_t n = ::recvfrom(udp, buffer, sizeof buffer, 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLength);
+    sim::Peer from;
+    const long n = sim::ReceiveDatagram(udp, buffer, sizeof buffer, from);
     if (n < 0) return;  // drained
     sim::Request request;
     request.udp = true;
@@ -291,8 +267,8 @@ void SimBoard::Impl::ReceiveDatagrams() {
 
 void SimBoard::Impl::ReceiveStream() {
   std::uint8_t chunk[kStreamChunk];
-  const ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  const long n = sim::ReceiveStream(connection, chunk, sizeof chunk);
+  if (n < 0 && sim::WouldBlock()) return;
   if (n <= 0) {  // the tool closed the link, or it broke: wait for the next one
     CloseConnection();
     return;
@@ -324,7 +300,7 @@ void SimBoard::Impl::Accept() {
   connection = fd;
 }
 
-void SimBoard::Impl::Carry(const sim::Request& request, const sockaddr_in* from) {
+void SimBoard::Impl::Carry(const sim::Request& request, const sim::Peer* from) {
   sim::Outcome outcome;
   {
     std::lock_guard lock(mutex);
@@ -362,7 +338,7 @@ void SimBoard::Impl::Record(const SimEvent& event) {
 // The lock's reply is already queued and goes out; from now on the loader
 // answers nothing, and a connect is refused as by a board that is rebooting.
 void SimBoard::Impl::StartReset() {
-  sim::CloseFd(listener);
+  sim::CloseSocket(listener);
   const SimFaults& f = options.faults;
   resetting = true;
   nextBoardAt = Clock::now() + std::chrono::milliseconds(std::max(f.replyDelayMs, 0)) +
@@ -404,7 +380,7 @@ std::string SimBoard::Impl::FlashPath(int board) const {
 }
 
 void SimBoard::Impl::Schedule(const sim::Outcome& outcome, std::uint8_t sequence,
-                              const sockaddr_in* from) {
+                              const sim::Peer* from) {
   if (outcome.reply.empty()) return;
   const SimFaults& f = options.faults;
   const int delayMs = f.replyDelayMs + (outcome.event.command == 'e' ? f.eraseDelayMs : 0);
@@ -438,27 +414,26 @@ void SimBoard::Impl::Schedule(const sim::Outcome& outcome, std::uint8_t sequence
   tcpFreeAt = at;
 }
 
-void SimBoard::Impl::Queue(Clock::time_point at, Via via, Bytes bytes, const sockaddr_in* to) {
+void SimBoard::Impl::Queue(Clock::time_point at, Via via, Bytes bytes, const sim::Peer* to) {
   if (due.size() >= kMaxQueuedReplies) return;
-  Outgoing out{via, std::move(bytes), to ? *to : sockaddr_in{}, connectionId};
+  Outgoing out{via, std::move(bytes), to ? *to : sim::Peer{}, connectionId};
   due.emplace(at, std::move(out));
 }
 
 void SimBoard::Impl::SendDue(Clock::time_point now) {
   while (!due.empty() && due.begin()->first <= now) {
     const Outgoing& out = due.begin()->second;
-    const auto* to = reinterpret_cast<const sockaddr*>(&out.to);
     switch (out.via) {
       case Via::kUdp:
-        ::sendto(udp, out.bytes.data(), out.bytes.size(), 0, to, sizeof out.to);
+        sim::SendDatagram(udp, out.bytes.data(), out.bytes.size(), out.to);
         break;
       case Via::kForeign:
-        ::sendto(foreign, out.bytes.data(), out.bytes.size(), 0, to, sizeof out.to);
+        sim::SendDatagram(foreign, out.bytes.data(), out.bytes.size(), out.to);
         break;
       case Via::kTcp:
         // A reply to a connection that has since gone is lost with it.
         if (connection >= 0 && out.connection == connectionId) {
-          ::send(connection, out.bytes.data(), out.bytes.size(), MSG_NOSIGNAL);
+          sim::SendStream(connection, out.bytes.data(), out.bytes.size());
         }
         break;
     }
@@ -467,7 +442,7 @@ void SimBoard::Impl::SendDue(Clock::time_point now) {
 }
 
 void SimBoard::Impl::CloseConnection() {
-  sim::CloseFd(connection);
+  sim::CloseSocket(connection);
   ++connectionId;
   stream.clear();
   tcpFreeAt = Clock::time_point{};
@@ -475,9 +450,9 @@ void SimBoard::Impl::CloseConnection() {
 
 void SimBoard::Impl::CloseSockets() {
   CloseConnection();
-  sim::CloseFd(listener);
-  sim::CloseFd(foreign);
-  sim::CloseFd(udp);
+  sim::CloseSocket(listener);
+  sim::CloseSocket(foreign);
+  sim::CloseSocket(udp);
 }
 
 void SimBoard::Impl::SaveFlash() {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sim/loader_wire.h"
+#include "sim/sim_platform.h"
 
 namespace sim {
 
@@ -47,7 +48,7 @@ bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& fl
   }
   const bool written = std::fwrite(flash.data(), 1, flash.size(), file) == flash.size();
   const bool closed = std::fclose(file) == 0;
-  if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!written || !closed || !RenameOver(temporary, path)) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     std::remove(temporary.c_str());
     return false;

@@ -2,17 +2,13 @@
 // namespace, on the board's own address) for the window's demo and for tests
 // that need a board in another process.
 
-#include <pthread.h>
-#include <signal.h>
-
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 #include <string>
 
 #include "sim/sim_args.h"
 #include "sim/sim_board.h"
+#include "sim/sim_platform.h"
 
 namespace {
 
@@ -40,20 +36,6 @@ void PrintEvent(const SimEvent& e, bool line) {
   std::fflush(stdout);
 }
 
-// Until a stop signal arrives or the time limit passes.
-void WaitForStop(const sigset_t& signals, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (;;) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return;
-    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(left);
-    const auto rest = std::chrono::duration_cast<std::chrono::nanoseconds>(left - whole);
-    const timespec wait{static_cast<std::time_t>(whole.count()), static_cast<long>(rest.count())};
-    if (::sigtimedwait(&signals, nullptr, &wait) > 0) return;
-    // Otherwise the wait timed out (the loop sees the deadline) or was interrupted.
-  }
-}
-
 }  // namespace
 
 int RunSimMain(int argc, char** argv) {
@@ -68,14 +50,8 @@ int RunSimMain(int argc, char** argv) {
     return 0;
   }
 
-  // Blocked before the board's thread exists, so that it inherits the mask and
-  // the signals reach sigtimedwait here.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigset_t previous;
-  ::pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+  // Before the board's thread exists, so that the requests reach the wait here.
+  sim::StopRequests stopRequests;
 
   std::mutex output;  // "ready" comes before the first command's line
   if (!args.quiet) {
@@ -98,7 +74,7 @@ int RunSimMain(int argc, char** argv) {
       }
     }
     if (started) {
-      WaitForStop(stopSignals, args.options.timeLimitSeconds);
+      stopRequests.WaitFor(args.options.timeLimitSeconds);
       board.Stop();  // writes the flash file
     }
     if (!board.Error().empty()) {
@@ -106,6 +82,5 @@ int RunSimMain(int argc, char** argv) {
       status = kExitFailure;
     }
   }
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return status;
 }

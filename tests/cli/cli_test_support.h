@@ -4,16 +4,15 @@
 // contents its tests compare against.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "cli/cli_platform.h"
 #include "cli/commands.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"
@@ -35,22 +34,14 @@ struct Outcome {
 
 // RunCli with argv = {"tovrin-cli", args...}, with short waits.
 inline Outcome Cli(const std::vector<std::string>& args) {
-  char* outText = nullptr;
-  char* errText = nullptr;
-  std::size_t outSize = 0;
-  std::size_t errSize = 0;
-  std::FILE* out = open_memstream(&outText, &outSize);
-  std::FILE* err = open_memstream(&errText, &errSize);
+  MemoryStream out;
+  MemoryStream err;
   std::vector<const char*> argv = {"tovrin-cli"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   Outcome o;
-  o.status = RunCli(static_cast<int>(argv.size()), argv.data(), {out, err}, kFastWaits);
-  std::fclose(out);
-  std::fclose(err);
-  o.out.assign(outText, outSize);
-  o.err.assign(errText, errSize);
-  std::free(outText);
-  std::free(errText);
+  o.status = RunCli(static_cast<int>(argv.size()), argv.data(), {out.File(), err.File()}, kFastWaits);
+  o.out = out.Text();
+  o.err = err.Text();
   return o;
 }
 

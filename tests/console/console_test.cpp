@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "console/console.h"
 #include "dialog/control_ids.h"
 #include "tests/support/fake_window.h"
+#include "tests/support/raw_socket.h"
 #include "tests/support/sim_helpers.h"
 
 namespace {
@@ -88,7 +88,7 @@ TEST_F(ConsoleTest, FailedConnectReportsTheErrorAndLeavesTheButtons) {
   window.fields.hardware = "OLD1";
   window.fields.fileName = "/tmp/a.s19";
   Connect();  // nothing answers on either transport
-  const int refused = 10000 + ECONNREFUSED;
+  const int refused = SockErrorFromNative(raw::kRefused);
   ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0],
             "Failed to connection to the Varnel board. Error = " + std::to_string(refused) + ".\n");

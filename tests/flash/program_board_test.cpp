@@ -30,8 +30,7 @@ class ProgramBoardTest : public testing::TestWithParam<bool> {
   // window's progress bar following it.
   int Run(const std::string& path, const char* serial = "SN42", const char* revision = "C") {
     EXPECT_EQ(OpenLink(link, "127.0.0.1"), Udp() ? kLinkUdp : kLinkTcp);
-    const bool noStop = false;
-    ProgressBarAdapter bar(progress, noStop);
+    ProgressBarAdapter bar(progress);
     run = ProgramBoard(link, path.c_str(), serial, revision, bar);
     return run.result;
   }

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
+#endif
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -26,12 +29,18 @@ using raw::Bytes;
 const Bytes kProbe = {0x00, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20};
 
 int OpenDescriptors() {
+#ifdef _WIN32
+  DWORD handles = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &handles);
+  return static_cast<int>(handles);
+#else
   int count = 0;
   if (DIR* d = ::opendir("/proc/self/fd")) {
     while (::readdir(d)) ++count;
     ::closedir(d);
   }
   return count;
+#endif
 }
 
 class LinkTest : public testing::Test {
@@ -114,9 +123,11 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
       {"empty datagram from the board", {}, "127.0.0.1", kLinkUdp},
       // Nobody listens on TCP either, so the refused connect is the result.
       {"proper reply from elsewhere", {0x00, 0x66, 0x75, 0x04}, "127.0.0.9",
-       SockErrorFromNative(ECONNREFUSED)},
+       SockErrorFromNative(raw::kRefused)},
   };
+  const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
+    if (std::string(c.replyFrom) != "127.0.0.1" && !sendersDistinct) continue;  // under Wine
     raw::Closer board{raw::Udp("127.0.0.1", 1235)};
     raw::Closer answerer{raw::Udp(c.replyFrom, 0)};
     ASSERT_GE(board.fd, 0);
@@ -138,7 +149,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
 TEST_F(LinkTest, RefusedConnectReturnsTheErrorAndReleasesTheSocket) {
   const int before = OpenDescriptors();
   const int result = OpenLink(link, "127.0.0.1");
-  EXPECT_EQ(result, SockErrorFromNative(ECONNREFUSED));
+  EXPECT_EQ(result, SockErrorFromNative(raw::kRefused));
   EXPECT_GT(result, 128);
   EXPECT_NE(result, 297);
   EXPECT_FALSE(link.IsOpen());
@@ -386,7 +397,7 @@ TEST_F(LinkTest, DatagramTooShortForASequenceByteIsPassedOver) {
 
 TEST_F(LinkTest, SocketFailuresAreLoggedAndNeverLookLikeReplies) {
   constexpr SocketHandle kBadHandle = 100000;
-  const int ebadf = SockErrorFromNative(EBADF);
+  const int badSocket = SockErrorFromNative(raw::kNotASocket);
   struct Case {
     const char* name;
     int (*call)(BoardLink&, std::uint8_t*);
@@ -404,8 +415,8 @@ TEST_F(LinkTest, SocketFailuresAreLoggedAndNeverLookLikeReplies) {
     bad.socket = kBadHandle;
     const int result = c.call(bad, buffer);
     bad.socket = kNoSocket;
-    EXPECT_EQ(result, ebadf) << c.name;
-    EXPECT_EQ(log.Text(), c.log + " " + std::to_string(ebadf) + ".\n") << c.name;
+    EXPECT_EQ(result, badSocket) << c.name;
+    EXPECT_EQ(log.Text(), c.log + " " + std::to_string(badSocket) + ".\n") << c.name;
   }
 }
 

@@ -1,20 +1,16 @@
 #pragma once
 
-// A client for the simulated board written straight on POSIX sockets, with
-// frames built by hand here rather than by the tool's code, so that a test of
-// the board does not lean on what it is meant to check. Every receive is
+// A client for the simulated board written straight on the system's sockets,
+// with frames built by hand here rather than by the tool's code, so that a test
+// of the board does not lean on what it is meant to check. Every receive is
 // bounded by SO_RCVTIMEO.
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/raw_socket.h"
 
 namespace simtest {
 
@@ -64,21 +60,21 @@ inline Bytes Pattern64(std::uint8_t seed) {
 // One socket towards the board's default ports on 127.0.0.1.
 class Client {
  public:
-  explicit Client(int type) : fd_(::socket(AF_INET, type | SOCK_CLOEXEC, 0)) {
+  explicit Client(int type) : fd_(static_cast<int>(::socket(AF_INET, type | raw::kCloseOnExec, 0))) {
     board_.sin_family = AF_INET;
     board_.sin_port = htons(type == SOCK_DGRAM ? 1235 : 1234);
     board_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   }
-  ~Client() { ::close(fd_); }
+  ~Client() { raw::CloseSocket(fd_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
  protected:
-  ssize_t Receive(std::uint8_t* buffer, std::size_t size, int ms, sockaddr_in* from = nullptr) {
-    timeval wait{ms / 1000, (ms % 1000) * 1000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  long Receive(std::uint8_t* buffer, std::size_t size, int ms, sockaddr_in* from = nullptr) {
+    raw::SetReceiveTimeout(fd_, ms);
     socklen_t length = sizeof(sockaddr_in);
-    return ::recvfrom(fd_, buffer, size, 0, reinterpret_cast<sockaddr*>(from), from ? &length : nullptr);
+    return ::recvfrom(fd_, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0,
+                      reinterpret_cast<sockaddr*>(from), from ? &length : nullptr);
   }
   int fd_;
   sockaddr_in board_{};
@@ -88,7 +84,8 @@ class Udp : public Client {
  public:
   Udp() : Client(SOCK_DGRAM) {}
   void Send(const Bytes& d) {
-    ::sendto(fd_, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&board_), sizeof board_);
+    ::sendto(fd_, reinterpret_cast<const char*>(d.data()), static_cast<int>(d.size()), 0,
+             reinterpret_cast<const sockaddr*>(&board_), sizeof board_);
   }
   struct Datagram {
     Bytes bytes;
@@ -97,7 +94,7 @@ class Udp : public Client {
   std::optional<Datagram> Receive(int ms = kReplyWaitMs) {
     std::uint8_t buffer[256];
     sockaddr_in from{};
-    const ssize_t n = Client::Receive(buffer, sizeof buffer, ms, &from);
+    const long n = Client::Receive(buffer, sizeof buffer, ms, &from);
     if (n < 0) return std::nullopt;
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
@@ -117,11 +114,13 @@ class Tcp : public Client {
     connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&board_), sizeof board_) == 0;
   }
   bool Connected() const { return connected_; }
-  void Send(const Bytes& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+  void Send(const Bytes& bytes) {
+    ::send(fd_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), raw::kNoSignal);
+  }
   // One receive, as the tool does it; empty on time-out, error or end of stream.
   Bytes ReceiveOnce(int ms = kReplyWaitMs) {
     std::uint8_t buffer[256];
-    const ssize_t n = Client::Receive(buffer, sizeof buffer, ms);
+    const long n = Client::Receive(buffer, sizeof buffer, ms);
     return n > 0 ? Bytes(buffer, buffer + n) : Bytes{};
   }
   // Until `length` bytes came, a wait ran out or the peer closed.

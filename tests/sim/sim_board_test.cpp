@@ -217,7 +217,9 @@ TEST(SimBoard, UdpReplyFaults) {
       {"foreign", [](SimFaults& f) { f.foreignBeforeReply = true; }, true, false, "127.0.0.2"},
       {"stale", [](SimFaults& f) { f.staleBeforeReply = true; }, false, true, "127.0.0.1"},
   };
+  const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
+    if (std::string(c.firstFrom) != "127.0.0.1" && !sendersDistinct) continue;  // under Wine
     SimOptions options;
     c.set(options.faults);
     SimBoard board;
@@ -404,8 +406,11 @@ TEST(SimBoard, ProductionLine) {
          const auto one = board.BoardFlash(1);
          ASSERT_EQ(one.size(), 0x20000u);
          EXPECT_TRUE(std::equal(one.begin() + 0x2000, one.begin() + 0x2040, Pattern64(8).begin()));
-         std::ifstream in(LineFlashFile() + ".1", std::ios::binary);
-         EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), one);
+         {
+           // Closed before the file is removed below: Windows removes no open file.
+           std::ifstream in(LineFlashFile() + ".1", std::ios::binary);
+           EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), one);
+         }
          const auto two = board.Flash();
          EXPECT_EQ(std::count(two.begin(), two.end(), 0xFF), 0x20000 - 12);
          EXPECT_FALSE(board.Locked());

@@ -5,4 +5,6 @@
 // Tests call it before anything else, so nothing they send can leave the machine,
 // and each test process gets its own ports. Aborts the process when that cannot be
 // done or when any other interface is visible afterwards.
+// On Windows (under Wine) it checks instead that the process already runs in
+// such a namespace, as scripts/test-windows arranges, and exits otherwise.
 void EnterPrivateNetwork();

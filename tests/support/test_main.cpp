@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+
 #include <cstdlib>
 
 #include "tests/support/private_network.h"
@@ -10,8 +14,14 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 int main(int argc, char** argv) {
   EnterPrivateNetwork();
+#ifdef _WIN32
+  // The tests' own sockets need Winsock, which the tool starts only for its own.
+  WSADATA winsock;
+  if (WSAStartup(MAKEWORD(2, 2), &winsock) != 0) return 70;
+#else
   // Window tests need no display, wherever they are started from.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+#endif
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

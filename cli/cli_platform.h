@@ -1,0 +1,47 @@
+#pragma once
+
+// The few system calls tovrin-cli makes beside the core's, one file per system:
+// the run log's shared append-only file, whether a stream is a terminal, the
+// time of day in UTC, and a stream kept in memory.
+
+#include <cstddef>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+// Opens a file for appending only, creating it if missing, shared with other
+// writers (and readable where the system allows, for EndsMidLine): a
+// descriptor, or -1 with errno set.
+int OpenAppendFile(const std::string& path);
+// True when the file has bytes and the last one is not a line end. A file that
+// cannot be read is taken as ending well.
+bool EndsMidLine(int fd);
+// Writes text in one call, so that lines from stations sharing the file do not
+// interleave: empty when all of it was written, otherwise why not. A second
+// write could land after another station's line, so a short write is not
+// completed; the next record then starts on a new line.
+std::string AppendText(int fd, const std::string& text);
+void CloseAppendFile(int fd);
+
+// True when the stream is a terminal (a console on Windows), where a progress
+// bar can redraw its line with '\r'.
+bool IsTerminal(std::FILE* stream);
+
+std::tm UtcTime(std::time_t time);
+
+// A stream whose text can be read back: what a capture of LogLine writes into.
+class MemoryStream {
+ public:
+  MemoryStream();  // File() is null when the system cannot give one
+  ~MemoryStream();
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+
+  std::FILE* File() const { return file_; }
+  std::string Text();  // everything written so far
+
+ private:
+  std::FILE* file_ = nullptr;
+  char* buffer_ = nullptr;  // POSIX: open_memstream keeps the text here
+  std::size_t size_ = 0;
+};

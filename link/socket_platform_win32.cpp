@@ -1,0 +1,216 @@
+#include "link/socket_platform.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+#include <windows.h>
+
+#include <climits>
+
+// mingw-w64 10's headers lack it; the value is the system's.
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace {
+
+// A SOCKET is a kernel handle, and Windows keeps handle values within 32 bits so
+// that 32- and 64-bit processes can share them: the interface's int carries it,
+// and INVALID_SOCKET (all ones) comes back as -1, which is kNoSocket.
+SOCKET ToSocket(SocketHandle s) { return static_cast<SOCKET>(static_cast<INT_PTR>(s)); }
+
+SocketHandle FromSocket(SOCKET s) {
+  if (s == INVALID_SOCKET) return kNoSocket;
+  if (s > static_cast<SOCKET>(INT_MAX)) {
+    ::closesocket(s);
+    ::WSASetLastError(WSAEMFILE);
+    return kNoSocket;
+  }
+  return static_cast<SocketHandle>(s);
+}
+
+sockaddr_in ToSockaddr(const Endpoint& e) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(e.port);
+  sa.sin_addr.s_addr = htonl(e.address);
+  return sa;
+}
+
+// Winsock must be started before its first call. The front ends start it through
+// SockStartup and report a failure; anything that opens a socket without them
+// (tests, a library user) gets it started here, once per process.
+int EnsureStarted() {
+  static const int started = [] {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  return started;
+}
+
+// The handle is not inherited by programs the tool starts, as with SOCK_CLOEXEC.
+SOCKET OpenSocket(int type, int protocol) {
+  const int started = EnsureStarted();
+  if (started != 0) {
+    ::WSASetLastError(started);
+    return INVALID_SOCKET;
+  }
+  return ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+}
+
+bool SetNonBlocking(SOCKET s, bool on) {
+  u_long mode = on ? 1 : 0;
+  return ::ioctlsocket(s, FIONBIO, &mode) == 0;
+}
+
+timeval ToTimeval(int milliseconds) { return timeval{milliseconds / 1000, (milliseconds % 1000) * 1000}; }
+
+// Winsock has no MSG_DONTWAIT: a receive that must not block runs with the
+// socket non-blocking for its duration, keeping the receive's own error.
+template <typename Receive>
+int ReceiveNow(SOCKET s, Receive receive) {
+  if (!SetNonBlocking(s, true)) return -1;
+  const int n = receive();
+  const int error = ::WSAGetLastError();
+  SetNonBlocking(s, false);
+  ::WSASetLastError(error);
+  return n;
+}
+
+}  // namespace
+
+int SockStartup() { return EnsureStarted(); }
+
+// Winsock's own codes (WSAECONNREFUSED is 10061) already lie above
+// kSocketErrorBase, so they are reported as they are.
+int SockErrorFromNative(int nativeError) { return nativeError; }
+int SockLastError() { return SockErrorFromNative(::WSAGetLastError()); }
+
+SocketHandle SockOpenUdp() {
+  const SOCKET s = OpenSocket(SOCK_DGRAM, IPPROTO_UDP);
+  if (s != INVALID_SOCKET) {
+    // Otherwise a port-unreachable reply to one datagram makes a later receive
+    // fail with WSAECONNRESET, where POSIX simply sees nothing arrive.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+  }
+  return FromSocket(s);
+}
+
+SocketHandle SockOpenTcp() { return FromSocket(OpenSocket(SOCK_STREAM, IPPROTO_TCP)); }
+
+int SockClose(SocketHandle s) { return ::closesocket(ToSocket(s)) == 0 ? 0 : -1; }
+
+int SockBind(SocketHandle s, const Endpoint& local) {
+  sockaddr_in sa = ToSockaddr(local);
+  return ::bind(ToSocket(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
+}
+
+int SockConnect(SocketHandle s, const Endpoint& remote, int timeoutMs) {
+  const SOCKET socket = ToSocket(s);
+  sockaddr_in sa = ToSockaddr(remote);
+  if (!SetNonBlocking(socket, true)) return -1;
+  int r = ::connect(socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  if (r != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+    // select, not WSAPoll: before Windows 10 2004, WSAPoll never reports a
+    // connect that failed, and the wait would always run out.
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval wait = ToTimeval(timeoutMs);
+    const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+    if (ready == 0) {
+      ::WSASetLastError(WSAETIMEDOUT);
+    } else if (ready > 0) {
+      int error = 0;
+      int length = sizeof error;
+      ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+      if (error == 0 && FD_ISSET(socket, &failed)) error = WSAECONNREFUSED;
+      ::WSASetLastError(error);
+      r = error == 0 ? 0 : -1;
+    }
+  }
+  const int error = ::WSAGetLastError();
+  SetNonBlocking(socket, false);
+  ::WSASetLastError(error);
+  return r == 0 ? 0 : -1;
+}
+
+int SockSend(SocketHandle s, const std::uint8_t* data, int length) {
+  // Winsock raises no SIGPIPE: a dropped connection is an error code already.
+  return ::send(ToSocket(s), reinterpret_cast<const char*>(data), length, 0);
+}
+
+int SockSendTo(SocketHandle s, const std::uint8_t* data, int length, const Endpoint& to) {
+  sockaddr_in sa = ToSockaddr(to);
+  return ::sendto(ToSocket(s), reinterpret_cast<const char*>(data), length, 0,
+                  reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+}
+
+int SockRecv(SocketHandle s, std::uint8_t* data, int capacity) {
+  const SOCKET socket = ToSocket(s);
+  return ReceiveNow(socket, [&] { return ::recv(socket, reinterpret_cast<char*>(data), capacity, 0); });
+}
+
+int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* from) {
+  const SOCKET socket = ToSocket(s);
+  sockaddr_in sa{};
+  int length = sizeof sa;
+  int n = ReceiveNow(socket, [&] {
+    return ::recvfrom(socket, reinterpret_cast<char*>(data), capacity, 0, reinterpret_cast<sockaddr*>(&sa),
+                      &length);
+  });
+  // A datagram longer than the buffer fills it and is cut, as POSIX does it;
+  // Winsock reports the cut as an error.
+  if (n < 0 && ::WSAGetLastError() == WSAEMSGSIZE) n = capacity;
+  if (n >= 0 && from) {
+    from->address = ntohl(sa.sin_addr.s_addr);
+    from->port = ntohs(sa.sin_port);
+  }
+  return n;
+}
+
+bool SockWouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
+
+int SockWaitReadable(SocketHandle s, int milliseconds) {
+  if (s < 0) {
+    ::WSASetLastError(WSAENOTSOCK);
+    return -1;
+  }
+  const SOCKET socket = ToSocket(s);
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket, &readable);
+  timeval wait = ToTimeval(milliseconds);
+  const int r = ::select(0, &readable, nullptr, nullptr, milliseconds < 0 ? nullptr : &wait);
+  return r < 0 ? -1 : r;
+}
+
+bool SockParseAddress(const char* dotted, std::uint32_t* address) {
+  in_addr a{};
+  if (dotted == nullptr || EnsureStarted() != 0 || ::inet_pton(AF_INET, dotted, &a) != 1) return false;
+  *address = ntohl(a.s_addr);
+  return true;
+}
+
+int SockBadAddressError() { return SockErrorFromNative(WSAEINVAL); }
+
+void SleepMs(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
+
+std::int64_t MonotonicMs() {
+  // GetTickCount64 moves in steps of about 16 ms, coarse beside the 50 ms resend
+  // interval; the performance counter is exact and never goes back.
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return static_cast<std::int64_t>(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  const std::int64_t ticks = now.QuadPart;
+  return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+// The native Windows window: a dialog laid out from the shared dialog table,
+// whose buttons call the console's operations. It keeps no logic of its own
+// beyond moving text between the controls and the console's fields.
+
+// The console's headers come first: windows.h turns FormatMessage into a macro
+// for the system's own, which must not rename the core's declaration.
+#include "console/console.h"
+
+#include <windows.h>
+#undef FormatMessage
+
+class Win32ProgressSink : public ProgressSink {
+ public:
+  void Bind(HWND bar) { bar_ = bar; }
+  void SetRange(std::uint16_t upper) override;
+  void SetPosition(int position) override;
+
+ private:
+  HWND bar_ = nullptr;
+};
+
+// While an operation runs, the window keeps painting and answering the window
+// manager; the operator's clicks and keys are dropped, except a request to
+// close, which ends a run at its next exchange boundary. The link calls Idle
+// only while a reply is late, and a quick board answers every request within a
+// few milliseconds, so the pump also runs from the link's trace of each
+// request and reply, at most once per interval.
+class Win32LinkPump : public LinkObserver {
+ public:
+  explicit Win32LinkPump(bool& closeRequested) : closeRequested_(closeRequested) {}
+  void Idle() override;
+  void Trace(const LinkTraceEvent& event) override;
+
+ private:
+  bool& closeRequested_;
+  unsigned long long lastPumpMs_ = 0;
+};
+
+class TovrinWindow : public ConsoleWindow {
+ public:
+  explicit TovrinWindow(HINSTANCE instance);
+  // Runs the dialog until it is closed; the exit code of the process.
+  int Run();
+
+  bool Fetch(ConsoleFields& fields) override;
+  void Show(const ConsoleFields& fields) override;
+  void Enable(ConsoleButton button, bool on) override;
+  void Message(const std::string& text) override;
+
+ private:
+  static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  bool OnInitDialog();
+  void OnCommand(int id, int notification);
+  void OnBrowse();
+  void ShowAbout();
+  // Runs one console operation with the wait cursor and the pump, then ends
+  // the dialog if the operator asked for that meanwhile.
+  template <typename Operation>
+  void Busy(Operation operation);
+  void Close();
+
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  ConsoleState state_;
+  Win32ProgressSink progress_;
+  bool busy_ = false;
+  bool closeRequested_ = false;
+  Win32LinkPump pump_{closeRequested_};
+};
+
+// The exe's own name without folder and extension: every message box's caption.
+std::wstring ExeName();
