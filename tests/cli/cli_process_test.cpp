@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/srecord_text.h"
 #include "tests/support/sim_helpers.h"
 
@@ -44,81 +41,23 @@ struct SignalWhen {
   std::function<bool()> condition;
 };
 
-// `input` is written to the child's standard input, which then ends.
 Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "",
                        const SignalWhen& interrupt = {}) {
-  std::vector<std::string> copies = {TOVRIN_CLI_PATH};
-  copies.insert(copies.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
+  ChildProcess child(TOVRIN_CLI_PATH, args, input);
   Finished f;
-  int outPipe[2];
-  int errPipe[2];
-  int inPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return f;
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) return f;
-  if (::pipe2(inPipe, O_CLOEXEC) != 0) return f;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, copies[0].c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  ::close(inPipe[0]);
-  // Small inputs fit the pipe's buffer, so this cannot block on the child.
-  if (spawned == 0 && ::write(inPipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
-    f.err = "cannot write the child's input";
+  if (!child.Started()) return f;
+  if (interrupt.signal != 0) {
+    const bool due = child.ReadUntil(
+        [&] {
+          if (interrupt.condition) return interrupt.condition();
+          return child.Err().find(interrupt.when) != std::string::npos;
+        },
+        kProcessWaitMs, kConditionPollMs);
+    if (due) child.Signal(interrupt.signal);
   }
-  ::close(inPipe[1]);
-
-  // Both pipes until both close, or the wait runs out.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessWaitMs);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* texts[2] = {&f.out, &f.err};
-  int openPipes = spawned == 0 ? 2 : 0;
-  bool sent = false;
-  while (openPipes > 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (!sent && interrupt.signal != 0 && interrupt.condition && interrupt.condition()) {
-      ::kill(pid, interrupt.signal);
-      sent = true;
-    }
-    const bool polling = !sent && interrupt.condition;
-    if (left <= 0) break;
-    const int ready = ::poll(fds, 2, polling ? std::min<int>(kConditionPollMs, static_cast<int>(left))
-                                             : static_cast<int>(left));
-    if (ready < 0 || (ready == 0 && !polling)) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        texts[i]->append(buffer, static_cast<std::size_t>(n));
-        if (!sent && interrupt.signal != 0 && !interrupt.when.empty() &&
-            f.err.find(interrupt.when) != std::string::npos) {
-          ::kill(pid, interrupt.signal);
-          sent = true;
-        }
-      } else {
-        fds[i].fd = -1;
-        --openPipes;
-      }
-    }
-  }
-  ::close(outPipe[0]);
-  ::close(errPipe[0]);
-  if (spawned != 0) return f;
-  if (openPipes > 0) ::kill(pid, SIGKILL);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  f.status = openPipes == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  f.status = child.Wait(kProcessWaitMs);
+  f.out = child.Out();
+  f.err = child.Err();
   return f;
 }
 
@@ -219,7 +158,7 @@ TEST_F(CliProcess, InterruptedRunLeavesTheBoardUnlockedAndARecord) {
     START_SIM(sim, options);
     std::filesystem::remove(log);
     const Finished f = RunCliProcess({"--board", "127.0.0.1", "program", path.string(), "--log", log, "--json"}, "",
-                                     {c.signal, "programmed "});
+                                     {c.signal, "programmed ", {}});
     EXPECT_EQ(f.status, c.status) << f.err;
     const nlohmann::json r = nlohmann::json::parse(f.out, nullptr, false);
     EXPECT_EQ(r["result"], "interrupted") << f.out;

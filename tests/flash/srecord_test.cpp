@@ -13,6 +13,7 @@
 
 #include "common/log_line.h"
 #include "flash/flash_image.h"
+#include "tests/support/log_text.h"
 #include "tests/support/srecord_text.h"
 
 namespace {
@@ -25,17 +26,11 @@ using Stored = std::vector<std::pair<std::uint32_t, std::uint8_t>>;
 class SRecordLoad : public testing::Test {
  protected:
   void SetUp() override { Reset(); }
-  void TearDown() override {
-    SetLogStream(nullptr);
-    std::fclose(log_);
-  }
 
   // A fresh log, and a left-over image that every load must wipe.
   void Reset() {
-    if (log_) std::fclose(log_);
-    log_ = std::tmpfile();
-    ASSERT_NE(log_, nullptr);
-    SetLogStream(log_);
+    log_.reset();  // the old capture lets go of the stream before the new one takes it
+    log_ = std::make_unique<LogCapture>();
     image_->fill(0x00);
   }
 
@@ -45,12 +40,7 @@ class SRecordLoad : public testing::Test {
   }
   LoadReport report_;
 
-  std::string Log() {
-    std::string text(static_cast<std::size_t>(std::ftell(log_)), '\0');
-    std::rewind(log_);
-    text.resize(std::fread(text.data(), 1, text.size(), log_));
-    return text;
-  }
+  std::string Log() { return log_->Text(); }
 
   // Erased everywhere except at the given bytes.
   static std::unique_ptr<FlashImage> Expected(const Stored& stored) {
@@ -60,7 +50,7 @@ class SRecordLoad : public testing::Test {
     return image;
   }
 
-  std::FILE* log_ = nullptr;
+  std::unique_ptr<LogCapture> log_;
   std::unique_ptr<FlashImage> image_ = std::make_unique<FlashImage>();
 };
 

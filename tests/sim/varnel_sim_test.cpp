@@ -3,21 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "sim/sim_args.h"
 #include "tests/sim/raw_client.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -25,87 +20,24 @@ using namespace simtest;
 
 constexpr int kProcessWaitMs = 10000;
 
-struct Child {
-  pid_t pid = -1;
-  int out = -1;  // its standard output
-};
-
-Child Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  std::string program = VARNEL_SIM_PATH;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeFds[1]);
-  if (rc != 0) {
-    ::close(pipeFds[0]);
-    return {};
-  }
-  return {pid, pipeFds[0]};
-}
-
-// Reads the child's output until `line` appears whole or the wait runs out.
-bool WaitForLine(int fd, const std::string& line, std::string& seen) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kProcessWaitMs);
-  while (seen.find(line + "\n") == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-    char buffer[256];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    seen.append(buffer, static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// The exit status, or -1 when the child had to be killed after the wait.
-int WaitExit(const Child& child) {
-  for (int i = 0; i < kProcessWaitMs / 10; ++i) {
-    int status = 0;
-    if (::waitpid(child.pid, &status, WNOHANG) == child.pid) {
-      ::close(child.out);
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(child.pid, SIGKILL);
-  ::waitpid(child.pid, nullptr, 0);
-  ::close(child.out);
-  return -1;
-}
-
-std::string RestOfOutput(int fd) {
-  std::string rest;
-  char buffer[256];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) rest.append(buffer, static_cast<std::size_t>(n));
-  return rest;
+// Collects the child's output until `line` has come whole, or the wait runs out.
+bool WaitForLine(ChildProcess& child, const std::string& line) {
+  return child.ReadUntil([&] { return child.Out().find(line + "\n") != std::string::npos; }, kProcessWaitMs);
 }
 
 TEST(VarnelSim, ServesUntilSigtermThenWritesTheFlashFile) {
   const auto file = std::filesystem::path(testing::TempDir()) / ("varnel_sim_" + std::to_string(::getpid()) + ".bin");
-  const Child child = Spawn({"--flash-file", file.string(), "--serial", "XY7"});
-  ASSERT_GT(child.pid, 0);
-  std::string output;
-  ASSERT_TRUE(WaitForLine(child.out, "ready", output)) << output;
+  ChildProcess child(VARNEL_SIM_PATH, {"--flash-file", file.string(), "--serial", "XY7"});
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(WaitForLine(child, "ready")) << child.Out();
 
   Udp udp;
   const Bytes reply = udp.Exchange(UdpFrame(1, ProgramFrame(0x3000, Pattern64(9))));
   EXPECT_EQ(reply, (Bytes{1, 0x66, 0x70, 0x4F, 0x00, 0x00, 0x30, 0x00}));
-  EXPECT_TRUE(WaitForLine(child.out, "udp program 0x00003000 ok", output)) << output;
+  EXPECT_TRUE(WaitForLine(child, "udp program 0x00003000 ok")) << child.Out();
 
-  ::kill(child.pid, SIGTERM);
-  EXPECT_EQ(WaitExit(child), 0);
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.Wait(kProcessWaitMs), 0);
 
   std::ifstream in(file, std::ios::binary);
   const Bytes flash((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -116,15 +48,14 @@ TEST(VarnelSim, ServesUntilSigtermThenWritesTheFlashFile) {
 }
 
 TEST(VarnelSim, StopsByItselfAtItsTimeLimit) {
-  const Child child = Spawn({"--time-limit", "1", "--quiet", "--tcp-only"});
-  ASSERT_GT(child.pid, 0);
-  std::string output;
-  ASSERT_TRUE(WaitForLine(child.out, "ready", output)) << output;
+  ChildProcess child(VARNEL_SIM_PATH, {"--time-limit", "1", "--quiet", "--tcp-only"});
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(WaitForLine(child, "ready")) << child.Out();
   Tcp tcp;
   tcp.Send(LockFrame());
   EXPECT_EQ(tcp.Receive(3), (Bytes{0x66, 0x6C, 0x4F}));
-  EXPECT_EQ(WaitExit(child), 0);
-  EXPECT_EQ(output + RestOfOutput(child.out), "ready\n");
+  EXPECT_EQ(child.Wait(kProcessWaitMs), 0);
+  EXPECT_EQ(child.Out(), "ready\n");
 }
 
 TEST(VarnelSim, ExitStatusFollowsTheCommandLine) {
@@ -146,9 +77,9 @@ TEST(VarnelSim, ExitStatusFollowsTheCommandLine) {
       {{"--boards", "3", "--serial", "999999999999999", "--time-limit", "1"}, 1},
   };
   for (const Case& c : cases) {
-    const Child child = Spawn(c.args);
-    ASSERT_GT(child.pid, 0);
-    EXPECT_EQ(WaitExit(child), c.status) << c.args[0];
+    ChildProcess child(VARNEL_SIM_PATH, c.args);
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(child.Wait(kProcessWaitMs), c.status) << c.args[0];
   }
 }
 
