@@ -107,38 +107,55 @@ int SockBind(SocketHandle s, const Endpoint& local) {
   return ::bind(ToSocket(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
 }
 
-int SockConnect(SocketHandle s, const Endpoint& remote, int timeoutMs) {
+namespace {
+
+// Blocking again, keeping the error the connect left.
+void EndConnect(SOCKET socket, int error) {
+  SetNonBlocking(socket, false);
+  ::WSASetLastError(error);
+}
+
+}  // namespace
+
+int SockConnectStart(SocketHandle s, const Endpoint& remote) {
   const SOCKET socket = ToSocket(s);
   sockaddr_in sa = ToSockaddr(remote);
   if (!SetNonBlocking(socket, true)) return -1;
-  int r = ::connect(socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-  if (r != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
-    // select, not WSAPoll: before Windows 10 2004, WSAPoll never reports a
-    // connect that failed, and the wait would always run out.
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(socket, &writable);
-    FD_SET(socket, &failed);
-    timeval wait = ToTimeval(timeoutMs);
-    const int ready = ::select(0, nullptr, &writable, &failed, &wait);
-    if (ready == 0) {
-      ::WSASetLastError(WSAETIMEDOUT);
-    } else if (ready > 0) {
-      int error = 0;
-      int length = sizeof error;
-      ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-      if (error == 0 && FD_ISSET(socket, &failed)) error = WSAECONNREFUSED;
-      ::WSASetLastError(error);
-      r = error == 0 ? 0 : -1;
-    }
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+    EndConnect(socket, 0);
+    return 0;
   }
   const int error = ::WSAGetLastError();
-  SetNonBlocking(socket, false);
-  ::WSASetLastError(error);
-  return r == 0 ? 0 : -1;
+  if (error == WSAEWOULDBLOCK) return 1;
+  EndConnect(socket, error);
+  return -1;
 }
+
+int SockConnectWait(SocketHandle s, int milliseconds) {
+  const SOCKET socket = ToSocket(s);
+  // select, not WSAPoll: before Windows 10 2004, WSAPoll never reports a
+  // connect that failed, and the wait would always run out.
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(socket, &writable);
+  FD_SET(socket, &failed);
+  timeval wait = ToTimeval(milliseconds);
+  const int ready = ::select(0, nullptr, &writable, &failed, &wait);
+  if (ready == 0) return 1;  // the caller keeps count of the time
+  int error = ::WSAGetLastError();
+  if (ready > 0) {
+    int length = sizeof error;
+    error = 0;
+    ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    if (error == 0 && FD_ISSET(socket, &failed)) error = WSAECONNREFUSED;
+  }
+  EndConnect(socket, error);
+  return error == 0 ? 0 : -1;
+}
+
+int SockTimedOutError() { return SockErrorFromNative(WSAETIMEDOUT); }
 
 int SockSend(SocketHandle s, const std::uint8_t* data, int length) {
   // Winsock raises no SIGPIPE: a dropped connection is an error code already.

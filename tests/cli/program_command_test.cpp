@@ -310,7 +310,11 @@ TEST_F(CliFast, RunLogRecordIsWrittenWholeOrTheStatusSaysSo) {
     std::string log;
     int status;
   };
-  for (const Case& c : {Case{"/dev/full", 13}, Case{unfinished, 0}}) {
+  std::vector<Case> cases = {{unfinished, 0}};
+#ifndef _WIN32
+  cases.push_back({"/dev/full", 13});  // a disk that is full
+#endif
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.log);
     SimBoard sim;
     START_SIM(sim, UdpBoard());
