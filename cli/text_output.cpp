@@ -18,7 +18,7 @@ std::string Printable(const std::string& text) {
   std::string shown;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= kFirstPrintable && byte <= kLastPrintable && c != '\\') {
+    if (byte >= kFirstPrintable && byte <= kLastPrintable) {
       shown += c;
     } else {
       char escaped[5];

@@ -234,6 +234,9 @@ INSTANTIATE_TEST_SUITE_P(Transport, CliBoardTest, testing::Values(true, false),
 // UTF-8 is kept exactly in the JSON. Data that no frame carries is said in the
 // text, the JSON and the run log.
 TEST_F(CliFast, FileTextIsEscapedAndUnsentDataIsSaid) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a Windows file name cannot hold control characters";
+#endif
   const std::string path = files.Write("evil\x1B]0;title\x07\xFF.s19", S19({{0x800, Pattern(8, 5)}, {0x1FFF0, Pattern(16, 8)}}));
   std::string hex;
   for (const char c : path) {

@@ -14,6 +14,7 @@
 #include "flash/program_board.h"
 #include "link/protocol.h"
 #include "tests/support/board_runs.h"
+#include "tests/support/raw_socket.h"
 #include "tests/support/fake_window.h"
 #include "tests/support/log_text.h"
 #include "tests/support/sim_helpers.h"
@@ -256,7 +257,11 @@ TEST(ProgramBoardLossyUdp, LossesAndStaleRepliesStillGiveTheExactFlash) {
   };
   TempFiles files{"lossy"};
   const std::string path = files.Write("lossy.s19", S19(runs));
+  // Under Wine a socket bound to 127.0.0.2 sends from 127.0.0.1: a foreign sender
+  // cannot be played there.
+  const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
+    if (std::string(c.name).starts_with("foreign") && !sendersDistinct) continue;
     SimOptions options = UdpBoard();
     c.set(options.faults);
     SimBoard sim;

@@ -219,7 +219,11 @@ TEST_F(LinkTest, IdentityReadSurvivesMisbehavingUdp) {
       // those answers reach the following exchanges as stale replies.
       {"replies slower than the resend interval", [](SimFaults& f) { f.replyDelayMs = 120; }},
   };
+  // Under Wine a socket bound to 127.0.0.2 sends from 127.0.0.1: a foreign sender
+  // cannot be played there.
+  const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
+    if (std::string(c.name).starts_with("foreign") && !sendersDistinct) continue;
     SimOptions options = UdpBoard();
     c.set(options.faults);
     SimBoard sim;
