@@ -23,6 +23,10 @@ bool EndsMidLine(int fd);
 std::string AppendText(int fd, const std::string& text);
 void CloseAppendFile(int fd);
 
+// Standard input as bytes: on Windows it would otherwise turn CR LF into LF, and
+// the hash of what was read would not be the file's.
+void UseBinaryStandardInput();
+
 // True when the stream is a terminal (a console on Windows), where a progress
 // bar can redraw its line with '\r'.
 bool IsTerminal(std::FILE* stream);

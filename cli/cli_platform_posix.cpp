@@ -40,6 +40,8 @@ std::string AppendText(int fd, const std::string& text) {
 
 void CloseAppendFile(int fd) { ::close(fd); }
 
+void UseBinaryStandardInput() {}  // POSIX streams translate nothing
+
 bool IsTerminal(std::FILE* stream) {
   const int fd = ::fileno(stream);
   return fd >= 0 && ::isatty(fd);

@@ -87,6 +87,8 @@ std::string AppendText(int fd, const std::string& text) {
 
 void CloseAppendFile(int fd) { ::_close(fd); }
 
+void UseBinaryStandardInput() { ::_setmode(::_fileno(stdin), _O_BINARY); }
+
 bool IsTerminal(std::FILE* stream) {
   // _isatty holds for any character device, NUL included; a console is what
   // redraws a line on '\r'.

@@ -158,13 +158,11 @@ LoadReport LoadForProgramming(const char* text, std::size_t length, FlashImage& 
   return report;
 }
 
-FileRead ReadSRecordFile(const char* fileName, std::string& bytes) {
+FileRead ReadSRecordStream(std::FILE* stream, std::string& bytes) {
   bytes.clear();
   FileRead read;
-  std::unique_ptr<std::FILE, FileCloser> file = OpenRegularFile(fileName, read);
-  if (!file) return read;
   char chunk[64 * 1024];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;) {
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, stream)) > 0;) {
     if (bytes.size() + n > kMaxFileBytes) {
       read.result = kProgramDataError;
       read.reason = kTooLarge;
@@ -172,11 +170,19 @@ FileRead ReadSRecordFile(const char* fileName, std::string& bytes) {
     }
     bytes.append(chunk, n);
   }
-  if (std::ferror(file.get())) {
+  if (std::ferror(stream)) {
     read.result = kProgramDataError;
     read.reason = std::strerror(errno);
   }
   return read;
+}
+
+FileRead ReadSRecordFile(const char* fileName, std::string& bytes) {
+  bytes.clear();
+  FileRead read;
+  std::unique_ptr<std::FILE, FileCloser> file = OpenRegularFile(fileName, read);
+  if (!file) return read;
+  return ReadSRecordStream(file.get(), bytes);
 }
 
 ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer,

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "flash/flash_image.h"
@@ -52,6 +53,8 @@ struct FileRead {
   std::string reason;
 };
 FileRead ReadSRecordFile(const char* fileName, std::string& bytes);
+// The same from a stream already open (standard input), read to its end.
+FileRead ReadSRecordStream(std::FILE* stream, std::string& bytes);
 
 // Loads file text for a programming run: the loader's report, except that text
 // holding no S3 record at all (empty, binary, plain text, only S1/S2 records) is

@@ -118,7 +118,9 @@ TEST(BatchSerials, CountUpKeepingTheWidth) {
   for (const Case& c : cases) {
     std::string next;
     EXPECT_EQ(NextSerial(c.from, next), *c.next != 0) << c.from;
-    if (*c.next != 0) EXPECT_EQ(next, c.next) << c.from;
+    if (*c.next != 0) {
+      EXPECT_EQ(next, c.next) << c.from;
+    }
   }
 }
 
