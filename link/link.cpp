@@ -197,6 +197,10 @@ int CloseLink(BoardLink& link) {
 }
 
 int WaitReadable(BoardLink& link, int milliseconds) {
+  if (link.observer == nullptr) {
+    const int ready = SockWaitReadable(link.socket, milliseconds);
+    return ready < 0 ? LoggedError("Select failed %d.\n") : ready;
+  }
   // A watched wait is cut into slices so the front end can keep its window
   // alive; the total wait and what it waits for are the same.
   const std::int64_t until = MonotonicMs() + milliseconds;
@@ -204,7 +208,7 @@ int WaitReadable(BoardLink& link, int milliseconds) {
     const int ready = SockWaitReadable(link.socket, Slice(link, until));
     if (ready < 0) return LoggedError("Select failed %d.\n");
     IdleIfDue(link);  // also between replies that each come quickly
-    if (ready > 0 || link.observer == nullptr || MonotonicMs() >= until) return ready;
+    if (ready > 0 || MonotonicMs() >= until) return ready;
   }
 }
 
