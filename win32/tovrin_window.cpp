@@ -14,7 +14,8 @@
 namespace {
 
 constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
-constexpr DWORD kMainStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_CENTER;
+// A dialog with a caption and a system menu but no minimise or maximise box.
+constexpr DWORD kMainStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
 constexpr DWORD kAboutStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER;
 // The open-file dialog's filter: pairs of shown text and pattern.
 constexpr wchar_t kS19Filter[] = L"S19 Files (*.S19)\0*.S19\0All Files(*.*)\0*.*\0";

@@ -209,7 +209,8 @@ TEST(WindowTest, ConnectAndProgramThroughClicksAtTableDialogUnits) {
   ASSERT_NE(log, INVALID_HANDLE_VALUE);
   Process tool;
   std::wstring command = L"\"" + WindowsPath(TOVRIN_WINDOW_EXE) + L"\"";
-  STARTUPINFOW startup{sizeof startup};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = log;
   startup.hStdError = log;
