@@ -7,7 +7,8 @@
 cTovrinApp::cTovrinApp(int& argc, char** argv) : m_app(argc, argv) {
   QCoreApplication::setApplicationVersion(version_info::kVersion);
   for (const version_info::Entry& entry : version_info::kStrings) m_app.setProperty(entry.key, entry.value);
-  QGuiApplication::setDesktopFileName("tovrin");
+  // The desktop entry's name, so a Wayland compositor matches the window to it.
+  QGuiApplication::setDesktopFileName("io.github.tovrin.Tovrin");
   QApplication::setWindowIcon(AppIcon());
 }
 
