@@ -78,12 +78,6 @@ struct BoardRun {
 Json BoardJson(const CliOptions& options, const LoadedFile& image, const BoardRun& b, double seconds) {
   Json written = nullptr;
   if (b.started) written = Json{{"revision", b.revision}, {"serial", b.serial}};
-  Json cause = nullptr;
-  if (b.started) {
-    cause = CauseJson(b.run.command, b.run.outcome, b.run.frame, b.run.address);
-  } else if (b.session.connected) {
-    cause = CauseJson(LinkCommand::kRead, b.session.identityOutcome);
-  }
   return Json{{"command", "batch"},
               {"board", options.board},
               {"link", LinkJson(b.session)},
@@ -96,7 +90,7 @@ Json BoardJson(const CliOptions& options, const LoadedFile& image, const BoardRu
               // As program's record says it: a stopped run is not a result of the board's.
               {"result", b.result == kProgramInterrupted ? Json("interrupted") : Json(b.result)},
               {"message", b.message},
-              {"cause", cause},
+              {"cause", CauseJson(RunCause(b.session, b.started, b.run))},
               {"seconds", seconds}};
 }
 
@@ -199,11 +193,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     const auto boardStarted = std::chrono::steady_clock::now();
     const IdentityTexts& found = b.session.texts;
     bool endBatch = false;
-    if (b.result == 0 && !options.expectHardware.empty() && found.hardware != options.expectHardware) {
-      b.result = exit_code::kWrongHardware;
-      b.message = "Wrong board: hardware code " + Printable(found.hardware) + ", expected " +
-                  Printable(options.expectHardware) + ". Nothing was erased.";
-    }
+    if (b.result == 0) b.result = CheckHardware(b.session, options.expectHardware, b.message);
     if (b.result == 0 && !options.allowRepeat && HandedOut(state, found.serialNumber)) {
       b.result = exit_code::kRepeatRefused;
       b.message = "Board already programmed: serial number " + Printable(found.serialNumber) +

@@ -38,6 +38,13 @@ int StartTrace(const std::string& path, BoardSession& session, std::string& mess
   return 0;
 }
 
+int CheckHardware(const BoardSession& session, const std::string& expected, std::string& message) {
+  if (expected.empty() || session.texts.hardware == expected) return 0;
+  message = "Wrong board: hardware code " + Printable(session.texts.hardware) + ", expected " + Printable(expected) +
+            ". Nothing was erased.";
+  return exit_code::kWrongHardware;
+}
+
 void EndBoardSession(BoardSession& session, std::FILE* diag) {
   if (!session.link.IsOpen()) return;
   const int closed = CloseLink(session.link);

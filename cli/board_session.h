@@ -34,6 +34,10 @@ int StartTrace(const std::string& path, BoardSession& session, std::string& mess
 // identity read the link is open.
 int BeginBoardSession(const std::string& address, BoardSession& session, std::string& message);
 
+// 0 when the board read is of the model `expected` names (empty: any model);
+// otherwise exit_code::kWrongHardware with the operator's text in message.
+int CheckHardware(const BoardSession& session, const std::string& expected, std::string& message);
+
 // Closes the link if open; a close the socket library refuses is reported on
 // diag with the window's text, and does not change the command's outcome.
 void EndBoardSession(BoardSession& session, std::FILE* diag);

@@ -90,7 +90,7 @@ std::string ExitCodeHelp() {
 
 // CLI11 validators return an empty text when the value is good.
 std::string CheckRevision(const std::string& value) {
-  return value.size() == 1 ? "" : "a revision is exactly one character";
+  return value.size() == static_cast<std::size_t>(kRevisionMax) ? "" : "a revision is exactly one character";
 }
 
 std::string CheckSerial(const std::string& value) {

@@ -25,13 +25,13 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
     const Json report{{"command", "identity"},     {"board", options.board},
                       {"link", LinkJson(session)}, {"identity", IdentityJson(session)},
                       {"result", code},            {"message", message},
-                      {"cause", CauseJson(LinkCommand::kRead, session.identityOutcome)},
+                      {"cause", CauseJson(OutcomeCause(LinkCommand::kRead, session.identityOutcome))},
                       {"seconds", SecondsSince(started)}};
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
   } else if (code != 0) {
     std::fprintf(streams.out, "%s\n", message.c_str());
-    if (!session.identityOutcome.Accepted()) {
-      std::fprintf(streams.out, "Cause: %s\n", CauseText(LinkCommand::kRead, session.identityOutcome).c_str());
+    if (const auto cause = OutcomeCause(LinkCommand::kRead, session.identityOutcome)) {
+      std::fprintf(streams.out, "Cause: %s\n", CauseText(*cause).c_str());
     }
   } else {
     std::fprintf(streams.out,

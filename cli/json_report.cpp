@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cli/interrupt.h"
 #include "cli/text_output.h"
 
 std::string JsonLine(const Json& value) {
@@ -88,21 +89,55 @@ Json LinkJson(const BoardSession& session) {
   return LinkTypeText(session.link.mode);
 }
 
-Json CauseJson(LinkCommand command, const LinkOutcome& outcome, int frame, std::uint32_t address) {
-  if (outcome.Accepted()) return nullptr;
-  Json cause{{"command", CommandName(command)}};
+std::optional<Cause> OutcomeCause(LinkCommand command, const LinkOutcome& outcome, int frame,
+                                  std::uint32_t address) {
+  if (outcome.Accepted()) return std::nullopt;
+  Cause cause{CommandName(command), 0, 0, DescribeOutcome(outcome)};
   if (command == LinkCommand::kProgram) {
-    cause["frame"] = frame;
-    cause["address"] = FlashAddress(address);
+    cause.frame = frame;
+    cause.address = address;
   }
-  cause["what"] = DescribeOutcome(outcome);
   return cause;
 }
 
-std::string CauseText(LinkCommand command, const LinkOutcome& outcome, int frame, std::uint32_t address) {
-  std::string text = CommandName(command);
-  if (command == LinkCommand::kProgram) text += " frame " + std::to_string(frame) + " at " + FlashAddress(address);
-  return text + ": " + DescribeOutcome(outcome);
+std::optional<Cause> RunCause(const BoardSession& session, bool started, const ProgramRun& run) {
+  if (run.result == kProgramInterrupted) {
+    const char* by = InterruptStatus() == kInterruptedBySigterm ? "SIGTERM" : "Ctrl+C";
+    Cause cause;
+    if (!started) {
+      cause.what = std::string("stopped by ") + by + " after connecting; nothing was erased";
+      return cause;
+    }
+    // The command (and frame) the run did not send.
+    cause.command = CommandName(run.command);
+    if (run.command == LinkCommand::kProgram) {
+      cause.frame = run.frame;
+      cause.address = run.address;
+    }
+    cause.what = std::string("stopped by ") + by + " before it was sent; the board is not locked";
+    return cause;
+  }
+  if (started) return OutcomeCause(run.command, run.outcome, run.frame, run.address);
+  if (session.connected) return OutcomeCause(LinkCommand::kRead, session.identityOutcome);
+  return std::nullopt;
+}
+
+Json CauseJson(const std::optional<Cause>& cause) {
+  if (!cause) return nullptr;
+  Json json = Json::object();
+  if (cause->command != nullptr) json["command"] = cause->command;
+  if (cause->frame > 0) {
+    json["frame"] = cause->frame;
+    json["address"] = FlashAddress(cause->address);
+  }
+  json["what"] = cause->what;
+  return json;
+}
+
+std::string CauseText(const Cause& cause) {
+  std::string text = cause.command != nullptr ? cause.command : "";
+  if (cause.frame > 0) text += " frame " + std::to_string(cause.frame) + " at " + FlashAddress(cause.address);
+  return (text.empty() ? "" : text + ": ") + cause.what;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {

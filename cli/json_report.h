@@ -7,9 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "cli/board_session.h"
+#include "flash/program_board.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -32,11 +34,28 @@ Json IdentityJson(const BoardSession& session);
 // "UDP", "TCP", or null when no link was opened.
 Json LinkJson(const BoardSession& session);
 
-// Why a command failed: its name, for a program frame its number (from 1) and
-// address, and what went wrong; null for an accepted reply.
-Json CauseJson(LinkCommand command, const LinkOutcome& outcome, int frame = 0, std::uint32_t address = 0);
-// The same as one line of text: "program frame 3 at 0x00080: board refused ...".
-std::string CauseText(LinkCommand command, const LinkOutcome& outcome, int frame = 0, std::uint32_t address = 0);
+// Why a run did not end as asked: the command it concerns (none when no
+// command was sent), for a program frame its number (from 1) and address, and
+// what went wrong.
+struct Cause {
+  const char* command = nullptr;
+  int frame = 0;
+  std::uint32_t address = 0;
+  std::string what;
+};
+
+// Of a command whose reply was not accepted; none for an accepted one.
+std::optional<Cause> OutcomeCause(LinkCommand command, const LinkOutcome& outcome, int frame = 0,
+                                  std::uint32_t address = 0);
+// Of a session and the run on it (`started`: the erase was to be sent): a stop
+// asked for by Ctrl+C or SIGTERM, a command that failed, or an identity that
+// could not be read.
+std::optional<Cause> RunCause(const BoardSession& session, bool started, const ProgramRun& run);
+
+// {"command", "frame", "address", "what"}, or null.
+Json CauseJson(const std::optional<Cause>& cause);
+// "program frame 3 at 0x00080: board refused (0x4E instead of 0x4F)".
+std::string CauseText(const Cause& cause);
 
 // Seconds since `start`, to the millisecond.
 double SecondsSince(std::chrono::steady_clock::time_point start);

@@ -37,11 +37,6 @@ struct RunRecord {
   std::string message;
 };
 
-std::string WrongHardwareMessage(const std::string& found, const std::string& expected) {
-  return "Wrong board: hardware code " + Printable(found) + ", expected " + Printable(expected) +
-         ". Nothing was erased.";
-}
-
 // Stamps the identity chosen as the window pre-fills it (what the operator
 // gave, else what the board holds) and sends the image.
 void Program(const CliOptions& options, std::FILE* diag, FlashImage& image, RunRecord& record) {
@@ -70,41 +65,6 @@ void Program(const CliOptions& options, std::FILE* diag, FlashImage& image, RunR
 
 bool Interrupted(const RunRecord& r) { return r.result == kProgramInterrupted; }
 
-// Where a stopped run ended: the command (and frame) it did not send.
-std::string StopText(const RunRecord& r) {
-  const std::string by = InterruptStatus() == kInterruptedBySigterm ? "SIGTERM" : "Ctrl+C";
-  if (!r.started) return "stopped by " + by + " after connecting; nothing was erased";
-  return "stopped by " + by + " before it was sent; the board is not locked";
-}
-
-Json CauseOf(const RunRecord& r) {
-  if (Interrupted(r) && !r.started) return Json{{"what", StopText(r)}};
-  if (Interrupted(r)) {
-    Json cause{{"command", CommandName(r.run.command)}};
-    if (r.run.command == LinkCommand::kProgram) {
-      cause["frame"] = r.run.frame;
-      cause["address"] = FlashAddress(r.run.address);
-    }
-    cause["what"] = StopText(r);
-    return cause;
-  }
-  if (!r.started) return CauseJson(LinkCommand::kRead, r.session.identityOutcome);
-  return CauseJson(r.run.command, r.run.outcome, r.run.frame, r.run.address);
-}
-
-std::string CauseLine(const RunRecord& r) {
-  if (Interrupted(r)) {
-    std::string text;
-    if (r.started) text = CommandName(r.run.command);
-    if (r.started && r.run.command == LinkCommand::kProgram) {
-      text += " frame " + std::to_string(r.run.frame) + " at " + FlashAddress(r.run.address);
-    }
-    return (text.empty() ? "" : text + ": ") + StopText(r);
-  }
-  return r.started ? CauseText(r.run.command, r.run.outcome, r.run.frame, r.run.address)
-                   : CauseText(LinkCommand::kRead, r.session.identityOutcome);
-}
-
 Json LoadJson(const LoadReport& load) {
   if (load.line == 0 && load.reason.empty()) return nullptr;
   return Json{{"line", load.line}, {"record", load.record}, {"reason", load.reason}};
@@ -126,7 +86,7 @@ Json ReportJson(const CliOptions& options, const RunRecord& r, double seconds) {
                               {"unsent_bytes", r.plan.unsentBytes}}},
               {"result", Interrupted(r) ? Json("interrupted") : Json(r.result)},
               {"message", r.message},
-              {"cause", CauseOf(r)},
+              {"cause", CauseJson(RunCause(r.session, r.started, r.run))},
               {"seconds", seconds}};
   AddFileName(report, options.file);
   return report;
@@ -164,13 +124,10 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     // Connect and the identity read are bounded; a stop asked for during them
     // ends the run before the erase.
     if (r.result == 0 && InterruptStatus() != 0) {
-      r.result = kProgramInterrupted;
+      r.result = r.run.result = kProgramInterrupted;  // stopped before the erase
       r.message = ProgramResultMessage(kProgramInterrupted);
     }
-    if (r.result == 0 && !options.expectHardware.empty() && r.session.texts.hardware != options.expectHardware) {
-      r.result = exit_code::kWrongHardware;
-      r.message = WrongHardwareMessage(r.session.texts.hardware, options.expectHardware);
-    }
+    if (r.result == 0) r.result = CheckHardware(r.session, options.expectHardware, r.message);
     if (r.result == 0) Program(options, diag, *file.image, r);
     // Every run, good or bad, ends the connection, as the window's does.
     EndBoardSession(r.session, diag);
@@ -188,7 +145,9 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     } else if (!r.load.reason.empty()) {
       std::fprintf(streams.out, "Reason: %s\n", Printable(r.load.reason).c_str());
     }
-    if (!CauseOf(r).is_null()) std::fprintf(streams.out, "Cause: %s\n", CauseLine(r).c_str());
+    if (const auto cause = RunCause(r.session, r.started, r.run)) {
+      std::fprintf(streams.out, "Cause: %s\n", CauseText(*cause).c_str());
+    }
   }
   std::fflush(streams.out);
 

@@ -252,7 +252,6 @@ ProgramRun ProgramBoard(BoardLink& link, const char* fileName, const char* seria
                                                  : "error reading S Record file %s: %s\n",
             fileName, read.reason.c_str());
     run.result = read.result;
-    run.fileError = read.reason;
     return run;
   }
   observer.FileRead(bytes.size());

@@ -103,7 +103,6 @@ struct ProgramRun {
   int framesPlanned = 0;
   int framesAcknowledged = 0;
   LoadReport load;  // ProgramBoard: what the loader found
-  std::string fileError;  // ProgramBoard: why the file could not be read
 };
 
 // Erases, sends the frames of the image's plan, locks and resets, pausing while
