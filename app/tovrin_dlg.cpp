@@ -18,24 +18,23 @@
 #include "app/about_dlg.h"
 #include "app/dialog_template.h"
 #include "dialog/resource.h"
-#include "flash/vocabulary.h"
+#include "vocabulary/vocabulary.h"
 #include "link/link.h"
+#include "link/socket_platform.h"
 
 namespace {
 
 constexpr int kOctetIds[] = {IDC_OCTET1, IDC_OCTET2, IDC_OCTET3, IDC_OCTET4};
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-// The identity's bytes as characters and back, one byte to one character, so a
-// blank board's 0xFF bytes, or any other, come back exactly as they were read.
-QString IdentityText(const std::string& bytes) { return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())); }
-std::string IdentityBytes(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
+// The console's fields are UTF-8 text.
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+std::string Utf8(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-// REV and Serial Number take only characters that are one byte in the identity.
+// REV and Serial Number take only characters that are one byte in the identity;
+// the console refuses others too, this keeps them from being typed at all.
 class OneByteCharacters : public QValidator {
  public:
   using QValidator::QValidator;
@@ -71,9 +70,7 @@ cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
   setFont(DialogFont());
   CreateControls();
   m_state.progress = &m_progress;
-  m_state.link.observer = &m_keepAlive;
-  // A window closed during Program ends the run at its next exchange, unlocked.
-  m_state.stopRequested = [this] { return m_closeWhenDone; };
+  m_state.session.Watch(&m_keepAlive);
 
   connect(static_cast<QPushButton*>(Control(IDC_PROGRAM)), &QPushButton::clicked, this,
           [this] { RunBusy([this] { OnProgram(m_state, *this); }); });
@@ -83,37 +80,31 @@ cTovrinDlg::cTovrinDlg(const LinkWaits& waits, QWidget* parent)
   });
   connect(static_cast<QPushButton*>(Control(IDC_CONNECT)), &QPushButton::clicked, this,
           [this] { RunBusy([this] { OnConnect(m_state, *this); }); });
-  connect(static_cast<QPushButton*>(Control(IDC_BROWSE)), &QPushButton::clicked, this, [this] { OnBrowse(); });
+  connect(static_cast<QPushButton*>(Control(IDC_BROWSE)), &QPushButton::clicked, this,
+          [this] { OnBrowse(m_state, *this); });
   connect(static_cast<QPushButton*>(Control(IDC_DISCONNECT)), &QPushButton::clicked, this,
           [this] { OnDisconnect(m_state, *this); });
   for (int id : kOctetIds) Control(id)->installEventFilter(this);
 }
 
-cTovrinDlg::~cTovrinDlg() {
-  // Closing the window by its title bar or Escape leaves the link to us.
-  if (m_state.link.IsOpen()) CloseLink(m_state.link);
-}
+// Closing the window by its title bar or Escape leaves the link to us.
+cTovrinDlg::~cTovrinDlg() { OnWindowEnd(m_state); }
 
 void cTovrinDlg::RunBusy(const std::function<void()>& operation) {
+  bool closeNow = false;
   {
     BusyWindow busy(*this);
-    m_busy = true;
-    operation();
-    m_busy = false;
+    closeNow = RunOperation(m_state, operation);
   }
-  if (!m_closeWhenDone) return;
-  m_closeWhenDone = false;
-  if (m_state.link.IsOpen()) CloseLink(m_state.link);  // a Connect that ended after the close
-  close();
+  if (closeNow) close();
 }
 
 void cTovrinDlg::closeEvent(QCloseEvent* event) {
-  if (!m_busy) {
+  if (RequestClose(m_state)) {
     QDialog::closeEvent(event);
-    return;
+  } else {
+    event->ignore();
   }
-  m_closeWhenDone = true;  // the run asks for it at its next exchange
-  event->ignore();
 }
 
 void cTovrinDlg::CreateControls() {
@@ -151,13 +142,8 @@ int cTovrinDlg::DoModal() {
 }
 
 bool cTovrinDlg::OnInitDialog() {
-  Show(m_state);
   setWindowIcon(m_icon);
-  const int started = startSockets();
-  if (started != 0) {
-    Message(FormatMessage(msg::kSocketsNotStarted, started));
-    return false;
-  }
+  if (!::OnInitDialog(m_state, *this, startSockets())) return false;
   // The first tab stop that is enabled: PROGRAM starts disabled, so the first
   // address field has the focus and its losing it builds the address.
   for (QWidget* w = Control(IDC_PROGRAM); w; w = w->nextInFocusChain()) {
@@ -169,30 +155,32 @@ bool cTovrinDlg::OnInitDialog() {
   return true;
 }
 
-bool cTovrinDlg::Fetch(ConsoleFields& state) {
-  state.revision = IdentityBytes(Edit(IDC_REV)->text());
-  for (int i = 0; i < 4; ++i) state.octet[i] = Edit(kOctetIds[i])->text().toStdString();
-  const QString serial = Edit(IDC_SERIAL)->text();
-  if (serial.size() > kSerialNumberMax) {
-    Message(kSerialTooLongText);
-    Edit(IDC_SERIAL)->setFocus();
-    return false;
-  }
-  state.serialNumber = IdentityBytes(serial);
-  state.fileName = Edit(IDC_FILENAME)->text().toStdString();
-  state.commType = Edit(IDC_COMMTYPE)->text().toStdString();
-  state.hardware = IdentityBytes(Edit(IDC_HARDWARE)->text());
-  return true;
+void cTovrinDlg::Fetch(ConsoleFields& state) {
+  state.revision = Utf8(Edit(IDC_REV)->text());
+  for (int i = 0; i < 4; ++i) state.octet[i] = Utf8(Edit(kOctetIds[i])->text());
+  state.serialNumber = Utf8(Edit(IDC_SERIAL)->text());
+  state.fileName = Utf8(Edit(IDC_FILENAME)->text());
+  state.commType = Utf8(Edit(IDC_COMMTYPE)->text());
+  state.hardware = Utf8(Edit(IDC_HARDWARE)->text());
 }
 
 void cTovrinDlg::Show(const ConsoleFields& state) {
-  Edit(IDC_REV)->setText(IdentityText(state.revision));
+  Edit(IDC_REV)->setText(Q(state.revision));
   for (int i = 0; i < 4; ++i) Edit(kOctetIds[i])->setText(Q(state.octet[i]));
   Edit(IDC_SERIAL)->setMaxLength(kSerialNumberMax);
-  Edit(IDC_SERIAL)->setText(IdentityText(state.serialNumber));
+  Edit(IDC_SERIAL)->setText(Q(state.serialNumber));
   Edit(IDC_FILENAME)->setText(Q(state.fileName));
   Edit(IDC_COMMTYPE)->setText(Q(state.commType));
-  Edit(IDC_HARDWARE)->setText(IdentityText(state.hardware));
+  Edit(IDC_HARDWARE)->setText(Q(state.hardware));
+}
+
+void cTovrinDlg::FocusSerialNumber() { Edit(IDC_SERIAL)->setFocus(); }
+
+bool cTovrinDlg::ChooseFile(std::string& path) {
+  QString chosen;
+  if (!chooseFile(chosen)) return false;
+  path = Utf8(chosen);
+  return true;
 }
 
 void cTovrinDlg::Enable(ConsoleButton button, bool on) {
@@ -206,16 +194,9 @@ void cTovrinDlg::Message(const std::string& text) {
   }
   QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Q(text), QMessageBox::Ok, this);
   // A message that ends an operation waits for the operator: not a busy cursor.
-  if (m_busy) QApplication::restoreOverrideCursor();
+  if (m_state.busy) QApplication::restoreOverrideCursor();
   box.exec();
-  if (m_busy) QApplication::setOverrideCursor(Qt::WaitCursor);
-}
-
-void cTovrinDlg::OnBrowse() {
-  Fetch(m_state);  // a refused field does not stop the choice of a file
-  QString path;
-  if (chooseFile(path)) m_state.fileName = path.toStdString();
-  Show(m_state);
+  if (m_state.busy) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void cTovrinDlg::OnSysCommand(int command) {

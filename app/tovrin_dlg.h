@@ -32,10 +32,12 @@ class cTovrinDlg : public QDialog, public ConsoleWindow {
   // when that fails (the operator has been told) and the window must end.
   bool OnInitDialog();
 
-  bool Fetch(ConsoleFields& fields) override;
+  void Fetch(ConsoleFields& fields) override;
   void Show(const ConsoleFields& fields) override;
   void Enable(ConsoleButton button, bool on) override;
   void Message(const std::string& text) override;
+  bool ChooseFile(std::string& path) override;
+  void FocusSerialNumber() override;
 
   // Commands from the window's menu; only the About entry is handled here.
   void OnSysCommand(int command);
@@ -60,15 +62,12 @@ class cTovrinDlg : public QDialog, public ConsoleWindow {
 
  private:
   void CreateControls();
-  void OnBrowse();
   // Runs Connect or Program with the window kept alive and busy.
   void RunBusy(const std::function<void()>& operation);
   QLineEdit* Edit(int id) const;
 
   WindowKeepAlive m_keepAlive;
   ConsoleState m_state;
-  bool m_busy = false;
-  bool m_closeWhenDone = false;
   QIcon m_icon;
   ProgressBarSink m_progress;
   std::map<int, QWidget*> m_controls;

@@ -36,7 +36,10 @@
 #include <vector>
 
 #include "common/log_line.h"
-#include "flash/program_board.h"
+#include "flash/identity_stamp.h"
+#include "flash/program_image.h"
+#include "link/file_platform.h"
+#include "run/program_run.h"
 #include "link/link.h"
 #include "sim/sim_board.h"
 #include "tests/support/srecord_text.h"
@@ -104,10 +107,10 @@ const FullImageFile& ImageFile() {
   return file;
 }
 
-SimOptions BoardFor(int mode) {
+SimOptions BoardFor(LinkMode mode) {
   SimOptions o;
-  o.udp = mode == kLinkUdp;
-  o.tcp = mode == kLinkTcp;
+  o.udp = mode == LinkMode::kUdp;
+  o.tcp = mode == LinkMode::kTcp;
   return o;
 }
 
@@ -281,14 +284,14 @@ bool TcpFloorRound(int s, const std::vector<Request>& requests) {
 // The floor's own connection, opened and closed around each round: the board
 // serves one TCP connection at a time, the newest, so the floor and the tool
 // take turns. Seconds for the round, or a negative value when it failed.
-double TimedFloorRound(int mode, const SimOptions& options, const std::vector<Request>& requests,
+double TimedFloorRound(LinkMode mode, const SimOptions& options, const std::vector<Request>& requests,
                        std::uint8_t& sequence) {
-  const int s = BoundedSocket(mode == kLinkUdp ? SOCK_DGRAM : SOCK_STREAM);
-  const sockaddr_in to = BoardEndpoint(mode == kLinkUdp ? options.udpPort : options.tcpPort);
+  const int s = BoundedSocket(mode == LinkMode::kUdp ? SOCK_DGRAM : SOCK_STREAM);
+  const sockaddr_in to = BoardEndpoint(mode == LinkMode::kUdp ? options.udpPort : options.tcpPort);
   double seconds = -1;
-  if (s >= 0 && (mode == kLinkUdp || ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)) {
+  if (s >= 0 && (mode == LinkMode::kUdp || ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)) {
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = mode == kLinkUdp ? UdpFloorRound(s, to, requests, sequence) : TcpFloorRound(s, requests);
+    const bool ok = mode == LinkMode::kUdp ? UdpFloorRound(s, to, requests, sequence) : TcpFloorRound(s, requests);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     if (ok) seconds = elapsed.count();
   }
@@ -302,7 +305,7 @@ double TimedFloorRound(int mode, const SimOptions& options, const std::vector<Re
 // connection made before its clock starts; the reported time is the run's. Taking
 // them in turn puts both under the same load, which on a shared machine moves
 // far more than the difference being measured.
-void ProgramRun(benchmark::State& state, int mode, Placement placement) {
+void ProgramRun(benchmark::State& state, LinkMode mode, Placement placement) {
   if (ImageFile().Path().empty()) {
     state.SkipWithError("cannot write the S-record file");
     return;
@@ -326,16 +329,17 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
         state.SkipWithError("a round trip of the floor failed");
         break;
       }
-      BoardLink link(BenchWaits());
-      if (OpenLink(link, kBoardAddress) != mode) {
+      Session session(BenchWaits());
+      session.Open(kBoardAddress);
+      if (session.Opened() != OpenOutcome::Open(mode)) {
         state.SkipWithError("the link did not open over the transport under test");
         break;
       }
       const auto start = std::chrono::steady_clock::now();
-      const int result = ProgramBoard(link, ImageFile().Path().c_str(), "123456", "B", progress).result;
+      const bool done = ProgramBoard(session, ImageFile().Path(), {"B", "123456"}, progress).Succeeded();
       const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
-      CloseLink(link);
-      if (result != kProgramDone) {
+      session.Close();
+      if (!done) {
         state.SkipWithError("the programming run failed");
         break;
       }
@@ -361,10 +365,8 @@ void ProgramRun(benchmark::State& state, int mode, Placement placement) {
 const FlashImage& StampedImage() {
   static const std::unique_ptr<FlashImage> image = [] {
     auto loaded = std::make_unique<FlashImage>();
-    std::string bytes;
-    if (!ImageFile().Path().empty() && ReadSRecordFile(ImageFile().Path().c_str(), bytes).result == kProgramDone) {
-      LoadSRecordText(bytes.data(), bytes.size(), *loaded);
-    }
+    const FileBytes read = ReadRegularFile(ImageFile().Path(), kMaxFirmwareBytes);
+    if (read.status == FileReadStatus::kRead) LoadSRecordText(read.bytes.data(), read.bytes.size(), *loaded);
     StampIdentity(*loaded, "123456", "B");
     return loaded;
   }();
@@ -372,19 +374,21 @@ const FlashImage& StampedImage() {
 }
 
 // Seconds for one run over a fresh link, or a negative value when it failed.
-double TimedRun(int mode, bool verify) {
+double TimedRun(LinkMode mode, VerifyMode verify) {
   BoardLink link(BenchWaits());
-  if (OpenLink(link, kBoardAddress) != mode) return -1;
+  if (OpenLink(link, kBoardAddress) != OpenOutcome::Open(mode)) return -1;
   ProgramObserver quiet;
   const auto start = std::chrono::steady_clock::now();
-  const int result = ProgramImage(link, StampedImage(), quiet, ProgramOptions{verify}).result;
+  const int result = ProgramImage(link, StampedImage(), quiet, verify).result;
   const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
   CloseLink(link);
   return result == kProgramDone ? run.count() : -1;
 }
 
 // The reported time is the verifying run's share: with verify less without.
-void VerifyBesideProgram(benchmark::State& state, int mode) {
+// Reading the frames back costs four reads a frame; reading the whole flash
+// back 8192 reads, whatever the image holds.
+void VerifyBesideProgram(benchmark::State& state, LinkMode mode, VerifyMode verify) {
   if (ImageFile().Path().empty()) {
     state.SkipWithError("cannot write the S-record file");
     return;
@@ -398,8 +402,8 @@ void VerifyBesideProgram(benchmark::State& state, int mode) {
     state.SkipWithError(("the simulated board did not start: " + board.Board().Error()).c_str());
   } else {
     for (auto _ : state) {
-      const double plain = TimedRun(mode, false);
-      const double verified = TimedRun(mode, true);
+      const double plain = TimedRun(mode, VerifyMode::kNone);
+      const double verified = TimedRun(mode, verify);
       if (plain < 0 || verified < 0) {
         state.SkipWithError("a run failed");
         break;
@@ -416,18 +420,22 @@ void VerifyBesideProgram(benchmark::State& state, int mode) {
   SetLogStream(nullptr);
 }
 
-BENCHMARK_CAPTURE(VerifyBesideProgram, udp, static_cast<int>(kLinkUdp))
+BENCHMARK_CAPTURE(VerifyBesideProgram, udp_frames, LinkMode::kUdp, VerifyMode::kFrames)
     ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK_CAPTURE(VerifyBesideProgram, tcp, static_cast<int>(kLinkTcp))
+BENCHMARK_CAPTURE(VerifyBesideProgram, tcp_frames, LinkMode::kTcp, VerifyMode::kFrames)
+    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(VerifyBesideProgram, udp_full, LinkMode::kUdp, VerifyMode::kFull)
+    ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(VerifyBesideProgram, tcp_full, LinkMode::kTcp, VerifyMode::kFull)
     ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
-BENCHMARK_CAPTURE(ProgramRun, udp_own_cores, static_cast<int>(kLinkUdp), Placement::kOwnCores)
+BENCHMARK_CAPTURE(ProgramRun, udp_own_cores, LinkMode::kUdp, Placement::kOwnCores)
     ->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK_CAPTURE(ProgramRun, udp_shared_core, static_cast<int>(kLinkUdp), Placement::kSharedCore)
+BENCHMARK_CAPTURE(ProgramRun, udp_shared_core, LinkMode::kUdp, Placement::kSharedCore)
     ->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK_CAPTURE(ProgramRun, tcp_own_cores, static_cast<int>(kLinkTcp), Placement::kOwnCores)
+BENCHMARK_CAPTURE(ProgramRun, tcp_own_cores, LinkMode::kTcp, Placement::kOwnCores)
     ->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK_CAPTURE(ProgramRun, tcp_shared_core, static_cast<int>(kLinkTcp), Placement::kSharedCore)
+BENCHMARK_CAPTURE(ProgramRun, tcp_shared_core, LinkMode::kTcp, Placement::kSharedCore)
     ->Unit(benchmark::kMillisecond)->UseManualTime();
 
 }  // namespace

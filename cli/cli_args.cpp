@@ -6,8 +6,8 @@
 #include <string>
 
 #include "cli/exit_codes.h"
-#include "flash/vocabulary.h"
-#include "flash/program_board.h"
+#include "vocabulary/vocabulary.h"
+#include "flash/program_image.h"
 #include "link/frames.h"
 #include "link/socket_platform.h"
 
@@ -44,9 +44,11 @@ const char kProgramFooter[] =
     "Exits with the result (0..7), or 10, 11, 12, 13, 64 (see tovrin-cli --help).\n"
     "With --log, one JSON line per run is appended: time, board, identity before,\n"
     "revision and serial number written, file and its SHA-256, frames, result.\n"
-    "With --verify every frame is read back before the lock; a difference exits\n"
-    "with 7 and leaves the board unlocked. --trace writes one JSON line per\n"
-    "request, reply, resend, passed-over datagram and time-out.\n";
+    "With --verify every frame is read back before the lock (four reads a frame);\n"
+    "--verify=full reads the whole flash back (8192 reads) and also finds bytes an\n"
+    "erase left behind. A difference exits with 7 and leaves the board unlocked.\n"
+    "--trace writes one JSON line per request, reply, resend, passed-over\n"
+    "datagram and time-out.\n";
 
 const char kBatchFooter[] =
     "\n"
@@ -118,6 +120,19 @@ std::string CheckAddress(const std::string& value) {
   return "";
 }
 
+// --verify (the frames sent) or --verify=full (the whole flash).
+void AddVerifyOption(CLI::App& command, std::string& verify) {
+  command.add_flag("--verify{frames}", verify,
+                   "Read back before the lock: every frame sent, or with =full the whole flash; a difference exits 7, unlocked")
+      ->type_name("[=full]")
+      ->check(CLI::IsMember({"frames", "full"}));
+}
+
+VerifyMode VerifyModeOf(const std::string& text) {
+  if (text == "full") return VerifyMode::kFull;
+  return text == "frames" ? VerifyMode::kFrames : VerifyMode::kNone;
+}
+
 struct StampOptions {
   CLI::Option* revision;
   CLI::Option* serial;
@@ -168,7 +183,8 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("CODE")
       ->check(CLI::Validator(CheckHardware, ""));
   program->add_option("--log", options.logFile, "Append one JSON line per run to this file")->type_name("FILE");
-  program->add_flag("--verify", options.verify, "Read every frame back before the lock; a difference exits 7, unlocked");
+  std::string verify;
+  AddVerifyOption(*program, verify);
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
@@ -198,7 +214,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("S")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  batch->add_flag("--verify", options.verify, "Read every frame back before the lock");
+  AddVerifyOption(*batch, verify);
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
@@ -224,6 +240,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
     return exit_code::kUsage;
   }
 
+  options.verify = VerifyModeOf(verify);
   options.command = program->parsed() ? CliCommand::kProgram
                     : inspect->parsed() ? CliCommand::kInspect
                     : batch->parsed()   ? CliCommand::kBatch

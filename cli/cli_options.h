@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "flash/program_image.h"
 #include "link/link.h"
 
 enum class CliCommand { kIdentity, kProgram, kInspect, kBatch };
@@ -26,7 +27,7 @@ struct CliOptions {
   std::string serial;
   std::string expectHardware;  // empty: any board
   std::string logFile;         // empty: no run log
-  bool verify = false;         // read every frame back before the lock
+  VerifyMode verify = VerifyMode::kNone;  // read back before the lock: the frames, or the whole flash
   std::string traceFile;       // empty: no trace of the exchanges
   // batch
   std::string serialFrom;      // the first serial number of the range

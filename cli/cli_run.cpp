@@ -1,7 +1,37 @@
+#include <exception>
+
 #include "cli/cli_args.h"
 #include "cli/commands.h"
-#include "cli/interrupt.h"
+#include "cli/exit_codes.h"
+#include "cli/platform/interrupt.h"
 #include "common/log_line.h"
+#include "run/run_record.h"
+
+namespace {
+
+int RunCommand(const CliOptions& options, const CliStreams& streams) {
+  switch (options.command) {
+    case CliCommand::kIdentity: return RunIdentity(options, streams);
+    case CliCommand::kProgram: return RunProgram(options, streams);
+    case CliCommand::kInspect: return RunInspect(options, streams);
+    case CliCommand::kBatch: return RunBatch(options, streams);
+  }
+  return exit_code::kInternal;
+}
+
+// The last resort: no input may end the command through an uncaught exception
+// (an abort, no record, no word on why). Reaching here is a fault of the tool.
+int InternalError(const CliOptions& options, const CliStreams& streams, const char* what) {
+  std::fprintf(streams.err, "tovrin-cli: internal error: %s\n", what);
+  if (options.json) {
+    const Json report{{"result", exit_code::kInternal}, {"message", std::string("internal error: ") + what}};
+    std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
+  }
+  std::fflush(streams.out);
+  return exit_code::kInternal;
+}
+
+}  // namespace
 
 int RunCli(int argc, const char* const* argv, const CliStreams& streams, const LinkWaits& waits) {
   CliOptions options;
@@ -14,12 +44,13 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   if (options.command != CliCommand::kInspect) InstallInterruptHandlers();
   SetLogStream(DiagnosticStream(options, streams));
   SetLogEscaping(true);
-  int status = 0;
-  switch (options.command) {
-    case CliCommand::kIdentity: status = RunIdentity(options, streams); break;
-    case CliCommand::kProgram: status = RunProgram(options, streams); break;
-    case CliCommand::kInspect: status = RunInspect(options, streams); break;
-    case CliCommand::kBatch: status = RunBatch(options, streams); break;
+  int status = exit_code::kInternal;
+  try {
+    status = RunCommand(options, streams);
+  } catch (const std::exception& e) {
+    status = InternalError(options, streams, e.what());
+  } catch (...) {
+    status = InternalError(options, streams, "an unknown exception");
   }
   SetLogStream(nullptr);
   SetLogEscaping(false);

@@ -1,18 +1,23 @@
 #pragma once
 
-// The exit status of tovrin-cli. A programming run exits with its ProgramResult
-// (0..7) unchanged, so a script sees the same numbers the window's messages stand
-// for; the codes below cover what can end a command before or instead of a run.
+// The exit status of tovrin-cli, chosen in one place. A programming run exits
+// with its ProgramResult (0..7) unchanged, so a script sees the same numbers the
+// window's messages stand for; the codes below cover what can end a command
+// before or instead of a run.
+
+#include "run/run_record.h"
+#include "run/run_report.h"
 
 namespace exit_code {
-constexpr int kConnectFailed = 10;
-constexpr int kIdentityFailed = 11;
+constexpr int kConnectFailed = run_result::kConnectFailed;    // 10
+constexpr int kIdentityFailed = run_result::kIdentityFailed;  // 11
 constexpr int kWrongHardware = 12;
 constexpr int kLogUnwritable = 13;
 constexpr int kStateUnusable = 14;
 constexpr int kRepeatRefused = 15;
 constexpr int kSerialsExhausted = 16;
 constexpr int kUsage = 64;
+constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
 
 struct ExitCodeMeaning {
@@ -25,9 +30,14 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kConnectFailed, "connect failed: the board answered neither UDP nor TCP"},
     {exit_code::kIdentityFailed, "connected, but the identity record could not be read"},
     {exit_code::kWrongHardware, "--expect-hardware differs from the board's hardware code; nothing erased"},
-    {exit_code::kLogUnwritable, "the --log or --trace file cannot be opened (nothing sent), or --log did not take the run's record whole"},
+    {exit_code::kLogUnwritable, "the --log or --trace file cannot be opened (nothing sent), or did not take a record whole"},
     {exit_code::kStateUnusable, "batch: the --state file cannot be read or made durable; the board not erased"},
     {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
     {exit_code::kUsage, "usage error; nothing sent, and no JSON printed"},
+    {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };
+
+// The status a run's report stands for: a stopped run exits as a shell expects
+// of a process ended by that signal (interruptStatus: 130, 143, or 0 for none).
+int RunExitStatus(const RunReport& report, int interruptStatus);

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "cli/durable_file.h"
-#include "flash/vocabulary.h"
+#include "vocabulary/vocabulary.h"
 
 namespace {
 

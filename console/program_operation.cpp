@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "console/operations.h"
+#include "run/program_run.h"
 
 void ProgressBarAdapter::FileRead(std::size_t bytes) {
   using namespace program_const;
@@ -16,8 +17,8 @@ void ProgressBarAdapter::RunEnded(int result, int framesAcknowledged) {
 }
 
 void OnProgram(ConsoleState& state, ConsoleWindow& window) {
-  if (!window.Fetch(state)) return;
-  if (!state.link.IsOpen()) {
+  if (!FetchFields(state, window)) return;
+  if (!state.session.Link().IsOpen()) {
     window.Message(msg::kNoConnection);
     return;
   }
@@ -25,12 +26,9 @@ void OnProgram(ConsoleState& state, ConsoleWindow& window) {
     window.Message(msg::kNoFileName);
     return;
   }
-  // The revision and serial number as the operator left them: edits are what
-  // the board gets.
-  ProgressBarAdapter progress(*state.progress, state.stopRequested);
-  const ProgramRun run = ProgramBoard(state.link, state.fileName.c_str(), state.serialNumber.c_str(),
-                                      state.revision.c_str(), progress);
-  window.Message(ProgramResultMessage(run.result));
+  ProgressBarAdapter progress(*state.progress, &state.closeRequested);
+  const RunReport report = ProgramBoard(state.session, state.fileName, StampOf(state), progress);
+  window.Message(RunMessage(report));
 
   // Every run, good or bad, ends the connection: the board has been reset or is
   // in an unknown state, and a fresh Connect reads its identity again.

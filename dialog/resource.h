@@ -18,8 +18,6 @@ constexpr int IDM_ABOUTBOX = 0x0010;
 
 // The string table.
 constexpr const char* kAboutMenuText = "&About Tovrin...";  // IDS_ABOUTBOX
-// What Fetch tells the operator when the serial number field holds too much.
-constexpr const char* kSerialTooLongText = "The serial number can have at most 15 characters.";
 
 // The version record, carried as the application's version and as properties
 // of the application object (language 0x0409, code page 1200).

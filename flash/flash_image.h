@@ -39,3 +39,9 @@ LoadReport LoadSRecordText(const char* text, std::size_t length, FlashImage& ima
 
 // The same from an open file, read to its end. The caller opens and closes it.
 LoadReport LoadSRecordImage(std::FILE* file, FlashImage& image);
+
+// Loads file text for a programming run: the loader's report, except that text
+// holding no S3 record at all (empty, binary, plain text, only S1/S2 records) is
+// refused with kLoadDataError and a LogLine, since a run would send nothing of
+// it. A file of S3 records that are all 0xFF is loaded as any other.
+LoadReport LoadForProgramming(const char* text, std::size_t length, FlashImage& image);

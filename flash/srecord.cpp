@@ -213,3 +213,13 @@ LoadReport LoadSRecordImage(std::FILE* file, FlashImage& image) {
   }
   return LoadSRecordText(contents.data(), contents.length(), image);
 }
+
+LoadReport LoadForProgramming(const char* text, std::size_t length, FlashImage& image) {
+  LoadReport report = LoadSRecordText(text, length, image);
+  if (report.result == kLoadOk && report.s3Records == 0) {
+    report.result = kLoadDataError;
+    report.reason = "the file holds no S3 record";
+    LogLine("error in S Record data: the file holds no S3 record\n");
+  }
+  return report;
+}

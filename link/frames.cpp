@@ -19,7 +19,7 @@ std::uint32_t GetWord(const std::uint8_t* at) {
 }
 
 // Sequence byte (UDP), then the lead byte and the command letter.
-std::uint8_t* StartRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+std::uint8_t* StartRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence,
                            std::uint8_t command) {
   std::uint8_t* at = buffer;
   if (FrameHeader(mode)) *at++ = sequence;
@@ -42,7 +42,7 @@ LinkOutcome Refused(LinkOutcome outcome, std::uint8_t ack) {
 
 }  // namespace
 
-int FrameHeader(int mode) { return mode == kLinkTcp ? 0 : 1; }
+int FrameHeader(LinkMode mode) { return mode == LinkMode::kTcp ? 0 : 1; }
 
 std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int wordCount) {
   std::uint32_t sum = start;
@@ -50,24 +50,24 @@ std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int w
   return sum;
 }
 
-int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence, std::uint32_t address) {
+int BuildReadRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence, std::uint32_t address) {
   std::uint8_t* at = StartRequest(buffer, mode, sequence, frame::kRead);
   *at++ = frame::kReadWords;
   PutWord(at, address);
   return FrameHeader(mode) + frame::kReadRequestLength;
 }
 
-int BuildEraseRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence) {
+int BuildEraseRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence) {
   StartRequest(buffer, mode, sequence, frame::kErase);
   return FrameHeader(mode) + frame::kEraseRequestLength;
 }
 
-int BuildLockRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence) {
+int BuildLockRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence) {
   StartRequest(buffer, mode, sequence, frame::kLock);
   return FrameHeader(mode) + frame::kLockRequestLength;
 }
 
-int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+int BuildProgramRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence,
                         std::uint32_t address, const std::uint8_t* data) {
   std::uint8_t* at = StartRequest(buffer, mode, sequence, frame::kProgram);
   *at++ = frame::kProgramWords;
@@ -78,7 +78,7 @@ int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
   return FrameHeader(mode) + frame::kProgramRequestLength;
 }
 
-LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, int mode) {
+LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, LinkMode mode) {
   const int h = FrameHeader(mode);
   LinkOutcome outcome;
   outcome.length = length;
@@ -87,7 +87,7 @@ LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, int mode) {
   return outcome;
 }
 
-LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address) {
+LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, LinkMode mode, std::uint32_t address) {
   const int h = FrameHeader(mode);
   LinkOutcome outcome;
   outcome.length = length;
@@ -106,7 +106,7 @@ namespace {
 
 // The one read reply check: `echo` null takes the reply whatever address it
 // names (the identity read), otherwise the address must be *echo.
-LinkOutcome CheckRead(const std::uint8_t* reply, int length, int mode, const std::uint32_t* echo,
+LinkOutcome CheckRead(const std::uint8_t* reply, int length, LinkMode mode, const std::uint32_t* echo,
                       std::uint8_t* data) {
   const int h = FrameHeader(mode);
   LinkOutcome outcome;
@@ -139,12 +139,12 @@ LinkOutcome CheckRead(const std::uint8_t* reply, int length, int mode, const std
 
 }  // namespace
 
-LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity) {
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode, IdentityBlock& identity) {
   static_assert(sizeof(IdentityBlock) == frame::kReadBytes);
   return CheckRead(reply, length, mode, nullptr, identity.data());
 }
 
-LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address,
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode, std::uint32_t address,
                            std::uint8_t (&data)[frame::kReadBytes]) {
   return CheckRead(reply, length, mode, &address, data);
 }

@@ -50,8 +50,7 @@ constexpr int kHardwareLength = 4;
 }  // namespace identity
 
 // Bytes in front of the command bytes: the sequence byte over UDP, none over TCP.
-// Any mode other than TCP is framed as UDP, as the exchanges are.
-int FrameHeader(int mode);
+int FrameHeader(LinkMode mode);
 
 // Start address plus each big-endian word, modulo 2^32.
 std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int wordCount);
@@ -60,11 +59,11 @@ std::uint32_t WordChecksum(std::uint32_t start, const std::uint8_t* words, int w
 // is used over UDP only.
 // A read asks for kReadWords words at `address`; the identity read (and the
 // probe) at identity::kFlashOffset.
-int BuildReadRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+int BuildReadRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence,
                      std::uint32_t address = identity::kFlashOffset);
-int BuildEraseRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
-int BuildLockRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence);
-int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
+int BuildEraseRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence);
+int BuildLockRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence);
+int BuildProgramRequest(std::uint8_t* buffer, LinkMode mode, std::uint8_t sequence,
                         std::uint32_t address, const std::uint8_t* data);
 
 // Reply checks on `length` received bytes: kAccepted, or why the reply is not
@@ -73,8 +72,8 @@ int BuildProgramRequest(std::uint8_t* buffer, int mode, std::uint8_t sequence,
 // least the identity's four words and a correct checksum; its first 16 data
 // bytes go to `identity`. A read of flash words must also echo the address it
 // asked for (kWrongEcho otherwise); the identity read never checked that.
-LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, int mode);
-LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address);
-LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, IdentityBlock& identity);
-LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, int mode, std::uint32_t address,
+LinkOutcome CheckAckReply(const std::uint8_t* reply, int length, LinkMode mode);
+LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, LinkMode mode, std::uint32_t address);
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode, IdentityBlock& identity);
+LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode, std::uint32_t address,
                            std::uint8_t (&data)[frame::kReadBytes]);

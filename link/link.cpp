@@ -52,7 +52,7 @@ bool IsDatagram(int received) { return received >= 0 && received <= kLinkRequest
 // address means the loader speaks UDP; what it says does not matter.
 bool ProbeUdp(BoardLink& link) {
   LinkRequest buffer;
-  const int length = BuildReadRequest(buffer, kLinkUdp, 0);
+  const int length = BuildReadRequest(buffer, LinkMode::kUdp, 0);
   LinkRequest reply;
   for (int attempt = 0; attempt < link_const::kProbeAttempts; ++attempt) {
     SockSendTo(link.socket, buffer, length, link.boardUdp);
@@ -149,20 +149,20 @@ int StartSockets() { return SockStartup(); }
 
 std::uint8_t CurrentSequence(const BoardLink& link) { return link.sequence; }
 
-int OpenLink(BoardLink& link, const char* address) {
+OpenOutcome OpenLink(BoardLink& link, const char* address) {
   if (link.IsOpen()) {
     const int closed = SockClose(link.socket);
     link.socket = kNoSocket;
-    if (closed != 0) return SockLastError();
+    if (closed != 0) return OpenOutcome::Failed(SockLastError());
   }
   // The address fields are read-only in the window, but other front ends take
   // typed text: refuse what is not a dotted quad rather than probe a broadcast.
   std::uint32_t board = 0;
-  if (!SockParseAddress(address, &board)) return SockBadAddressError();
+  if (!SockParseAddress(address, &board)) return OpenOutcome::Failed(SockBadAddressError());
 
   link.socket = SockOpenUdp();
-  if (!link.IsOpen()) return SockLastError();
-  link.mode = kLinkUdp;
+  if (!link.IsOpen()) return OpenOutcome::Failed(SockLastError());
+  link.mode = LinkMode::kUdp;
   link.sequence = 0;
   link.localUdp = {0, link_const::kUdpLocalPort};
   link.boardUdp = {board, link_const::kUdpBoardPort};
@@ -172,22 +172,22 @@ int OpenLink(BoardLink& link, const char* address) {
 
   if (ProbeUdp(link)) {
     link.sequence = 1;
-    return kLinkUdp;
+    return OpenOutcome::Open(LinkMode::kUdp);
   }
 
   SockClose(link.socket);
-  link.mode = kLinkTcp;
+  link.mode = LinkMode::kTcp;
   link.socket = SockOpenTcp();
-  if (!link.IsOpen()) return SockLastError();
+  if (!link.IsOpen()) return OpenOutcome::Failed(SockLastError());
   link.boardTcp = {board, link_const::kTcpBoardPort};
   const int error = ConnectTcp(link);
   if (error != 0) {
     SockClose(link.socket);
     link.socket = kNoSocket;
-    return error;
+    return OpenOutcome::Failed(error);
   }
   PauseLink(link, link.waits.pauseAfterConnectMs);
-  return kLinkTcp;
+  return OpenOutcome::Open(LinkMode::kTcp);
 }
 
 int CloseLink(BoardLink& link) {

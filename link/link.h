@@ -10,8 +10,9 @@
 
 #include "link/socket_platform.h"
 
-// The transport OpenLink chose.
-enum LinkMode : int { kLinkTcp = 0, kLinkUdp = 1 };
+// The transport OpenLink chose. The numbers are the ones a Connect has always
+// reported for them.
+enum class LinkMode { kTcp = 0, kUdp = 1 };
 
 namespace link_const {
 constexpr std::uint16_t kTcpBoardPort = 1234;
@@ -70,7 +71,7 @@ struct LinkTraceEvent {
     kTimeout,     // the wait ran out
   };
   Kind kind;
-  int mode;                        // a LinkMode
+  LinkMode mode;
   const std::uint8_t* bytes;       // what was sent or received; null for kTimeout
   int length;                      // bytes, or for kTimeout the wait in ms
   std::uint32_t fromAddress = 0;   // kPassedOver: the datagram's source
@@ -101,7 +102,7 @@ struct BoardLink {
   bool IsOpen() const { return socket != kNoSocket; }
 
   SocketHandle socket = kNoSocket;
-  int mode = kLinkTcp;  // a LinkMode while open
+  LinkMode mode = LinkMode::kTcp;  // while open
   Endpoint localUdp;
   Endpoint boardTcp;
   Endpoint boardUdp;
@@ -145,11 +146,24 @@ struct LinkOutcome {
 // 0, or the socket library's error code when it cannot be started.
 int StartSockets();
 
-// Opens a link to the board at the dotted address: kLinkUdp (1) when the board
-// answered the UDP probe, kLinkTcp (0) when a TCP connection stands instead,
-// otherwise a socket error code (above 128, never 297). A link already open is
+// How OpenLink ended: the transport of the link that stands, or the socket
+// library's error code (above 128, never 297) when none does.
+struct OpenOutcome {
+  LinkMode mode = LinkMode::kUdp;  // when error is 0
+  int error = 0;
+
+  bool Opened() const { return error == 0; }
+  // The one number a Connect reports: 0 TCP, 1 UDP, or the error code.
+  int Code() const { return Opened() ? static_cast<int>(mode) : error; }
+  static OpenOutcome Open(LinkMode mode) { return {mode, 0}; }
+  static OpenOutcome Failed(int error) { return {LinkMode::kUdp, error}; }
+  friend bool operator==(const OpenOutcome&, const OpenOutcome&) = default;
+};
+
+// Opens a link to the board at the dotted address: UDP when the board answers
+// the UDP probe, otherwise TCP when a connection stands. A link already open is
 // closed first. link.mode holds the transport when the link opened.
-int OpenLink(BoardLink& link, const char* address);
+OpenOutcome OpenLink(BoardLink& link, const char* address);
 
 // 0 with the link closed, or 1 when the socket cannot be closed (it stays).
 int CloseLink(BoardLink& link);

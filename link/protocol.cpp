@@ -13,7 +13,7 @@ LinkOutcome Exchange(BoardLink& link, std::uint8_t* buffer, int length, int comm
   const LinkWaits& waits = link.waits;
   const int tcpWaitMs = std::min(commandWaitMs, link_const::kLongestReplyWaitMs);
   const LinkOutcome exchanged =
-      link.mode == kLinkTcp
+      link.mode == LinkMode::kTcp
           ? TcpExchange(link, buffer, length, tcpWaitMs)
           : UdpExchange(link, buffer, length, waits.udpPerSendMs, std::min(tcpWaitMs, waits.udpGiveUpCapMs));
   if (!exchanged.Accepted()) return exchanged;

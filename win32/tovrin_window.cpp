@@ -5,11 +5,10 @@
 
 #include "dialog/dialog_table.h"
 #include "dialog/resource.h"
-#include "flash/vocabulary.h"
+#include "vocabulary/vocabulary.h"
 #include "link/link.h"
 #include "win32/dialog_builder.h"
 
-#undef FormatMessage  // the core's, not the system's (see tovrin_window.h)
 
 namespace {
 
@@ -99,15 +98,14 @@ void Win32LinkPump::Idle() {
 
 TovrinWindow::TovrinWindow(HINSTANCE instance) : instance_(instance) {
   state_.progress = &progress_;
-  state_.link.observer = &pump_;
-  state_.stopRequested = [this] { return closeRequested_; };
+  state_.session.Watch(&pump_);
 }
 
 int TovrinWindow::Run() {
   const std::vector<WORD> form = BuildDialogTemplate(MainDialogTemplate(), kMainStyle);
   const INT_PTR result = DialogBoxIndirectParamW(instance_, reinterpret_cast<LPCDLGTEMPLATEW>(form.data()), nullptr,
                                                  Proc, reinterpret_cast<LPARAM>(this));
-  if (state_.link.IsOpen()) CloseLink(state_.link);
+  OnWindowEnd(state_);
   return result == -1 ? 1 : 0;
 }
 
@@ -135,7 +133,7 @@ INT_PTR TovrinWindow::Handle(UINT message, WPARAM wParam, LPARAM) {
       }
       return FALSE;  // move, minimize, close: the system's own handling
     case WM_SETCURSOR:
-      if (!busy_) return FALSE;
+      if (!state_.busy) return FALSE;
       SetCursor(LoadCursorW(nullptr, IDC_WAIT));
       SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);
       return TRUE;
@@ -160,35 +158,26 @@ bool TovrinWindow::OnInitDialog() {
   }
   progress_.Bind(GetDlgItem(hwnd_, IDC_PROGRESS));
   SendDlgItemMessageW(hwnd_, IDC_SERIAL, EM_SETLIMITTEXT, kSerialNumberMax, 0);
-  Show(state_);
-
-  const int started = StartSockets();
-  if (started != 0) {
-    Message(FormatMessage(msg::kSocketsNotStarted, started));
-    return false;
-  }
-  return true;
+  return ::OnInitDialog(state_, *this, StartSockets());
 }
 
 template <typename Operation>
 void TovrinWindow::Busy(Operation operation) {
-  busy_ = true;
   SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  operation();
-  busy_ = false;
+  const bool closeNow = RunOperation(state_, operation);
   SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-  if (closeRequested_) Close();
+  if (closeNow) Close();
 }
 
 void TovrinWindow::OnCommand(int id, int notification) {
   // A button's command that reaches the window while an operation runs (a
   // message sent from elsewhere) waits for no one: it is dropped.
-  if (busy_) return;
+  if (state_.busy) return;
   switch (id) {
     case IDC_CONNECT: Busy([this] { OnConnect(state_, *this); }); return;
     case IDC_DISCONNECT: OnDisconnect(state_, *this); return;
     case IDC_PROGRAM: Busy([this] { OnProgram(state_, *this); }); return;
-    case IDC_BROWSE: OnBrowse(); return;
+    case IDC_BROWSE: OnBrowse(state_, *this); return;
     case IDC_EXIT:
     case IDCANCEL: Close(); return;
     case IDC_OCTET1:
@@ -202,16 +191,14 @@ void TovrinWindow::OnCommand(int id, int notification) {
 }
 
 void TovrinWindow::Close() {
-  if (busy_) {
-    closeRequested_ = true;  // the operation ends at its next exchange boundary
-    return;
-  }
+  // During an operation the run ends at its next exchange boundary, and the
+  // window closes after it.
+  if (!RequestClose(state_)) return;
   OnExit(state_, *this);
   EndDialog(hwnd_, IDOK);
 }
 
-void TovrinWindow::OnBrowse() {
-  Fetch(state_);  // a refused field does not stop the choice of a file
+bool TovrinWindow::ChooseFile(std::string& path) {
   std::wstring name(kPathCapacity, L'\0');
   name.replace(0, 5, L"*.S19");
   OPENFILENAMEW ofn{};
@@ -222,8 +209,9 @@ void TovrinWindow::OnBrowse() {
   ofn.nMaxFile = kPathCapacity;
   ofn.lpstrDefExt = L"S19";
   ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
-  if (GetOpenFileNameW(&ofn)) state_.fileName = Narrow(name.c_str());
-  Show(state_);
+  if (!GetOpenFileNameW(&ofn)) return false;
+  path = Narrow(name.c_str());
+  return true;
 }
 
 void TovrinWindow::ShowAbout() {
@@ -231,21 +219,16 @@ void TovrinWindow::ShowAbout() {
   DialogBoxIndirectParamW(instance_, reinterpret_cast<LPCDLGTEMPLATEW>(form.data()), hwnd_, AboutProc, 0);
 }
 
-bool TovrinWindow::Fetch(ConsoleFields& fields) {
+void TovrinWindow::Fetch(ConsoleFields& fields) {
   fields.revision = Narrow(ControlText(hwnd_, IDC_REV));
   for (int i = 0; i < 4; ++i) fields.octet[i] = Narrow(ControlText(hwnd_, kOctetIds[i]));
-  const std::wstring serial = ControlText(hwnd_, IDC_SERIAL);
-  if (serial.size() > static_cast<std::size_t>(kSerialNumberMax)) {
-    Message(kSerialTooLongText);
-    SetFocus(GetDlgItem(hwnd_, IDC_SERIAL));
-    return false;
-  }
-  fields.serialNumber = Narrow(serial);
+  fields.serialNumber = Narrow(ControlText(hwnd_, IDC_SERIAL));
   fields.fileName = Narrow(ControlText(hwnd_, IDC_FILENAME));
   fields.commType = Narrow(ControlText(hwnd_, IDC_COMMTYPE));
   fields.hardware = Narrow(ControlText(hwnd_, IDC_HARDWARE));
-  return true;
 }
+
+void TovrinWindow::FocusSerialNumber() { SetFocus(GetDlgItem(hwnd_, IDC_SERIAL)); }
 
 void TovrinWindow::Show(const ConsoleFields& fields) {
   SetDlgItemTextW(hwnd_, IDC_REV, Wide(fields.revision.c_str()).c_str());

@@ -4,12 +4,9 @@
 // whose buttons call the console's operations. It keeps no logic of its own
 // beyond moving text between the controls and the console's fields.
 
-// The console's headers come first: windows.h turns FormatMessage into a macro
-// for the system's own, which must not rename the core's declaration.
-#include "console/console.h"
-
 #include <windows.h>
-#undef FormatMessage
+
+#include "console/console.h"
 
 class Win32ProgressSink : public ProgressSink {
  public:
@@ -44,17 +41,18 @@ class TovrinWindow : public ConsoleWindow {
   // Runs the dialog until it is closed; the exit code of the process.
   int Run();
 
-  bool Fetch(ConsoleFields& fields) override;
+  void Fetch(ConsoleFields& fields) override;
   void Show(const ConsoleFields& fields) override;
   void Enable(ConsoleButton button, bool on) override;
   void Message(const std::string& text) override;
+  bool ChooseFile(std::string& path) override;
+  void FocusSerialNumber() override;
 
  private:
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   bool OnInitDialog();
   void OnCommand(int id, int notification);
-  void OnBrowse();
   void ShowAbout();
   // Runs one console operation with the wait cursor and the pump, then ends
   // the dialog if the operator asked for that meanwhile.
@@ -66,9 +64,7 @@ class TovrinWindow : public ConsoleWindow {
   HWND hwnd_ = nullptr;
   ConsoleState state_;
   Win32ProgressSink progress_;
-  bool busy_ = false;
-  bool closeRequested_ = false;
-  Win32LinkPump pump_{closeRequested_};
+  Win32LinkPump pump_{state_.closeRequested};
 };
 
 // The exe's own name without folder and extension: every message box's caption.

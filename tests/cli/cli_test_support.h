@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_platform.h"
+#include "cli/platform/cli_platform.h"
 #include "cli/commands.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/interrupt.h"
+#include "cli/platform/interrupt.h"
 #include "cli/serial_state.h"
 #include "tests/cli/cli_test_support.h"
 

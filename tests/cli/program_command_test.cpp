@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "flash/vocabulary.h"
+#include "vocabulary/vocabulary.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/sha256.h"
+#include "run/sha256.h"
 
 namespace {
 

@@ -48,8 +48,8 @@ TEST_F(ConsoleTest, ConnectShowsTheIdentityAndTheLinkType) {
     EXPECT_EQ(window.fields.serialNumber, "123456");
     EXPECT_EQ(window.fields.hardware, "VR32");
     EXPECT_EQ(window.fields.commType, udp ? "UDP" : "TCP");
-    EXPECT_EQ(window.state.link.mode, udp ? kLinkUdp : kLinkTcp);
-    EXPECT_TRUE(window.state.link.IsOpen());
+    EXPECT_EQ(window.state.session.Transport(), udp ? LinkMode::kUdp : LinkMode::kTcp);
+    EXPECT_TRUE(window.state.session.Link().IsOpen());
     EXPECT_FALSE(Enabled(IDC_CONNECT));
     EXPECT_TRUE(Enabled(IDC_DISCONNECT));
     EXPECT_TRUE(Enabled(IDC_PROGRAM));
@@ -92,7 +92,7 @@ TEST_F(ConsoleTest, FailedConnectReportsTheErrorAndLeavesTheButtons) {
   ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0],
             "Failed to connection to the Varnel board. Error = " + std::to_string(refused) + ".\n");
-  EXPECT_FALSE(window.state.link.IsOpen());
+  EXPECT_FALSE(window.state.session.Link().IsOpen());
   EXPECT_EQ(window.fields.revision, "");
   EXPECT_EQ(window.fields.serialNumber, "");
   EXPECT_EQ(window.fields.hardware, "");
@@ -109,7 +109,7 @@ TEST_F(ConsoleTest, FailedIdentityReadKeepsTheLinkAndTheFields) {
   Connect();
   ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0], "Failed to upload current Serial number and Rev.");
-  EXPECT_TRUE(window.state.link.IsOpen()) << "the link stays open";
+  EXPECT_TRUE(window.state.session.Link().IsOpen()) << "the link stays open";
   EXPECT_EQ(window.fields.revision, "Z");
   EXPECT_TRUE(window.enableCalls.empty());
 
@@ -128,7 +128,7 @@ TEST_F(ConsoleTest, FailedFetchStopsConnectBeforeAnythingIsSent) {
   window.fields.serialNumber = std::string(16, '1');
   Connect();
   EXPECT_TRUE(sim.Events().empty());
-  EXPECT_FALSE(window.state.link.IsOpen());
+  EXPECT_FALSE(window.state.session.Link().IsOpen());
   EXPECT_TRUE(window.enableCalls.empty());
 }
 
@@ -140,7 +140,7 @@ TEST_F(ConsoleTest, DisconnectClearsIdentityAndKeepsTheFetchedFileName) {
   window.fields.fileName = "typed since";  // not fetched by Disconnect
   OnDisconnect(window.state, window);
   EXPECT_TRUE(window.messages.empty());
-  EXPECT_FALSE(window.state.link.IsOpen());
+  EXPECT_FALSE(window.state.session.Link().IsOpen());
   EXPECT_EQ(window.fields.fileName, "/data/board.s19");
   EXPECT_EQ(window.fields.octet[3], "100");
   for (const std::string* field : {&window.fields.revision, &window.fields.serialNumber,
@@ -164,10 +164,10 @@ TEST_F(ConsoleTest, ExitClosesAnOpenLink) {
   SimBoard sim;
   START_SIM(sim, BoardAt(false));
   Connect();
-  ASSERT_TRUE(window.state.link.IsOpen());
+  ASSERT_TRUE(window.state.session.Link().IsOpen());
   const int fetchesBefore = window.fetches;
   OnExit(window.state, window);
-  EXPECT_FALSE(window.state.link.IsOpen());
+  EXPECT_FALSE(window.state.session.Link().IsOpen());
   EXPECT_EQ(window.fetches, fetchesBefore + 1);
   EXPECT_TRUE(window.messages.empty());
 }

@@ -32,7 +32,7 @@ class ProgramOperationTest : public testing::Test {
   void Program() { OnProgram(window.state, window); }
 
   void ExpectDisconnected() {
-    EXPECT_FALSE(window.state.link.IsOpen());
+    EXPECT_FALSE(window.state.session.Link().IsOpen());
     EXPECT_TRUE(window.enabled[IDC_CONNECT]);
     EXPECT_FALSE(window.enabled[IDC_DISCONNECT]);
     EXPECT_FALSE(window.enabled[IDC_PROGRAM]);
@@ -113,7 +113,7 @@ TEST_F(ProgramOperationTest, PreconditionsLeaveTheLinkAsItWas) {
   Connect(sim);
   Program();  // no file name chosen
   EXPECT_EQ(window.messages, std::vector<std::string>{"No File Name."});
-  EXPECT_TRUE(window.state.link.IsOpen());
+  EXPECT_TRUE(window.state.session.Link().IsOpen());
   EXPECT_TRUE(window.enabled[IDC_PROGRAM]);
 
   window.messages.clear();
@@ -121,9 +121,9 @@ TEST_F(ProgramOperationTest, PreconditionsLeaveTheLinkAsItWas) {
   window.fields.serialNumber = std::string(16, 'S');  // refused by the window's fetch
   const auto eventsBefore = sim.Events().size();
   Program();
-  EXPECT_EQ(window.messages, std::vector<std::string>{"serial number too long"});
+  EXPECT_EQ(window.messages, std::vector<std::string>{msg::kSerialTooLong});
   EXPECT_EQ(sim.Events().size(), eventsBefore);
-  EXPECT_TRUE(window.state.link.IsOpen());
+  EXPECT_TRUE(window.state.session.Link().IsOpen());
 }
 
 }  // namespace

@@ -38,27 +38,25 @@ Bytes AsUdp(Bytes tcp, std::uint8_t sequence) {
 const Bytes kIdentity = {'B', '1', '2', '3', '4', '5', 0, 0, 0, 0, 'V', 'R', '3', '2', 0, 0};
 
 // The identity read, and a read-back of the flash's last words.
-int IdentityRead(std::uint8_t* b, int mode, std::uint8_t sequence) { return BuildReadRequest(b, mode, sequence); }
-int ReadAtEnd(std::uint8_t* b, int mode, std::uint8_t sequence) {
+int IdentityRead(std::uint8_t* b, LinkMode mode, std::uint8_t sequence) { return BuildReadRequest(b, mode, sequence); }
+int ReadAtEnd(std::uint8_t* b, LinkMode mode, std::uint8_t sequence) {
   return BuildReadRequest(b, mode, sequence, 0x1FFF0);
 }
 
 TEST(FrameBuild, ShortRequestsByTransport) {
   struct Case {
     const char* name;
-    int (*build)(std::uint8_t*, int, std::uint8_t);
-    int mode;
+    int (*build)(std::uint8_t*, LinkMode, std::uint8_t);
+    LinkMode mode;
     Bytes expected;
   } cases[] = {
-      {"read tcp", IdentityRead, kLinkTcp, {0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
-      {"read udp", IdentityRead, kLinkUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
-      {"read at 0x1FFF0 udp", ReadAtEnd, kLinkUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x01, 0xFF, 0xF0}},
-      {"erase tcp", BuildEraseRequest, kLinkTcp, {0x66, 0x65}},
-      {"erase udp", BuildEraseRequest, kLinkUdp, {0x09, 0x66, 0x65}},
-      {"lock tcp", BuildLockRequest, kLinkTcp, {0x66, 0x6C}},
-      {"lock udp", BuildLockRequest, kLinkUdp, {0x09, 0x66, 0x6C}},
-      // Anything that is not TCP is framed as UDP, as the exchanges choose.
-      {"read, error mode", IdentityRead, 10061, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read tcp", IdentityRead, LinkMode::kTcp, {0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read udp", IdentityRead, LinkMode::kUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x00, 0x04, 0x20}},
+      {"read at 0x1FFF0 udp", ReadAtEnd, LinkMode::kUdp, {0x09, 0x66, 0x75, 0x04, 0x00, 0x01, 0xFF, 0xF0}},
+      {"erase tcp", BuildEraseRequest, LinkMode::kTcp, {0x66, 0x65}},
+      {"erase udp", BuildEraseRequest, LinkMode::kUdp, {0x09, 0x66, 0x65}},
+      {"lock tcp", BuildLockRequest, LinkMode::kTcp, {0x66, 0x6C}},
+      {"lock udp", BuildLockRequest, LinkMode::kUdp, {0x09, 0x66, 0x6C}},
   };
   for (const Case& c : cases) {
     std::uint8_t buffer[kLinkRequestSize];
@@ -70,7 +68,7 @@ TEST(FrameBuild, ShortRequestsByTransport) {
 TEST(FrameBuild, ProgramRequestCarriesAddressWordsAndChecksum) {
   const Bytes data = Sequential64(0x10);
   std::uint8_t buffer[kLinkRequestSize];
-  const int length = BuildProgramRequest(buffer, kLinkTcp, 0x33, 0x0001F040, data.data());
+  const int length = BuildProgramRequest(buffer, LinkMode::kTcp, 0x33, 0x0001F040, data.data());
   ASSERT_EQ(length, 75);
   EXPECT_EQ(Bytes(buffer, buffer + 7), (Bytes{0x66, 0x70, 0x10, 0x00, 0x01, 0xF0, 0x40}));
   EXPECT_EQ(Bytes(buffer + 7, buffer + 71), data);
@@ -82,7 +80,7 @@ TEST(FrameBuild, ProgramRequestCarriesAddressWordsAndChecksum) {
                    static_cast<std::uint8_t>(expected >> 8), static_cast<std::uint8_t>(expected)}));
 
   std::uint8_t udp[kLinkRequestSize];
-  ASSERT_EQ(BuildProgramRequest(udp, kLinkUdp, 0x33, 0x0001F040, data.data()), 76);
+  ASSERT_EQ(BuildProgramRequest(udp, LinkMode::kUdp, 0x33, 0x0001F040, data.data()), 76);
   EXPECT_EQ(udp[0], 0x33);
   EXPECT_EQ(Bytes(udp + 1, udp + 76), Bytes(buffer, buffer + 75));
 }
@@ -99,19 +97,19 @@ TEST(ReplyCheck, AckReplies) {
   struct Case {
     const char* name;
     Bytes reply;
-    int mode;
+    LinkMode mode;
     bool good;
   } cases[] = {
-      {"tcp ack", {0x66, 0x65, 0x4F}, kLinkTcp, true},
-      {"udp ack", {0x05, 0x66, 0x65, 0x4F}, kLinkUdp, true},
-      {"tcp nak", {0x66, 0x65, 0x4E}, kLinkTcp, false},
-      {"tcp ack with a zero byte", {0x66, 0x65, 0x00}, kLinkTcp, false},
-      {"udp nak", {0x05, 0x66, 0x65, 0x6F}, kLinkUdp, false},
-      {"tcp too long", {0x66, 0x65, 0x4F, 0x00}, kLinkTcp, false},
-      {"udp frame read as tcp", {0x05, 0x66, 0x65, 0x4F}, kLinkTcp, false},
-      {"udp too short", {0x05, 0x66, 0x4F}, kLinkUdp, false},
+      {"tcp ack", {0x66, 0x65, 0x4F}, LinkMode::kTcp, true},
+      {"udp ack", {0x05, 0x66, 0x65, 0x4F}, LinkMode::kUdp, true},
+      {"tcp nak", {0x66, 0x65, 0x4E}, LinkMode::kTcp, false},
+      {"tcp ack with a zero byte", {0x66, 0x65, 0x00}, LinkMode::kTcp, false},
+      {"udp nak", {0x05, 0x66, 0x65, 0x6F}, LinkMode::kUdp, false},
+      {"tcp too long", {0x66, 0x65, 0x4F, 0x00}, LinkMode::kTcp, false},
+      {"udp frame read as tcp", {0x05, 0x66, 0x65, 0x4F}, LinkMode::kTcp, false},
+      {"udp too short", {0x05, 0x66, 0x4F}, LinkMode::kUdp, false},
       // The command letters are not examined.
-      {"tcp other letters", {0x00, 0x00, 0x4F}, kLinkTcp, true},
+      {"tcp other letters", {0x00, 0x00, 0x4F}, LinkMode::kTcp, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CheckAckReply(c.reply.data(), static_cast<int>(c.reply.size()), c.mode).Accepted(), c.good) << c.name;
@@ -121,7 +119,7 @@ TEST(ReplyCheck, AckReplies) {
 TEST(ReplyCheck, AckReplyRejectsExchangeFailures) {
   std::uint8_t buffer[kLinkRequestSize] = {0x66, 0x65, 0x4F};
   for (int length : {0, 297, 10110, -1}) {
-    EXPECT_FALSE(CheckAckReply(buffer, length, kLinkTcp).Accepted()) << length;
+    EXPECT_FALSE(CheckAckReply(buffer, length, LinkMode::kTcp).Accepted()) << length;
   }
 }
 
@@ -129,15 +127,15 @@ TEST(ReplyCheck, ProgramReplyMustEchoTheAddress) {
   struct Case {
     const char* name;
     Bytes reply;
-    int mode;
+    LinkMode mode;
     bool good;
   } cases[] = {
-      {"tcp good", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23, 0x44}, kLinkTcp, true},
-      {"udp good", {0x07, 0x66, 0x70, 0x4F, 0x00, 0x01, 0x23, 0x44}, kLinkUdp, true},
-      {"ack but other address", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23, 0x48}, kLinkTcp, false},
-      {"ack but address high byte", {0x66, 0x70, 0x4F, 0x01, 0x01, 0x23, 0x44}, kLinkTcp, false},
-      {"nak with right address", {0x66, 0x70, 0x4E, 0x00, 0x01, 0x23, 0x44}, kLinkTcp, false},
-      {"short", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23}, kLinkTcp, false},
+      {"tcp good", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23, 0x44}, LinkMode::kTcp, true},
+      {"udp good", {0x07, 0x66, 0x70, 0x4F, 0x00, 0x01, 0x23, 0x44}, LinkMode::kUdp, true},
+      {"ack but other address", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23, 0x48}, LinkMode::kTcp, false},
+      {"ack but address high byte", {0x66, 0x70, 0x4F, 0x01, 0x01, 0x23, 0x44}, LinkMode::kTcp, false},
+      {"nak with right address", {0x66, 0x70, 0x4E, 0x00, 0x01, 0x23, 0x44}, LinkMode::kTcp, false},
+      {"short", {0x66, 0x70, 0x4F, 0x00, 0x01, 0x23}, LinkMode::kTcp, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CheckProgramReply(c.reply.data(), static_cast<int>(c.reply.size()), c.mode, 0x00012344).Accepted(),
@@ -149,10 +147,10 @@ TEST(ReplyCheck, ProgramReplyMustEchoTheAddress) {
 TEST(ReplyCheck, ReadReplyGivesTheIdentityBytes) {
   const Bytes tcp = ReadReplyTcp(0x420, kIdentity, 4);
   ASSERT_EQ(tcp.size(), 27u);
-  for (int mode : {kLinkTcp, kLinkUdp}) {
-    const Bytes reply = mode == kLinkTcp ? tcp : AsUdp(tcp, 3);
+  for (LinkMode mode : {LinkMode::kTcp, LinkMode::kUdp}) {
+    const Bytes reply = mode == LinkMode::kTcp ? tcp : AsUdp(tcp, 3);
     IdentityBlock identity{};
-    ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), mode, identity).Accepted()) << mode;
+    ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), mode, identity).Accepted()) << static_cast<int>(mode);
     EXPECT_EQ(Bytes(identity.begin(), identity.end()), kIdentity);
   }
 }
@@ -162,7 +160,7 @@ TEST(ReplyCheck, ReadReplyWithMoreWordsTakesTheFirstSixteenBytes) {
   data.insert(data.end(), {0xDE, 0xAD, 0xBE, 0xEF, 1, 2, 3, 4});
   const Bytes reply = ReadReplyTcp(0x420, data, 6);
   IdentityBlock identity{};
-  ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), kLinkTcp, identity).Accepted());
+  ASSERT_TRUE(CheckReadReply(reply.data(), static_cast<int>(reply.size()), LinkMode::kTcp, identity).Accepted());
   EXPECT_EQ(Bytes(identity.begin(), identity.end()), kIdentity);
 }
 
@@ -189,7 +187,7 @@ TEST(ReplyCheck, ReadReplyRejections) {
   for (const Case& c : cases) {
     IdentityBlock identity{};
     identity.fill(0xAA);
-    EXPECT_FALSE(CheckReadReply(c.reply.data(), static_cast<int>(c.reply.size()), kLinkTcp, identity).Accepted())
+    EXPECT_FALSE(CheckReadReply(c.reply.data(), static_cast<int>(c.reply.size()), LinkMode::kTcp, identity).Accepted())
         << c.name;
     EXPECT_EQ(identity[0], 0xAA) << c.name << ": nothing is copied from a refused reply";
   }

@@ -51,7 +51,7 @@ class LinkTest : public testing::Test {
 TEST_F(LinkTest, UdpBoardAnswersTheProbeWithSequenceZero) {
   SimBoard sim;
   START_SIM(sim, UdpBoard());
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   EXPECT_TRUE(link.IsOpen());
   EXPECT_EQ(CurrentSequence(link), 1);
 
@@ -73,7 +73,7 @@ TEST_F(LinkTest, UdpBoardAnswersTheProbeWithSequenceZero) {
 TEST_F(LinkTest, TcpOnlyBoardIsReachedAfterTheProbe) {
   SimBoard sim;
   START_SIM(sim, TcpBoard());
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkTcp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kTcp));
   IdentityBlock identity{};
   ASSERT_TRUE(ReadIdentity(link, identity).Accepted());
   EXPECT_EQ(identity[0], 'B');
@@ -94,7 +94,7 @@ TEST(LinkRealWaits, ProbeThreeTimesThenFallBackToTcp) {
 
   BoardLink link;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(OpenLink(link, "192.168.167.100"), kLinkTcp);
+  EXPECT_EQ(OpenLink(link, "192.168.167.100"), OpenOutcome::Open(LinkMode::kTcp));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(3 * 2000 + 1000 - 50));
 
@@ -117,13 +117,13 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
     const char* name;
     Bytes reply;
     const char* replyFrom;
-    int expected;
+    OpenOutcome expected;
   } cases[] = {
-      {"garbage from the board", {'x'}, "127.0.0.1", kLinkUdp},
-      {"empty datagram from the board", {}, "127.0.0.1", kLinkUdp},
+      {"garbage from the board", {'x'}, "127.0.0.1", OpenOutcome::Open(LinkMode::kUdp)},
+      {"empty datagram from the board", {}, "127.0.0.1", OpenOutcome::Open(LinkMode::kUdp)},
       // Nobody listens on TCP either, so the refused connect is the result.
       {"proper reply from elsewhere", {0x00, 0x66, 0x75, 0x04}, "127.0.0.9",
-       SockErrorFromNative(raw::kRefused)},
+       OpenOutcome::Failed(SockErrorFromNative(raw::kRefused))},
   };
   const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
@@ -140,7 +140,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
     });
     EXPECT_EQ(OpenLink(link, "127.0.0.1"), c.expected) << c.name;
     peer.join();
-    if (c.expected != kLinkUdp) {
+    if (!c.expected.Opened()) {
       EXPECT_FALSE(link.IsOpen()) << c.name;
     }
   }
@@ -148,7 +148,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
 
 TEST_F(LinkTest, RefusedConnectReturnsTheErrorAndReleasesTheSocket) {
   const int before = OpenDescriptors();
-  const int result = OpenLink(link, "127.0.0.1");
+  const int result = OpenLink(link, "127.0.0.1").error;
   EXPECT_EQ(result, SockErrorFromNative(raw::kRefused));
   EXPECT_GT(result, 128);
   EXPECT_NE(result, 297);
@@ -158,7 +158,7 @@ TEST_F(LinkTest, RefusedConnectReturnsTheErrorAndReleasesTheSocket) {
 
 TEST_F(LinkTest, AddressThatIsNotADottedQuadIsRefusedBeforeAnythingIsSent) {
   for (const char* text : {"192.168.167", "", "board", "192.168.167.1000"}) {
-    const int result = OpenLink(link, text);
+    const int result = OpenLink(link, text).error;
     EXPECT_GT(result, 128) << text;
     EXPECT_NE(result, 297) << text;
     EXPECT_FALSE(link.IsOpen()) << text;
@@ -168,14 +168,14 @@ TEST_F(LinkTest, AddressThatIsNotADottedQuadIsRefusedBeforeAnythingIsSent) {
 TEST_F(LinkTest, OpeningAgainClosesTheOldSocketAndResetsTheSequence) {
   SimBoard sim;
   START_SIM(sim, UdpBoard());
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   const int withOneLink = OpenDescriptors();
   IdentityBlock identity{};
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(ReadIdentity(link, identity).Accepted());
   ASSERT_EQ(CurrentSequence(link), 6);
 
   for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+    ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
     EXPECT_EQ(CurrentSequence(link), 1);
   }
   EXPECT_EQ(OpenDescriptors(), withOneLink);
@@ -187,7 +187,7 @@ TEST_F(LinkTest, CloseLink) {
 
   SimBoard sim;
   START_SIM(sim, UdpBoard());
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   EXPECT_EQ(CloseLink(link), 0);
   EXPECT_FALSE(link.IsOpen());
 }
@@ -195,7 +195,7 @@ TEST_F(LinkTest, CloseLink) {
 TEST_F(LinkTest, SequenceRunsFromOneTo255AndWrapsToOne) {
   SimBoard sim;
   START_SIM(sim, UdpBoard());
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   IdentityBlock identity{};
   for (int exchange = 1; exchange <= 300; ++exchange) {
     const int sent = CurrentSequence(link);
@@ -228,7 +228,7 @@ TEST_F(LinkTest, IdentityReadSurvivesMisbehavingUdp) {
     c.set(options.faults);
     SimBoard sim;
     START_SIM(sim, options);
-    ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp) << c.name;
+    ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp)) << c.name;
     for (int i = 0; i < 6; ++i) {
       IdentityBlock identity{};
       ASSERT_TRUE(ReadIdentity(link, identity).Accepted()) << c.name << ", read " << i;
@@ -257,8 +257,7 @@ TEST_F(LinkTest, IdentityReadRefusesBadReplies) {
     c.set(options.faults);
     SimBoard sim;
     START_SIM(sim, options);
-    const int mode = OpenLink(link, "127.0.0.1");
-    ASSERT_EQ(mode, c.udp ? kLinkUdp : kLinkTcp) << c.name;
+    ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(c.udp ? LinkMode::kUdp : LinkMode::kTcp)) << c.name;
     IdentityBlock identity{};
     EXPECT_FALSE(ReadIdentity(link, identity).Accepted()) << c.name;
     CloseLink(link);
@@ -296,9 +295,9 @@ class SilentUdpBoard {
 
 TEST_F(LinkTest, SilentUdpBoardIsResentToAndThenGivenUp) {
   SilentUdpBoard board;
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   LinkRequest buffer;
-  const int length = BuildEraseRequest(buffer, kLinkUdp, CurrentSequence(link));
+  const int length = BuildEraseRequest(buffer, LinkMode::kUdp, CurrentSequence(link));
   LogCapture log;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(UdpExchange(link, buffer, length, 50, 400).Count(), link_const::kTimedOut);
@@ -314,9 +313,9 @@ TEST_F(LinkTest, SilentUdpBoardIsResentToAndThenGivenUp) {
 TEST_F(LinkTest, SilentTcpBoardTimesOutWith297) {
   raw::Closer listener{raw::TcpListener("127.0.0.1", 1234)};
   ASSERT_GE(listener.fd, 0);
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkTcp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kTcp));
   LinkRequest buffer;
-  const int length = BuildEraseRequest(buffer, kLinkTcp, 0);
+  const int length = BuildEraseRequest(buffer, LinkMode::kTcp, 0);
   const LinkOutcome outcome = TcpExchange(link, buffer, length, 200);
   EXPECT_EQ(outcome.cause, LinkCause::kNoReply);
   EXPECT_EQ(outcome.waitMs, 200);
@@ -343,9 +342,9 @@ void WithHandBoard(BoardLink& link, Script script) {
     raw::SendTo(board.fd, {0x00}, from);
     script(board.fd, other.fd);
   });
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   LinkRequest buffer;
-  const int length = BuildEraseRequest(buffer, kLinkUdp, CurrentSequence(link));
+  const int length = BuildEraseRequest(buffer, LinkMode::kUdp, CurrentSequence(link));
   const int received = UdpExchange(link, buffer, length, 50, 2000).Count();
   peer.join();
   EXPECT_EQ(received, 4) << "the board's reply";
@@ -391,9 +390,9 @@ TEST_F(LinkTest, DatagramTooShortForASequenceByteIsPassedOver) {
       raw::SendTo(board.fd, {}, from);
     }
   });
-  ASSERT_EQ(OpenLink(link, "127.0.0.1"), kLinkUdp);
+  ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   LinkRequest buffer;
-  const int length = BuildReadRequest(buffer, kLinkUdp, CurrentSequence(link));
+  const int length = BuildReadRequest(buffer, LinkMode::kUdp, CurrentSequence(link));
   EXPECT_EQ(UdpExchange(link, buffer, length, 50, 300).cause, LinkCause::kNoReply);
   peer.join();
   EXPECT_EQ(CurrentSequence(link), 1) << "nothing was accepted";

@@ -28,7 +28,7 @@ class FakeWindow : public ConsoleWindow {
 
   // Back to a freshly opened window, closing a link left open.
   void Reset() {
-    if (state.link.IsOpen()) CloseLink(state.link);
+    OnWindowEnd(state);
     static_cast<ConsoleFields&>(state) = ConsoleFields{};
     state.address.clear();
     state.progress = &progress;
@@ -38,17 +38,13 @@ class FakeWindow : public ConsoleWindow {
     enabled = {{IDC_CONNECT, true}, {IDC_DISCONNECT, false}, {IDC_PROGRAM, false}};
     enableCalls.clear();
     messages.clear();
-    fetches = shows = 0;
+    chosen.clear();
+    fetches = shows = serialFocused = 0;
   }
 
-  bool Fetch(ConsoleFields& s) override {
+  void Fetch(ConsoleFields& s) override {
     ++fetches;
-    if (fields.serialNumber.size() > kSerialNumberMax) {
-      messages.push_back("serial number too long");
-      return false;
-    }
     s = fields;
-    return true;
   }
   void Show(const ConsoleFields& s) override {
     fields = s;
@@ -60,6 +56,13 @@ class FakeWindow : public ConsoleWindow {
     enableCalls.emplace_back(control, on);
   }
   void Message(const std::string& text) override { messages.push_back(text); }
+  // The operator picks `chosen`, or cancels when it is empty.
+  bool ChooseFile(std::string& path) override {
+    if (chosen.empty()) return false;
+    path = chosen;
+    return true;
+  }
+  void FocusSerialNumber() override { ++serialFocused; }
 
   ConsoleState state;    // what the console works on (the dialog's members)
   ConsoleFields fields;  // what the controls show; tests type into it
@@ -67,6 +70,8 @@ class FakeWindow : public ConsoleWindow {
   std::map<int, bool> enabled;
   std::vector<std::pair<int, bool>> enableCalls;
   std::vector<std::string> messages;
+  std::string chosen;
+  int serialFocused = 0;
   int fetches = 0;
   int shows = 0;
 };

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "link/link.h"
 #include "sim/sim_board.h"
 
@@ -14,6 +16,15 @@ constexpr LinkWaits kFastWaits{
     /*readTcpMs=*/800, /*eraseTcpMs=*/800, /*programTcpMs=*/800, /*lockTcpMs=*/800,
     /*udpPerSendMs=*/50,
 };
+
+// How an OpenLink ended, as a failing expectation shows it.
+inline void PrintTo(const OpenOutcome& o, std::ostream* os) {
+  if (o.Opened()) {
+    *os << (o.mode == LinkMode::kUdp ? "open over UDP" : "open over TCP");
+  } else {
+    *os << "failed with " << o.error;
+  }
+}
 
 inline SimOptions UdpBoard() {
   SimOptions o;

@@ -20,7 +20,7 @@
 
 #include "dialog/dialog_table.h"
 #include "dialog/resource.h"
-#include "flash/vocabulary.h"
+#include "vocabulary/vocabulary.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"
 #include "win32/dialog_builder.h"

@@ -1,0 +1,60 @@
+// tovrin-cli identity: the window's Connect, printed.
+
+#include <chrono>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/commands/board_commands.h"
+#include "cli/exit_codes.h"
+#include "cli/output/run_log.h"
+#include "cli/output/text_output.h"
+#include "cli/platform/interrupt.h"
+
+int RunIdentity(const CliOptions& options, const CliStreams& streams) {
+  const auto started = std::chrono::steady_clock::now();
+  RunReport report;
+  report.board = options.board;
+  LinkWatch watch;
+  std::string refused;
+  if (!watch.Open(options, refused)) {
+    report.stage = RunStage::kRefused;
+    report.refusal = exit_code::kLogUnwritable;
+    report.refusalMessage = refused;
+  } else {
+    Session session(options.waits);
+    session.Watch(watch.Observer());
+    session.Open(options.board);
+    CloseSession(session, DiagnosticStream(options, streams));
+    report = SessionReport(session);
+    report.stoppedBy = StopName();
+  }
+  const std::optional<RunCause> cause = CauseOf(report);
+
+  if (options.json) {
+    const Json json{{"command", "identity"},
+                    {"board", options.board},
+                    {"link", report.connected ? Json(LinkTypeText(report.transport)) : Json(nullptr)},
+                    {"identity", report.identityRead ? IdentityJson(report.identityBefore) : Json(nullptr)},
+                    {"result", RunResultJson(report)},
+                    {"message", RunMessage(report)},
+                    {"cause", CauseJson(cause)},
+                    {"seconds", SecondsSince(started)}};
+    std::fprintf(streams.out, "%s\n", JsonLine(json).c_str());
+  } else if (report.stage != RunStage::kConnected) {
+    std::fprintf(streams.out, "%s\n", RunMessage(report).c_str());
+    if (cause) std::fprintf(streams.out, "Cause: %s\n", CauseText(*cause).c_str());
+  } else {
+    const IdentityTexts texts = DescribeIdentity(report.identityBefore);
+    std::fprintf(streams.out,
+                 "Board:         %s\n"
+                 "Link:          %s\n"
+                 "Revision:      %s\n"
+                 "Serial number: %s\n"
+                 "Hardware:      %s\n",
+                 options.board.c_str(), LinkTypeText(report.transport), Printable(texts.revision).c_str(),
+                 Printable(texts.serialNumber).c_str(), Printable(texts.hardware).c_str());
+  }
+  std::fflush(streams.out);
+  // The read is bounded and has ended either way; the shell still learns of the stop.
+  return InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0);
+}

@@ -1,0 +1,125 @@
+// tovrin-cli program: the window's Connect and PROGRAM through the same run,
+// with the identity read (or the one given). The file is read once, before the
+// board is reached: the bytes hashed into the record are the bytes loaded and
+// sent.
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/commands/board_commands.h"
+#include "cli/exit_codes.h"
+#include "cli/output/progress.h"
+#include "cli/output/run_log.h"
+#include "cli/output/text_output.h"
+#include "cli/platform/cli_platform.h"
+#include "cli/platform/interrupt.h"
+#include "run/program_run.h"
+
+namespace {
+
+// The identity as the window pre-fills it: what the operator gave, else what
+// the board holds.
+RunRequest RequestFor(const CliOptions& options, const Session& session) {
+  const IdentityTexts board = session.Texts();
+  RunRequest request;
+  request.revision = options.revisionGiven ? options.revision : board.revision;
+  request.serial = options.serialGiven ? options.serial : board.serialNumber;
+  request.verify = options.verify;
+  return request;
+}
+
+void PrintStart(std::FILE* diag, const CliOptions& options, const Session& session, const RunRequest& request,
+                std::size_t frames) {
+  const IdentityTexts board = session.Texts();
+  std::fprintf(diag, "Board %s over %s: revision %s, serial number %s, hardware %s\n", options.board.c_str(),
+               LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
+               Printable(board.serialNumber).c_str(), Printable(board.hardware).c_str());
+  std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n", Printable(options.file).c_str(),
+               Printable(request.revision).c_str(), Printable(request.serial).c_str(), frames);
+  std::fflush(diag);
+}
+
+// Connects, checks the board and programs it: the run's report.
+RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, LinkObserver* watch, std::FILE* diag) {
+  Session session(options.waits);
+  session.Watch(watch);
+  session.Open(options.board);
+  RunReport report = SessionReport(session);
+  report.file = FactsOf(file);
+  if (report.stage == RunStage::kConnected && CheckHardware(report, options.expectHardware)) {
+    const RunRequest request = RequestFor(options, session);
+    if (!options.quiet) PrintStart(diag, options, session, request, PlannedFrames(file, request));
+    // A stop asked for while connecting ends the run before the erase.
+    CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
+    report = ProgramSession(session, file, request, progress);
+  }
+  report.stoppedBy = StopName();
+  // Every run, good or bad, ends the connection, as the window's does.
+  CloseSession(session, diag);
+  return report;
+}
+
+void PrintText(std::FILE* out, const RunReport& report) {
+  std::fprintf(out, "%s\n", RunMessage(report).c_str());
+  if (report.plan.unsentBytes > 0) std::fprintf(out, "Warning: %s\n", UnsentWarning(report.plan).c_str());
+  const LoadReport& load = report.file.load;
+  if (load.line != 0) {
+    std::fprintf(out, "Record: line %zu (%s): %s\n", load.line, load.reason.c_str(), Printable(load.record).c_str());
+  } else if (!report.file.reason.empty() || !load.reason.empty()) {
+    std::fprintf(out, "Reason: %s\n", Printable(report.file.reason.empty() ? load.reason : report.file.reason).c_str());
+  }
+  if (const auto cause = CauseOf(report)) std::fprintf(out, "Cause: %s\n", CauseText(*cause).c_str());
+}
+
+}  // namespace
+
+int RunProgram(const CliOptions& options, const CliStreams& streams) {
+  const auto started = std::chrono::steady_clock::now();
+  std::FILE* diag = DiagnosticStream(options, streams);
+
+  // A station whose record cannot be kept does not program the board.
+  RunReport report;
+  report.board = options.board;
+  report.file.name = options.file;
+  std::string refused;
+  int logFd = -1;
+  LinkWatch watch;
+  if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile)) < 0) {
+    refused = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
+  } else if (!watch.Open(options, refused)) {
+    // the trace's own words
+  }
+  if (!refused.empty()) {
+    report.stage = RunStage::kRefused;
+    report.refusal = exit_code::kLogUnwritable;
+    report.refusalMessage = refused;
+  } else {
+    const FirmwareFile file = ReadFirmware(options.file);
+    report = file.Usable() ? ProgramTheBoard(options, file, watch.Observer(), diag) : RefusedFileReport(file);
+    report.board = options.board;
+  }
+
+  const Json record = RunRecord(report, {"program", "", 0, SecondsSince(started)});
+  if (options.json) {
+    std::fprintf(streams.out, "%s\n", JsonLine(record).c_str());
+  } else {
+    PrintText(streams.out, report);
+  }
+  std::fflush(streams.out);
+
+  int status = RunExitStatus(report, InterruptStatus());
+  if (logFd >= 0) {
+    // The board is as the output says; the station's record of it is not.
+    const LogWrite logged = AppendRunLog(logFd, record);
+    if (!logged.written) {
+      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this run's record: %s\n",
+                   Printable(options.logFile).c_str(), logged.reason.c_str());
+      status = exit_code::kLogUnwritable;
+    }
+    CloseAppendFile(logFd);
+  }
+  return status;
+}

@@ -1,0 +1,38 @@
+#include "cli/output/run_log.h"
+
+#include <cmath>
+#include <ctime>
+#include <string>
+
+#include "cli/platform/cli_platform.h"
+#include "cli/output/text_output.h"
+
+namespace {
+
+std::string UtcNow() {
+  const std::tm utc = UtcTime(std::time(nullptr));
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+}  // namespace
+
+int OpenRunLog(const std::string& path) { return OpenAppendFile(path); }
+
+LogWrite AppendRunLog(int fd, const Json& record) {
+  Json line{{"time", UtcNow()}};
+  for (const auto& [key, value] : record.items()) line[key] = value;
+  std::string text = JsonLine(line) + "\n";
+  if (EndsMidLine(fd)) text.insert(text.begin(), '\n');
+
+  LogWrite result;
+  result.reason = AppendText(fd, text);
+  result.written = result.reason.empty();
+  return result;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  return std::round(elapsed.count() * 1000.0) / 1000.0;
+}

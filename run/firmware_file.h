@@ -1,0 +1,39 @@
+#pragma once
+
+// The file a run sends, read once into memory: the bytes that are hashed,
+// inspected and sent are the same bytes, whatever happens to the file
+// afterwards. "-" reads standard input to its end.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "flash/flash_image.h"
+#include "flash/program_image.h"
+#include "link/file_platform.h"
+
+constexpr const char kStandardInputName[] = "-";
+// No firmware file of a 128 KiB image comes near this; a larger one is not read.
+constexpr std::size_t kMaxFirmwareBytes = 64u << 20;
+
+struct FirmwareFile {
+  std::string name;
+  int result = kProgramDone;  // or 1, 2, 6: what ends a run before any board
+  bool read = false;          // the bytes were read (the load may still have failed)
+  std::string reason;         // why the file could not be read
+  std::size_t size = 0;       // bytes read
+  std::string sha256;         // of the bytes read
+  LoadReport load;
+  std::unique_ptr<FlashImage> image = std::make_unique<FlashImage>();
+
+  bool Usable() const { return result == kProgramDone; }
+};
+
+// The file's bytes alone, capped at kMaxFirmwareBytes: "-" is standard input.
+FileBytes ReadFirmwareBytes(const std::string& name);
+
+// Reads, hashes and loads a file as a run loads it: kProgramFileNotOpened when
+// it cannot be opened or is not a regular file, kProgramDataError when it cannot
+// be read whole, is over kMaxFirmwareBytes or holds no S3 record, else the
+// loader's result.
+FirmwareFile ReadFirmware(const std::string& name);

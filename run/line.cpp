@@ -1,0 +1,35 @@
+#include "run/line.h"
+
+#include <algorithm>
+
+#include "link/socket_platform.h"
+
+LinkWaits LineWaits(const LinkWaits& base) {
+  LinkWaits waits = base;
+  waits.probeMs = std::min(base.probeMs, line_const::kProbeMs);
+  waits.pauseAfterLockMs = 0;
+  return waits;
+}
+
+LineWait WaitForBoard(Session& session, const std::string& address, std::int64_t deadlineMs,
+                      const std::function<bool()>& stop) {
+  for (;;) {
+    if (stop()) return LineWait::kStopped;
+    session.Open(address);
+    if (session.Connected()) return LineWait::kDone;
+    if (MonotonicMs() >= deadlineMs) return LineWait::kTimedOut;
+  }
+}
+
+LineWait WaitForNextBoard(Session& next, const std::string& address, const IdentityBlock* justWritten,
+                          std::int64_t deadlineMs, const std::function<bool()>& stop) {
+  for (;;) {
+    if (stop()) return LineWait::kStopped;
+    next.Open(address);
+    if (!next.Connected()) return LineWait::kDone;
+    if (justWritten != nullptr && next.IdentityRead() && next.Identity() != *justWritten) return LineWait::kDone;
+    next.Close();
+    if (MonotonicMs() >= deadlineMs) return LineWait::kTimedOut;
+    SleepMs(line_const::kPauseBetweenLooksMs);
+  }
+}
