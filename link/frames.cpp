@@ -148,3 +148,27 @@ LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode,
                            std::uint8_t (&data)[frame::kReadBytes]) {
   return CheckRead(reply, length, mode, &address, data);
 }
+
+FrameFields DecodeFrame(const std::uint8_t* bytes, int length, LinkMode mode) {
+  FrameFields fields;
+  const int h = FrameHeader(mode);
+  if (h != 0 && length > 0) {
+    fields.hasSequence = true;
+    fields.sequence = bytes[0];
+  }
+  if (length <= h + 1) return fields;
+  switch (bytes[h + 1]) {
+    case frame::kRead: fields.command = LinkCommand::kRead; break;
+    case frame::kErase: fields.command = LinkCommand::kErase; break;
+    case frame::kProgram: fields.command = LinkCommand::kProgram; break;
+    case frame::kLock: fields.command = LinkCommand::kLock; break;
+    default: return fields;
+  }
+  fields.hasCommand = true;
+  const bool addressed = fields.command == LinkCommand::kRead || fields.command == LinkCommand::kProgram;
+  if (addressed && length >= h + frame::kAddressAt + 4) {
+    fields.hasAddress = true;
+    fields.address = GetWord(bytes + h + frame::kAddressAt);
+  }
+  return fields;
+}

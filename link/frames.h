@@ -38,6 +38,9 @@ constexpr int kProgramReplyLength = 7;
 constexpr int kReadReplyOverhead = 11;  // a read reply carries 4 * count + 11 bytes
 }  // namespace frame
 
+// The four commands, for reports that say which one failed.
+enum class LinkCommand { kRead, kErase, kProgram, kLock };
+
 // The 16 bytes of flash at 0x420 that name the board.
 using IdentityBlock = std::array<std::uint8_t, 16>;
 namespace identity {
@@ -77,3 +80,17 @@ LinkOutcome CheckProgramReply(const std::uint8_t* reply, int length, LinkMode mo
 LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode, IdentityBlock& identity);
 LinkOutcome CheckReadReply(const std::uint8_t* reply, int length, LinkMode mode, std::uint32_t address,
                            std::uint8_t (&data)[frame::kReadBytes]);
+
+// What a frame on the wire says, read without judging it: for a trace, a
+// capture or a person. Requests and replies alike carry the command letter
+// second; the sequence byte leads over UDP; reads and programs carry an
+// address (a request's, or the one a reply names).
+struct FrameFields {
+  bool hasSequence = false;
+  std::uint8_t sequence = 0;
+  bool hasCommand = false;
+  LinkCommand command = LinkCommand::kRead;
+  bool hasAddress = false;
+  std::uint32_t address = 0;
+};
+FrameFields DecodeFrame(const std::uint8_t* bytes, int length, LinkMode mode);

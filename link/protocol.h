@@ -10,9 +10,6 @@
 #include "link/frames.h"
 #include "link/link.h"
 
-// The four commands, for reports that say which one failed.
-enum class LinkCommand { kRead, kErase, kProgram, kLock };
-
 // Reads the identity record at flash offset 0x420.
 LinkOutcome ReadIdentity(BoardLink& link, IdentityBlock& identity);
 

@@ -21,22 +21,6 @@ const char* EventName(LinkTraceEvent::Kind kind) {
   return "unknown";
 }
 
-// Requests and replies both carry the command letter second.
-Json CommandOf(std::uint8_t letter) {
-  switch (letter) {
-    case frame::kRead: return "read";
-    case frame::kErase: return "erase";
-    case frame::kProgram: return "program";
-    case frame::kLock: return "lock";
-  }
-  return nullptr;
-}
-
-std::uint32_t WordAt(const std::uint8_t* at) {
-  return static_cast<std::uint32_t>(at[0]) << 24 | static_cast<std::uint32_t>(at[1]) << 16 |
-         static_cast<std::uint32_t>(at[2]) << 8 | at[3];
-}
-
 std::string DottedAddress(std::uint32_t address) {
   return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
          std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
@@ -66,15 +50,12 @@ void CliTrace::Trace(const LinkTraceEvent& e) {
   if (e.kind == LinkTraceEvent::kTimeout || e.bytes == nullptr) {
     line["wait_ms"] = e.length;
   } else {
-    const int h = FrameHeader(e.mode);
-    const std::uint8_t* b = e.bytes;
-    const int n = e.length;
-    line["seq"] = h != 0 && n > 0 ? Json(b[0]) : Json(nullptr);
-    line["command"] = n > h + 1 ? CommandOf(b[h + 1]) : Json(nullptr);
-    const bool addressed = n >= h + frame::kAddressAt + 4 && (b[h + 1] == frame::kRead || b[h + 1] == frame::kProgram);
-    line["address"] = addressed ? Json(FlashAddress(WordAt(b + h + frame::kAddressAt))) : Json(nullptr);
-    line["length"] = n;
-    line["bytes"] = HexBytes(b, static_cast<std::size_t>(n));
+    const FrameFields f = DecodeFrame(e.bytes, e.length, e.mode);
+    line["seq"] = f.hasSequence ? Json(f.sequence) : Json(nullptr);
+    line["command"] = f.hasCommand ? Json(CommandName(f.command)) : Json(nullptr);
+    line["address"] = f.hasAddress ? Json(FlashAddress(f.address)) : Json(nullptr);
+    line["length"] = e.length;
+    line["bytes"] = HexBytes(e.bytes, static_cast<std::size_t>(e.length));
     if (e.kind == LinkTraceEvent::kPassedOver) line["from"] = DottedAddress(e.fromAddress);
   }
   const std::string text = JsonLine(line) + "\n";
