@@ -59,6 +59,7 @@ const char kSimUsage[] =
     "  --reply-delay MS       delay every reply\n"
     "  --erase-delay MS       delay the erase reply further (a slow erase)\n"
     "  --erase-nak            refuse the erase\n"
+    "  --erase-ignored        acknowledge the erase but keep the flash as it was\n"
     "  --lock-nak             refuse the lock\n"
     "  --nak-frame K          refuse the Kth program frame since the erase, from 1\n"
     "  --wrong-echo-frame K   write the Kth program frame but echo its address + 4\n"
@@ -96,7 +97,8 @@ bool ParseSimArgs(int argc, char** argv, SimArgs& out, std::string& error) {
     bool* target;
   } const flags[] = {
       {"--duplicate", &f.duplicateReplies},   {"--stale", &f.staleBeforeReply},
-      {"--erase-nak", &f.eraseNak},           {"--lock-nak", &f.lockNak},
+      {"--erase-nak", &f.eraseNak},           {"--erase-ignored", &f.eraseIgnored},
+      {"--lock-nak", &f.lockNak},
       {"--bad-read-checksum", &f.badReadChecksum},
       {"--read-claims-more", &f.readClaimsMoreWords},
       {"--split-tcp", &f.splitTcpReplies},    {"--quiet", &out.quiet},

@@ -43,6 +43,7 @@ struct SimFaults {
   int replyDelayMs = 0;             // every reply waits this long
   int eraseDelayMs = 0;             // the erase reply waits this long (a slow erase)
   bool eraseNak = false;            // erase acknowledged with a byte other than 0x4F
+  bool eraseIgnored = false;        // erase acknowledged, but the flash keeps what it held
   bool lockNak = false;
   // Program frames are counted from 1 since the last accepted erase, refused ones
   // included; a UDP resend of the same frame is not a new one.

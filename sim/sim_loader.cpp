@@ -90,7 +90,7 @@ void Loader::Read(const std::uint8_t* frame, Outcome& out) {
 void Loader::Erase(Outcome& out) {
   out.event.accepted = !faults_.eraseNak;
   if (out.event.accepted) {
-    std::fill(flash_.begin(), flash_.end(), kErased);
+    if (!faults_.eraseIgnored) std::fill(flash_.begin(), flash_.end(), kErased);
     framesSeen_ = 0;
     framesWritten_ = 0;
     locked_ = false;

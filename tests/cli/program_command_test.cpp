@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_codes.h"
+#include "run/run_record.h"
 #include "vocabulary/vocabulary.h"
 #include "tests/cli/cli_test_support.h"
 
@@ -116,7 +118,9 @@ TEST_P(CliBoardTest, ProgramKeepsTheBoardsIdentityWhereNoneIsGiven) {
   }
 }
 
-TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
+// The checks the command line makes of a board and a file, end to end: what the
+// board's side can do to a run is the run's own table.
+TEST_F(CliFast, EachRefusalExitsWithItsCodeAndMessage) {
   const Runs runs = {{0x0, Pattern(0x200, 11)}};  // eight frames, then the identity
   std::string badChecksum = S3(0x100, {1, 2, 3});
   badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
@@ -129,38 +133,31 @@ TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
     int status;
     std::string message;
     int acknowledged;
-    bool erased;  // the erase request reached the board
     const char* cause = nullptr;  // the command the JSON names as the cause, when one failed
   } cases[] = {
       {"data beyond the flash", nullptr, files.Write("beyond.s19", S3(0x1FFFE, {1, 2, 3}) + "\n"), {}, 1,
-       "Error in S Record data", 0, false},
+       "Error in S Record data", 0},
       {"wrong checksum", nullptr, files.Write("checksum.s19", badChecksum + "\n"), {}, 2,
-       "Error in S Record check sum", 0, false},
-      {"erase refused", [](SimOptions& o) { o.faults.eraseNak = true; }, good, {}, 3, "Abort Erase Flash", 0, true,
-       "erase"},
-      {"third frame refused", [](SimOptions& o) { o.faults.nakAtProgramFrame = 3; }, good, {}, 4,
-       "Abort Program Flash", 2, true, "program"},
-      {"lock refused", [](SimOptions& o) { o.faults.lockNak = true; }, good, {}, 5, "Abort lock flash and reset CPU",
-       9, true, "lock"},
-      {"missing file", nullptr, files.Path("absent.s19"), {}, 6, "Cannot open S Record file", 0, false},
-      {"a folder", nullptr, files.Path(""), {}, 6, "Cannot open S Record file", 0, false},
+       "Error in S Record check sum", 0},
+      {"missing file", nullptr, files.Path("absent.s19"), {}, 6, "Cannot open S Record file", 0},
+      {"a folder", nullptr, files.Path(""), {}, 6, "Cannot open S Record file", 0},
       {"no S3 record", nullptr, files.Write("s1.s19", SRecord('1', 0x100, {1, 2}) + "\n"), {}, 1,
-       "Error in S Record data", 0, false},
+       "Error in S Record data", 0},
       {"identity unreadable", [](SimOptions& o) { o.faults.badReadChecksum = true; }, good, {}, 11,
-       "Failed to upload current Serial number and Rev.", 0, false, "read"},
+       "Failed to upload current Serial number and Rev.", 0, "read"},
       {"another board model", nullptr, good, {"--expect-hardware", "VR99"}, 12,
-       "Wrong board: hardware code VR32, expected VR99. Nothing was erased.", 0, false},
-      {"the expected board model", nullptr, good, {"--expect-hardware", "VR32"}, 0, "Download Successful", 9, true},
+       "Wrong board: hardware code VR32, expected VR99. Nothing was erased.", 0},
+      {"the expected board model", nullptr, good, {"--expect-hardware", "VR32"}, 0, "Download Successful", 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimOptions options = Board();
+    SimOptions options = UdpBoard();
     if (c.set) c.set(options);
     SimBoard sim;
     START_SIM(sim, options);
-    std::vector<std::string> args = c.options;
-    args.push_back("--json");
-    const Outcome o = Program(c.path, args);
+    std::vector<std::string> args = {"--board", "127.0.0.1", "program", c.path, "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Outcome o = Cli(args);
     EXPECT_EQ(o.status, c.status);
     const json r = o.Json();
     ASSERT_FALSE(r.is_discarded()) << o.out;
@@ -168,22 +165,114 @@ TEST_P(CliBoardTest, EachOutcomeExitsWithItsCodeAndMessage) {
     EXPECT_EQ(r["message"], c.message);
     EXPECT_EQ(r["frames"]["acknowledged"], c.acknowledged);
     EXPECT_EQ(Frames(sim).size(), static_cast<std::size_t>(c.acknowledged));
-    EXPECT_EQ(AnyCommand(sim, 'e'), c.erased);
+    EXPECT_EQ(AnyCommand(sim, 'e'), c.status == 0) << "nothing is erased before every check passed";
     if (c.cause == nullptr) {
       EXPECT_EQ(r["cause"], nullptr);
     } else {
       EXPECT_EQ(r["cause"]["command"], c.cause);
-      EXPECT_FALSE(r["cause"]["what"].get<std::string>().empty());
     }
   }
-  // A refused frame is named with its number and address.
-  SimOptions options = Board();
-  options.faults.nakAtProgramFrame = 3;
-  SimBoard sim;
-  START_SIM(sim, options);
-  const json r = Program(good, {"--json"}).Json();
-  EXPECT_EQ(r["cause"], (json{{"command", "program"}, {"frame", 3}, {"address", FlashAddress(Frames(sim, false)[2])},
-                              {"what", "board refused (0x4E instead of 0x4F)"}}));
+}
+
+// What the command line makes of each way a run ends, from its report alone:
+// the exit status, and the record's result, message, cause and what was written.
+TEST(CliRunMapping, EachEndingHasItsStatusAndRecord) {
+  auto report = [](RunStage stage, auto&& fill) {
+    RunReport r;
+    r.stage = stage;
+    r.board = "127.0.0.1";
+    fill(r);
+    return r;
+  };
+  auto programmed = [&](int result, auto&& fill) {
+    return report(RunStage::kProgram, [&](RunReport& r) {
+      r.connected = r.identityRead = true;
+      r.run.result = result;
+      fill(r);
+    });
+  };
+  auto refusedFrame = [](RunReport& r) {
+    r.run.command = LinkCommand::kProgram;
+    r.run.frame = 3;
+    r.run.address = 0x80;
+    r.run.outcome.cause = LinkCause::kRefused;
+    r.run.outcome.ack = 0x4E;
+  };
+  struct Case {
+    const char* name;
+    RunReport report;
+    int interrupt;  // the signal's status the command saw; 0: none
+    int status;
+    json result;
+    std::string message;
+    json cause;
+    bool written;
+  } cases[] = {
+      {"file refused", report(RunStage::kFile, [](RunReport& r) { r.file.result = 2; }), 0, 2, 2,
+       "Error in S Record check sum", nullptr, false},
+      {"no board", report(RunStage::kConnect, [](RunReport& r) { r.opened = OpenOutcome::Failed(10111); }), 0, 10, 10,
+       "Failed to connection to the Varnel board. Error = 10111.", nullptr, false},
+      {"identity unread", report(RunStage::kIdentity, [](RunReport& r) {
+         r.connected = true;
+         r.identityOutcome.cause = LinkCause::kNoReply;
+         r.identityOutcome.waitMs = 5000;
+       }), 0, 11, 11, "Failed to upload current Serial number and Rev.",
+       {{"command", "read"}, {"what", "no reply within 5000 ms"}}, false},
+      {"refused by a check", report(RunStage::kRefused, [](RunReport& r) {
+         r.refusal = 12;
+         r.refusalMessage = "Wrong board";
+       }), 0, 12, 12, "Wrong board", nullptr, false},
+      {"a frame refused", programmed(kProgramFrameFailed, refusedFrame), 0, 4, 4, "Abort Program Flash",
+       {{"command", "program"}, {"frame", 3}, {"address", "0x00080"}, {"what", "board refused (0x4E instead of 0x4F)"}},
+       true},
+      {"read back differs", programmed(kProgramVerifyFailed, [](RunReport& r) {
+         r.run.command = LinkCommand::kRead;
+         r.run.address = 0x4000;
+       }), 0, 7, 7, "Verify failed at 0x04000", nullptr, true},
+      {"stopped by SIGTERM mid-run", programmed(kProgramInterrupted, [&](RunReport& r) {
+         refusedFrame(r);
+         r.run.outcome = LinkOutcome{};
+         r.stoppedBy = "SIGTERM";
+       }), 143, 143, "interrupted", "Programming interrupted",
+       {{"command", "program"}, {"frame", 3}, {"address", "0x00080"},
+        {"what", "stopped by SIGTERM before it was sent; the board is not locked"}}, true},
+      // A stop during a connect that then fails is a stop, not a failed connect.
+      {"stopped by Ctrl+C while connecting", report(RunStage::kConnect, [](RunReport& r) {
+         r.opened = OpenOutcome::Failed(10111);
+         r.stoppedBy = "Ctrl+C";
+       }), 130, 130, "interrupted", "Programming interrupted",
+       {{"what", "stopped by Ctrl+C while connecting; nothing was erased"}}, false},
+      {"done", programmed(kProgramDone, [](RunReport&) {}), 0, 0, 0, "Download Successful", nullptr, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RunExitStatus(c.report, c.interrupt), c.status);
+    const json record = json::parse(JsonLine(RunRecord(c.report, {"program", "", 0, 0})));
+    EXPECT_EQ(record["result"], c.result);
+    EXPECT_EQ(record["message"], c.message);
+    EXPECT_EQ(record["cause"], c.cause);
+    EXPECT_EQ(!record["written"].is_null(), c.written);
+  }
+}
+
+// Bytes of the identity above 0x7F, in what the board held and in what was
+// written, come back exactly from the record, as a file name's do.
+TEST(CliRunMapping, RecordKeepsEveryByteOfTheIdentity) {
+  RunReport r;
+  r.stage = RunStage::kProgram;
+  r.connected = r.identityRead = true;
+  const std::string before = "C" "SN\xE9" "001" + std::string(3, '\0') + "\xFF\xFF\xFF\xFF" + std::string(2, '\xFF');
+  std::copy(before.begin(), before.end(), r.identityBefore.begin());
+  r.revision = "\xC4";
+  r.serial = "SN\xE9\xFF";
+  const json record = json::parse(JsonLine(RunRecord(r, {"batch", "", 0, 0})));
+  EXPECT_EQ(record["identity_before"]["serial"], "SN\\xE9001");
+  EXPECT_EQ(record["identity_before"]["serial_hex"], "534EE9303031");
+  EXPECT_EQ(record["identity_before"]["hardware_hex"], "FFFFFFFF");
+  EXPECT_EQ(record["identity_before"]["bytes"], "43534EE9303031000000FFFFFFFFFFFF");
+  EXPECT_EQ(record["written"], (json{{"revision", "\\xC4"}, {"revision_hex", "C4"}, {"serial", "SN\\xE9\\xFF"},
+                                     {"serial_hex", "534EE9FF"}}));
+  EXPECT_EQ(record["record_version"], kRunRecordVersion);
 }
 
 TEST_F(CliFast, WithoutABoardConnectFails) {
@@ -255,14 +344,30 @@ TEST_F(CliFast, FileTextIsEscapedAndUnsentDataIsSaid) {
   for (const std::string& text : {o.out, o.err}) EXPECT_EQ(text.find_first_of("\x1B\x07"), std::string::npos) << text;
 
   const json r = Cli({"--board", "127.0.0.1", "program", path, "--json"}).Json();
+  // batch writes the same record from the same function.
+  const std::string batchLog = files.Path("batch.log");
+  ASSERT_EQ(Cli({"--board", "127.0.0.1", "batch", path, "--serial-from", "B01", "--state", files.Path("state"), "--log",
+                 batchLog, "--count", "1"})
+                .status,
+            0);
   std::ifstream in(log);
+  std::ifstream batchIn(batchLog);
   std::string line;
+  std::string batchLine;
   std::getline(in, line);
-  for (const json& report : {r, json::parse(line)}) {
+  std::getline(batchIn, batchLine);
+  const json logged = json::parse(line);
+  const json batch = json::parse(batchLine);
+  for (const json& report : {r, logged, batch}) {
     EXPECT_EQ(report["frames"]["unsent_bytes"], 16);
     EXPECT_EQ(report["file"], path.substr(0, path.size() - 5) + "\\xFF.s19");
     EXPECT_EQ(report["file_hex"], hex);
   }
+  std::vector<std::string> programKeys;
+  std::vector<std::string> batchKeys;
+  for (const auto& [key, value] : logged.items()) programKeys.push_back(key);
+  for (const auto& [key, value] : batch.items()) batchKeys.push_back(key);
+  EXPECT_EQ(batchKeys, programKeys);
 }
 
 TEST_F(CliFast, RunLogAppendsOneLinePerRun) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/protocol.h"
@@ -131,53 +132,112 @@ TEST_P(ProgramBoardTest, OperatorIdentityIsStampedOverTheFile) {
   }
 }
 
-TEST_P(ProgramBoardTest, FailuresStopTheRunWhereTheyHappen) {
-  const Runs runs = {{0x0, Pattern(0x200, 11)}};  // eight frames, then the identity
+// Stops the run once `after` frames were acknowledged, as Ctrl+C or a window
+// closed mid-run would.
+class StopAfter : public ProgramObserver {
+ public:
+  explicit StopAfter(int after) : after_(after) {}
+  void FrameAcknowledged(int index, std::uint32_t) override { acknowledged_ = index + 1; }
+  bool StopRequested() override { return after_ >= 0 && acknowledged_ >= after_; }
+
+ private:
+  int after_;
+  int acknowledged_ = 0;
+};
+
+// Every way a run can end on the board's side, and what its report says of it:
+// where it stopped, the words the operator sees, the cause a record gives, and
+// whether the frame carrying the identity stamp went out.
+TEST_P(ProgramBoardTest, EveryOutcomeIsReportedWhereItHappened) {
+  const Runs runs = {{0x0, Pattern(0x200, 11)}};  // eight frames, then the identity at 0x420
+  const std::string path = Write(S19(runs));
   struct Case {
     const char* name;
     void (*set)(SimFaults&);
+    VerifyMode verify;
+    int stopAfter;      // frames acknowledged before a stop is asked for; -1: none
     int result;
     int frameRequests;  // program frames sent, the failing one included
     bool lockSent;
-    // Why, as the run reports it: the command, the frame and why.
-    LinkCommand command;
-    int frame;
-    LinkCause cause;
+    std::string message;
+    std::string cause;  // CauseText; empty: none
+    bool stampSent;
   } cases[] = {
-      {"erase refused", [](SimFaults& f) { f.eraseNak = true; }, kProgramEraseFailed, 0, false, LinkCommand::kErase,
-       0, LinkCause::kRefused},
-      {"third frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 3; }, kProgramFrameFailed, 3, false,
-       LinkCommand::kProgram, 3, LinkCause::kRefused},
-      {"second frame echoes another address", [](SimFaults& f) { f.wrongEchoAtProgramFrame = 2; },
-       kProgramFrameFailed, 2, false, LinkCommand::kProgram, 2, LinkCause::kWrongEcho},
-      {"board falls silent after four frames", [](SimFaults& f) { f.silentAfterProgramFrames = 4; },
-       kProgramFrameFailed, 5, false, LinkCommand::kProgram, 5, LinkCause::kNoReply},
-      {"lock refused", [](SimFaults& f) { f.lockNak = true; }, kProgramLockFailed, 9, true, LinkCommand::kLock, 0,
-       LinkCause::kRefused},
+      {"done", [](SimFaults&) {}, VerifyMode::kNone, -1, kProgramDone, 9, true, "Download Successful", "", true},
+      {"erase refused", [](SimFaults& f) { f.eraseNak = true; }, VerifyMode::kNone, -1, kProgramEraseFailed, 0, false,
+       "Abort Erase Flash", "erase: board refused (0x4E instead of 0x4F)", false},
+      {"third frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 3; }, VerifyMode::kNone, -1,
+       kProgramFrameFailed, 3, false, "Abort Program Flash", "program frame 3 at 0x00080: board refused (0x4E instead of 0x4F)",
+       false},
+      {"second frame echoes another address", [](SimFaults& f) { f.wrongEchoAtProgramFrame = 2; }, VerifyMode::kNone,
+       -1, kProgramFrameFailed, 2, false, "Abort Program Flash",
+       "program frame 2 at 0x00040: wrong echo (expected address 0x00040, received 0x00044)", false},
+      {"board falls silent after four frames", [](SimFaults& f) { f.silentAfterProgramFrames = 4; }, VerifyMode::kNone,
+       -1, kProgramFrameFailed, 5, false, "Abort Program Flash", "program frame 5 at 0x00100: no reply within 800 ms",
+       false},
+      {"lock refused", [](SimFaults& f) { f.lockNak = true; }, VerifyMode::kNone, -1, kProgramLockFailed, 9, true,
+       "Abort lock flash and reset CPU", "lock: board refused (0x4E instead of 0x4F)", true},
+      // Acknowledged but stored wrongly: only the read-back finds it, and the
+      // board is left unlocked. The reads were answered, so there is no cause.
+      {"second frame stored wrongly", [](SimFaults& f) { f.corruptProgramFrame = 2; }, VerifyMode::kFrames, -1,
+       kProgramVerifyFailed, 9, false, "Verify failed at 0x00040", "", true},
+      {"read-back refused by its checksum", [](SimFaults& f) { f.badReadChecksum = true; }, VerifyMode::kFrames, -1,
+       kProgramVerifyFailed, 9, false, "Verify failed at 0x00000",
+       "read frame 1 at 0x00000: malformed reply (checksum does not match)", true},
+      {"stopped after three frames", [](SimFaults&) {}, VerifyMode::kNone, 3, kProgramInterrupted, 3, false,
+       "Programming interrupted", "program frame 4 at 0x000C0: stopped by Ctrl+C before it was sent; the board is not locked",
+       false},
+      {"stopped before the read-back", [](SimFaults&) {}, VerifyMode::kFrames, 9, kProgramInterrupted, 9, false,
+       "Programming interrupted", "read frame 1 at 0x00000: stopped by Ctrl+C before it was sent; the board is not locked",
+       true},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     SimOptions options = Board();
     c.set(options.faults);
     SimBoard sim;
     START_SIM(sim, options);
-    ASSERT_EQ(Run(Write(S19(runs))), c.result) << c.name;
-    // No frame follows a failed one.
-    EXPECT_EQ(static_cast<int>(Frames(sim, false).size()), c.frameRequests) << c.name;
-    const auto events = sim.Events();
-    const bool lockSent = std::any_of(events.begin(), events.end(), [](const SimEvent& e) { return e.command == 'l'; });
-    EXPECT_EQ(lockSent, c.lockSent) << c.name;
-    EXPECT_EQ(run.command, c.command) << c.name;
-    EXPECT_EQ(run.frame, c.frame) << c.name;
-    EXPECT_EQ(run.outcome.cause, c.cause) << c.name;
-    if (c.frame > 0) {
-      EXPECT_EQ(run.address, 0x40u * static_cast<unsigned>(c.frame - 1)) << c.name;
-    }
-    if (c.cause == LinkCause::kWrongEcho) {
-      EXPECT_EQ(run.outcome.expectedAddress, run.address) << c.name;
-    }
-    if (c.cause == LinkCause::kRefused) {
-      EXPECT_NE(run.outcome.ack, 0x4F) << c.name;
-    }
+    session.Open("127.0.0.1");
+    StopAfter stop(c.stopAfter);
+    report = ProgramBoard(session, path, {"C", "SN42", c.verify}, stop);
+    report.stoppedBy = "Ctrl+C";  // who a front end says asked for a stop
+    session.Close();
+    EXPECT_EQ(report.run.result, c.result);
+    // No frame follows a failed one, and a run that did not lock says so.
+    EXPECT_EQ(static_cast<int>(Frames(sim, false).size()), c.frameRequests);
+    EXPECT_EQ(AnyCommand(sim, 'l'), c.lockSent);
+    EXPECT_EQ(sim.Locked(), c.result == kProgramDone);
+    EXPECT_EQ(RunMessage(report), c.message);
+    const auto cause = CauseOf(report);
+    EXPECT_EQ(cause ? CauseText(*cause) : "", c.cause);
+    EXPECT_EQ(report.run.stampSent, c.stampSent);
+    EXPECT_EQ(report.Interrupted(), c.result == kProgramInterrupted);
+  }
+}
+
+// An erase that did nothing leaves the bytes of the last image where the new one
+// has none: reading back the frames cannot see them, reading the whole flash can.
+TEST_P(ProgramBoardTest, OnlyAFullReadBackFindsWhatAnIgnoredEraseLeft) {
+  SimOptions options = Board();
+  options.faults.eraseIgnored = true;
+  SimBoard sim;
+  START_SIM(sim, options);
+  const Runs before = {{0x8000, Pattern(0x100, 12)}};
+  ASSERT_EQ(Run(Write(S19(before), "before.s19")), kProgramDone);
+  const std::string after = Write(S19({{0x10000, Pattern(0x40, 13)}}), "after.s19");
+  struct Case {
+    VerifyMode verify;
+    std::string message;
+  } cases[] = {
+      {VerifyMode::kFrames, "Download Successful"},
+      {VerifyMode::kFull, "Verify failed at 0x08000"},
+  };
+  for (const Case& c : cases) {
+    session.Open("127.0.0.1");
+    ProgramObserver quiet;
+    report = ProgramBoard(session, after, {"C", "SN42", c.verify}, quiet);
+    session.Close();
+    EXPECT_EQ(RunMessage(report), c.message);
   }
 }
 
@@ -273,6 +333,41 @@ TEST(ProgramBoardLossyUdp, LossesAndStaleRepliesStillGiveTheExactFlash) {
     ProgramObserver quiet;
     EXPECT_TRUE(ProgramBoard(session, path, {"L", "LOSSY"}, quiet).Succeeded()) << c.name;
     EXPECT_EQ(sim.Flash(), Expected(runs, "LOSSY", 'L')) << c.name;
+  }
+}
+
+// Sessions share nothing: two boards at two addresses programmed at the same
+// time from two threads each get their own image and serial number, byte for
+// byte, whatever the other's link does meanwhile.
+TEST(ProgramSessions, TwoBoardsAtOnceFromTwoThreads) {
+  if (!raw::LoopbackSendersDistinct()) GTEST_SKIP() << "a second loopback address cannot be played here (Wine)";
+  TempFiles files{"sessions"};
+  struct Board {
+    const char* address;
+    Runs runs;
+    const char* serial;
+    SimBoard sim;
+    bool done = false;
+  } boards[2] = {{"127.0.0.1", {{0x1000, Pattern(0x4000, 21)}}, "LEFT-1", {}},
+                 {"127.0.0.2", {{0x9000, Pattern(0x4000, 22)}}, "RIGHT-2", {}}};
+  std::vector<std::thread> threads;
+  for (Board& b : boards) {
+    SimOptions options = UdpBoard();
+    options.bindAddress = b.address;
+    options.faults.dropEveryNthUdpReply = 7;  // resends on both links at once
+    START_SIM(b.sim, options);
+    const std::string path = files.Write(std::string(b.serial) + ".s19", S19(b.runs));
+    threads.emplace_back([&b, path] {
+      Session session{kFastWaits};
+      session.Open(b.address);
+      ProgramObserver quiet;
+      b.done = ProgramBoard(session, path, {"S", b.serial}, quiet).Succeeded();
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (Board& b : boards) {
+    EXPECT_TRUE(b.done) << b.address;
+    EXPECT_EQ(b.sim.Flash(), Expected(b.runs, b.serial, 'S')) << b.address;
   }
 }
 
