@@ -124,8 +124,8 @@ TEST(BatchSerials, CountUpKeepingTheWidth) {
   }
 }
 
-// A line of five boards fresh from the factory gets SN0001..SN0005, one log line
-// each, and a state that continues at SN0006. A board put back is refused and
+// A line of five boards fresh from the factory, swapped in quickly, gets
+// SN0001..SN0005, one log line each, and a state that continues at SN0006. A board put back is refused and
 // left as it was; with --allow-repeat it gets a new number, never an old one. A
 // state's range that cannot hold the boards asked for ends the batch before any.
 TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
@@ -146,7 +146,9 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
     SimOptions line = UdpBoard();
     line.serial = "F001";
     line.lineBoards = 5;
-    line.resetSilenceMs = 700;  // longer than the batch's three probes with these waits
+    // Shorter than the batch's probes: each next board answers before the last
+    // one could be seen to go, and is told from it by its identity.
+    line.resetSilenceMs = 100;
     SimBoard sim;
     START_SIM(sim, line);
     const Outcome o = Batch({"--count", "5", "--verify"});
@@ -198,6 +200,24 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
   EXPECT_EQ(o.status, 64);
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(sim.Events().size(), events) << "nothing sent";
+}
+
+// A board that still answers with what was just written to it is the same
+// board, however long it stays: the batch waits for it to go, and says so.
+TEST(Batch, TheBoardJustProgrammedIsNotTheNextOne) {
+  TempFiles files;
+  const std::string path = files.Write("image.s19", S19({{0x4000, Pattern(64, 7)}}));
+  SimBoard sim;  // one board, whose loader stays after its lock
+  START_SIM(sim, UdpBoard());
+  ClearInterrupt();
+  const Outcome o = Cli({"--board", "127.0.0.1", "--json", "batch", path, "--serial-from", "SN0001", "--state",
+                         files.Path("state.json"), "--log", files.Path("line.log"), "--count", "2", "--wait-seconds",
+                         "1"});
+  EXPECT_EQ(o.status, 10) << o.err;
+  const json r = o.Json();
+  EXPECT_EQ(r["programmed"], 1);
+  EXPECT_EQ(r["message"], "The board still answers after 1 s");
+  EXPECT_EQ(SerialOnBoard(sim.Flash()), "SN0001");
 }
 
 }  // namespace
