@@ -14,6 +14,7 @@
 
 #include "cli/platform/cli_platform.h"
 #include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/sim_helpers.h"
 
@@ -42,6 +43,9 @@ inline Outcome Cli(const std::vector<std::string>& args) {
   o.status = RunCli(static_cast<int>(argv.size()), argv.data(), {out.File(), err.File()}, kFastWaits);
   o.out = out.Text();
   o.err = err.Text();
+  // The last resort at the command's edge is for faults of the tool's own: no
+  // case of any table may end there.
+  EXPECT_NE(o.status, exit_code::kInternal) << "an exception reached the command's edge: " << o.err;
   return o;
 }
 
