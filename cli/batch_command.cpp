@@ -85,6 +85,7 @@ Json BoardJson(const CliOptions& options, const LoadedFile& image, const BoardRu
               {"written", written},
               {"file", options.file},
               {"sha256", image.sha256},
+              {"format", FormatJson(!image.sha256.empty(), image.load)},
               {"frames", Json{{"planned", b.run.framesPlanned}, {"acknowledged", b.run.framesAcknowledged}}},
               {"verify", options.verify},
               // As program's record says it: a stopped run is not a result of the board's.
@@ -170,7 +171,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
                  ", not " + std::to_string(options.count);
   } else {
-    image = LoadInputFile(options.file);
+    image = LoadInputFile(options.file, options.input);
     sum.status = image.result;
     if (sum.status != 0) sum.ending = LoadMessage(image);
   }

@@ -6,6 +6,7 @@
 
 #include "cli/cli_platform.h"
 #include "cli/sha256.h"
+#include "flash/image_format.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ FileRead ReadInputFile(const std::string& path, std::string& bytes) {
   return ReadSRecordFile(path.c_str(), bytes);
 }
 
-LoadedFile LoadInputFile(const std::string& path) {
+LoadedFile LoadInputFile(const std::string& path, const InputChoice& input) {
   LoadedFile file;
   std::string bytes;
   const FileRead read = ReadInputFile(path, bytes);
@@ -31,7 +32,7 @@ LoadedFile LoadInputFile(const std::string& path) {
     return file;
   }
   file.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  file.load = LoadForProgramming(bytes.data(), bytes.size(), *file.image);
+  file.load = LoadImage(bytes.data(), bytes.size(), input.format, input.base, *file.image);
   file.result = file.load.result;
   return file;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/input_format.h"
 #include "flash/program_board.h"
 
 constexpr const char kStandardInputName[] = "-";
@@ -15,8 +16,8 @@ constexpr const char kStandardInputName[] = "-";
 // with the reason otherwise. Standard input is capped at the same size as a file.
 FileRead ReadInputFile(const std::string& path, std::string& bytes);
 
-// The file a run sends: read once, hashed, and loaded as a run loads it (a file
-// with no S3 record is refused here too).
+// The file a run sends: read once, hashed, and loaded in the format chosen or
+// found (a file that gives no data is refused here too); load.format names it.
 struct LoadedFile {
   int result = kProgramDone;  // or the result that ends the command before any board
   std::string reason;         // why the file could not be read
@@ -24,4 +25,4 @@ struct LoadedFile {
   LoadReport load;
   std::unique_ptr<FlashImage> image = std::make_unique<FlashImage>();
 };
-LoadedFile LoadInputFile(const std::string& path);
+LoadedFile LoadInputFile(const std::string& path, const InputChoice& input);

@@ -5,6 +5,7 @@
 
 #include "cli/interrupt.h"
 #include "cli/text_output.h"
+#include "flash/image_format.h"
 
 std::string JsonLine(const Json& value) {
   return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
@@ -87,6 +88,11 @@ Json IdentityJson(const BoardSession& session) {
 Json LinkJson(const BoardSession& session) {
   if (!session.connected) return nullptr;
   return LinkTypeText(session.link.mode);
+}
+
+Json FormatJson(bool read, const LoadReport& load) {
+  if (!read || load.format == ImageFormat::kAuto) return nullptr;
+  return FormatName(load.format);
 }
 
 std::optional<Cause> OutcomeCause(LinkCommand command, const LinkOutcome& outcome, int frame,

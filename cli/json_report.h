@@ -34,6 +34,10 @@ Json IdentityJson(const BoardSession& session);
 // "UDP", "TCP", or null when no link was opened.
 Json LinkJson(const BoardSession& session);
 
+// The format a file was read in ("srec", "ihex", "elf", "bin"), or null when it
+// was not read or its format was not recognised.
+Json FormatJson(bool read, const LoadReport& load);
+
 // Why a run did not end as asked: the command it concerns (none when no
 // command was sent), for a program frame its number (from 1) and address, and
 // what went wrong.

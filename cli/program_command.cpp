@@ -80,6 +80,7 @@ Json ReportJson(const CliOptions& options, const RunRecord& r, double seconds) {
               {"written", written},
               {"file", nullptr},
               {"sha256", r.sha256.empty() ? Json(nullptr) : Json(r.sha256)},
+              {"format", FormatJson(!r.sha256.empty(), r.load)},
               {"load", LoadJson(r.load)},
               {"frames", Json{{"planned", r.run.framesPlanned},
                               {"acknowledged", r.run.framesAcknowledged},
@@ -111,7 +112,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
 
   LoadedFile file;
   if (r.result == 0) {
-    file = LoadInputFile(options.file);
+    file = LoadInputFile(options.file, options.input);
     r.result = file.result;
     r.sha256 = file.sha256;
     r.load = file.load;
