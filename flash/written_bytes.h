@@ -5,6 +5,7 @@
 // S-record loader asks per record whether anything is written there yet and
 // compares bytes only then, which keeps its per-byte cost where it was.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,23 +18,15 @@ class WrittenBytes {
 
   // Whether any of [first, first + count) was written. The range lies in the flash.
   bool Any(std::uint32_t first, std::size_t count) const {
-    for (std::size_t a = first; a < first + count;) {
-      const std::size_t word = a / kWordBits;
-      if (a % kWordBits == 0 && a + kWordBits <= first + count) {
-        if (bits_[word] != 0) return true;
-        a += kWordBits;
-      } else {
-        if (Test(static_cast<std::uint32_t>(a))) return true;
-        ++a;
-      }
-    }
-    return false;
+    bool any = false;
+    ForWords(first, count, [&](std::size_t word, std::uint64_t mask) { any = any || (bits_[word] & mask) != 0; });
+    return any;
   }
 
   bool Test(std::uint32_t address) const { return (bits_[address / kWordBits] >> (address % kWordBits) & 1u) != 0; }
 
   void Mark(std::uint32_t first, std::size_t count) {
-    for (std::size_t a = first; a < first + count; ++a) bits_[a / kWordBits] |= std::uint64_t{1} << (a % kWordBits);
+    ForWords(first, count, [&](std::size_t word, std::uint64_t mask) { bits_[word] |= mask; });
   }
 
   // Stores count bytes from data at address (the whole range in the flash),
@@ -52,5 +45,20 @@ class WrittenBytes {
 
  private:
   static constexpr std::size_t kWordBits = 64;
+
+  // Calls visit(word, mask) for each word the range touches, with the mask of
+  // the range's bits in it: a record of 32 bytes is one or two words.
+  template <class Visit>
+  static void ForWords(std::size_t first, std::size_t count, Visit visit) {
+    const std::size_t end = first + count;
+    while (first < end) {
+      const std::size_t word = first / kWordBits;
+      const std::size_t low = first % kWordBits;
+      const std::size_t high = std::min(end - word * kWordBits, kWordBits);  // bits [low, high) of this word
+      const std::uint64_t upTo = high == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << high) - 1;
+      visit(word, upTo & ~((std::uint64_t{1} << low) - 1));
+      first = word * kWordBits + high;
+    }
+  }
   std::vector<std::uint64_t> bits_;
 };
