@@ -8,10 +8,11 @@
 
 namespace {
 
-// "0x" and hex digits, or decimal digits; CLI11's own integer reading would take
-// a leading 0 as octal.
+// "0x" and hex digits, or decimal digits. CLI11's own integer reading would take
+// a leading 0 as octal, so a decimal number with one is refused as unclear.
 bool ParseAddress(const std::string& text, std::uint32_t& value) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  if (!hex && text.size() > 1 && text[0] == '0') return false;
   const char* first = text.data() + (hex ? 2 : 0);
   const char* last = text.data() + text.size();
   const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
@@ -25,7 +26,7 @@ std::string CheckFormat(const std::string& value) {
 
 std::string CheckBase(const std::string& value) {
   std::uint32_t base = 0;
-  if (!ParseAddress(value, base)) return "not an address (decimal, or hex after 0x): " + value;
+  if (!ParseAddress(value, base)) return "not an address (decimal without a leading 0, or hex after 0x): " + value;
   return base < kFlashSize ? "" : "the base lies outside the flash (0 to 0x1FFFF): " + value;
 }
 

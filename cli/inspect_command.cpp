@@ -131,6 +131,8 @@ Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& mes
                                              : Json{{"line", r.loaded.line},
                                                     {"text", r.loaded.record},
                                                     {"reason", r.loaded.reason}};
+  // Why the file was refused when no one record is to blame (an ELF segment, a raw binary's size).
+  report["reason"] = r.loaded.line != 0 || r.loaded.reason.empty() ? Json(nullptr) : Json(r.loaded.reason);
   report["loader_line"] = r.loaderLine.empty() ? Json(nullptr) : Json(MessageText(r.loaderLine));
   report["records"] = RecordsJson(r);
   if (IsFormat(r, ImageFormat::kElf)) {
@@ -161,12 +163,10 @@ Json ReportJson(const CliOptions& o, const FileReport& r, const std::string& mes
   return report;
 }
 
-// What the loader read: the format, the records by type, an ELF file's
+// What the loader read: the records by type, an ELF file's
 // segments (each loaded or skipped, and why), a binary's base.
-void PrintContent(std::FILE* out, const CliOptions& o, const FileReport& r) {
+void PrintContent(std::FILE* out, const FileReport& r) {
   const LoadStats& s = r.loaded.stats;
-  std::fprintf(out, "Format:    %s (%s)\n", FormatTitle(r.loaded.format),
-               o.input.format == ImageFormat::kAuto ? "from the content" : "as asked");
   std::string counts;
   auto count = [&counts](const std::string& name, std::size_t n) {
     if (n == 0) return;
@@ -207,14 +207,20 @@ void PrintContent(std::FILE* out, const CliOptions& o, const FileReport& r) {
 
 void PrintText(std::FILE* out, const CliOptions& o, const FileReport& r, const std::string& message) {
   std::fprintf(out, "File:      %s\n", Printable(o.file).c_str());
+  if (r.fileRead) {
+    std::fprintf(out, "Format:    %s (%s)\n", FormatTitle(r.loaded.format),
+                 o.input.format == ImageFormat::kAuto ? "from the content" : "as asked");
+  }
   std::fprintf(out, "Load:      %d, %s\n", r.load, message.c_str());
   if (r.loaded.line != 0) {
     std::fprintf(out, "Record:    line %zu (%s): %s\n", r.loaded.line, r.loaded.reason.c_str(),
                  Printable(r.loaded.record).c_str());
+  } else if (!r.loaded.reason.empty()) {
+    std::fprintf(out, "Reason:    %s\n", Printable(r.loaded.reason).c_str());
   }
   if (!r.loaderLine.empty()) std::fprintf(out, "Loader:    %s\n", MessageText(r.loaderLine).c_str());
   if (!r.fileRead) return;
-  PrintContent(out, o, r);
+  PrintContent(out, r);
   for (const std::string& w : Warnings(r)) std::fprintf(out, "Warning:   %s\n", w.c_str());
   if (r.load != kLoadOk) {
     std::fprintf(out, "Frames:    none: a run stops %s, before erasing\n",
