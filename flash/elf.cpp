@@ -6,7 +6,6 @@
 // the file's length, in 64 bits, before anything is read through it.
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -64,7 +63,7 @@ std::string SkipReason(std::uint32_t type) {
     if (t.type == type) return std::string("not loaded: ") + t.name;
   }
   char text[48];
-  std::snprintf(text, sizeof text, "not loaded: type 0x%" PRIX32, type);
+  std::snprintf(text, sizeof text, "not loaded: type 0x%lX", static_cast<unsigned long>(type));
   return text;
 }
 
@@ -102,8 +101,8 @@ LoadReport Refuse(LoadReport report, const std::string& why, const std::string& 
 
 std::string SegmentName(const ElfSegment& s) {
   char text[96];
-  std::snprintf(text, sizeof text, "segment %zu (physical 0x%08" PRIX64 ", %" PRIu64 " bytes)", s.index, s.physical,
-                s.fileBytes);
+  std::snprintf(text, sizeof text, "segment %zu (physical 0x%08llX, %llu bytes)", s.index,
+                static_cast<unsigned long long>(s.physical), static_cast<unsigned long long>(s.fileBytes));
   return text;
 }
 
