@@ -59,7 +59,11 @@ class BatchProgress : public CliProgress {
 std::string LoadMessage(const LoadedFile& file) {
   std::string message = ProgramResultMessage(file.result);
   if (!file.reason.empty()) message += ": " + file.reason;
-  if (file.load.line != 0) message += " (line " + std::to_string(file.load.line) + ": " + file.load.reason + ")";
+  if (file.load.line != 0) {
+    message += " (line " + std::to_string(file.load.line) + ": " + file.load.reason + ")";
+  } else if (file.result != kProgramFileNotOpened && !file.load.reason.empty()) {
+    message += " (" + file.load.reason + ")";  // a segment or the whole file, not one record
+  }
   return message;
 }
 
