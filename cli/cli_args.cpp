@@ -168,7 +168,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("FILE");
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
-  CLI::App* program = app.add_subcommand("program", "Program the board's flash from an S-record file");
+  CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
   program->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
   AddFormatOptions(*program, options.input);
   const StampOptions programStamp = AddStampOptions(*program, options, "default: the board's current one");
@@ -213,7 +213,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
-  CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");
+  CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from a file, offline");
   inspect->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
   AddFormatOptions(*inspect, options.input);
   const StampOptions inspectStamp = AddStampOptions(*inspect, options, "default: the file's own");
