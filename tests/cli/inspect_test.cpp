@@ -16,13 +16,6 @@ namespace {
 using namespace clitest;
 using nlohmann::json;
 
-std::string LowerHex(std::string record) {
-  for (std::size_t i = 1; i < record.size(); ++i) {
-    record[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(record[i])));
-  }
-  return record;
-}
-
 class CliInspect : public testing::Test {
  protected:
   Outcome Inspect(const std::string& text, std::vector<std::string> extra = {}) {

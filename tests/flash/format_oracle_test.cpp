@@ -57,11 +57,6 @@ class FormatOracle : public testing::Test {
   fs::path dir_;
 };
 
-long FirstDifference(const FlashImage& a, const FlashImage& b) {
-  const auto at = std::mismatch(a.begin(), a.end(), b.begin());
-  return at.first == a.end() ? -1 : at.first - a.begin();
-}
-
 // Sparse S3 records over the whole flash, their last byte at 0x1FFFF.
 std::string SparseS19() {
   std::mt19937 random(20240917);

@@ -30,11 +30,6 @@ Stored NonBlank(const FlashImage& image) {
   return bytes;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 TEST(IntelHexLoad, RecordsAddressesAndRefusals) {
   const std::string data = HexData(0x0010, {0x11, 0x22});
   const std::string badChecksum = data.substr(0, data.size() - 2) + "00";
@@ -62,7 +57,7 @@ TEST(IntelHexLoad, RecordsAddressesAndRefusals) {
       {"start records read and ignored",
        HexRecord(3, 0, {0, 0, 0x12, 0x34}) + "\n" + HexRecord(5, 0, {0, 1, 0, 0}) + "\n" + data + "\n" + HexEnd(),
        kLoadOk, {{0x10, 0x11}, {0x11, 0x22}}, 0, "", ""},
-      {"lower-case hex", Lower(data) + "\n" + HexEnd(), kLoadOk, {{0x10, 0x11}, {0x11, 0x22}}, 0, "", ""},
+      {"lower-case hex", LowerHex(data) + "\n" + HexEnd(), kLoadOk, {{0x10, 0x11}, {0x11, 0x22}}, 0, "", ""},
       {"text after the end is not read", data + "\n" + HexEnd() + "\nnot a record " + HexData(0, {9}), kLoadOk,
        {{0x10, 0x11}, {0x11, 0x22}}, 0, "", ""},
       {"checksum", data + "\n" + badChecksum + "\n" + HexEnd(), kLoadChecksumError, {}, 2, badChecksum, "Check Sum"},
