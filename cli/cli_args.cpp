@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/exit_codes.h"
+#include "cli/format_args.h"
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
 #include "link/frames.h"
@@ -14,18 +15,24 @@
 namespace {
 
 constexpr const char kProgramName[] = "tovrin-cli";
+constexpr const char kFileHelp[] = "S-record (S3 records), Intel HEX, ELF or raw binary file";
 
 const char kMainFooter[] =
     "\n"
     "--board, --json and --quiet may stand before or after the command.\n"
     "With --json, standard output carries exactly one JSON object per run and\n"
     "every other line goes to standard error.\n"
+    "program, batch and inspect read FILE as S-records, Intel HEX or ELF, as its\n"
+    "content shows; --format forces one, and --format bin --base ADDR reads raw\n"
+    "bytes into the flash from ADDR on.\n"
     "\n"
     "Examples:\n"
     "  tovrin-cli identity\n"
     "  tovrin-cli program firmware.s19 --serial SN0042 --expect-hardware VR32\n"
     "  tovrin-cli --board 127.0.0.1 program firmware.s19 --serial SN0042 --json\n"
     "  tovrin-cli inspect firmware.s19\n"
+    "  tovrin-cli program firmware.elf --serial SN0043\n"
+    "  tovrin-cli inspect boot.bin --format bin --base 0x10000\n"
     "  tovrin-cli batch firmware.s19 --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
     "\n";
 
@@ -152,8 +159,9 @@ StampOptions AddStampOptions(CLI::App& command, CliOptions& options, const char*
 }  // namespace
 
 int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const CliStreams& streams) {
-  CLI::App app("Programs the flash of a Varnel board from a Motorola S-record file over\n"
-               "the board's resident loader (UDP, or TCP when UDP does not answer).",
+  CLI::App app("Programs the flash of a Varnel board from a Motorola S-record file (or\n"
+               "Intel HEX, ELF, raw binary) over the board's resident loader (UDP, or TCP\n"
+               "when UDP does not answer).",
                kProgramName);
   app.fallthrough();  // the global options may follow the command too
   // The same options on every system: on Windows CLI11 would take /x as an
@@ -175,8 +183,9 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("FILE");
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
-  CLI::App* program = app.add_subcommand("program", "Program the board's flash from an S-record file");
-  program->add_option("FILE", options.file, "S-record file (S3 records)")->type_name("")->required();
+  CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
+  program->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  AddFormatOptions(*program, options.input);
   const StampOptions programStamp = AddStampOptions(*program, options, "default: the board's current one");
   program->add_option("--expect-hardware", options.expectHardware,
                       "Refuse (exit 12, nothing erased) unless the board's hardware code is CODE")
@@ -189,7 +198,8 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
-  batch->add_option("FILE", options.file, "S-record file (S3 records)")->type_name("")->required();
+  batch->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  AddFormatOptions(*batch, options.input);
   batch->add_option("--serial-from", options.serialFrom, "First serial number; its trailing digits count up")
       ->type_name("SERIAL")
       ->required()
@@ -219,8 +229,9 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
-  CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");
-  inspect->add_option("FILE", options.file, "S-record file")->type_name("")->required();
+  CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from a file, offline");
+  inspect->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  AddFormatOptions(*inspect, options.input);
   const StampOptions inspectStamp = AddStampOptions(*inspect, options, "default: the file's own");
   inspect->footer(std::string(kInspectFooter) + GlobalOptionsNote());
 

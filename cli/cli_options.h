@@ -7,6 +7,7 @@
 #include <string>
 
 #include "flash/program_image.h"
+#include "run/firmware_file.h"
 #include "link/link.h"
 
 enum class CliCommand { kIdentity, kProgram, kInspect, kBatch };
@@ -19,6 +20,7 @@ struct CliOptions {
   bool json = false;   // one JSON object on the result stream, nothing else there
   bool quiet = false;  // no progress and no informational lines
   std::string file;
+  InputChoice input;  // the file's format, and a raw binary's base address
   // Empty with the flag false: take the board's current one (program) or the
   // file's own (inspect).
   bool revisionGiven = false;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "flash/load_stats.h"
+
 constexpr std::uint32_t kFlashSize = 0x20000;
 constexpr std::uint8_t kErasedByte = 0xFF;
 
@@ -31,6 +33,8 @@ struct LoadReport {
   std::string record;
   std::string reason;
   std::size_t s3Records = 0;  // S3 records met, the failing one included
+  ImageFormat format = ImageFormat::kSRecord;  // the format read
+  LoadStats stats;
 };
 
 // Fills image from the S3 records of text already in memory; every other record

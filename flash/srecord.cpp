@@ -2,6 +2,7 @@
 // in one go and cut into whitespace-separated tokens in memory, so a full image of
 // about 4000 records loads in well under a millisecond.
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "common/log_line.h"
 #include "flash/flash_image.h"
+#include "flash/written_bytes.h"
 
 namespace {
 
@@ -71,9 +73,14 @@ int QuoteLength(std::size_t length) {
 
 // Where the load stopped and why, for the caller: the line lets the operator
 // find the record in a file of thousands.
-int Stop(const char* fileText, Token record, int result, const char* why, LoadReport& report) {
+std::size_t LineOf(const char* fileText, const char* at) {
   std::size_t line = 1;
-  for (const char* p = fileText; p < record.text; ++p) line += *p == '\n';
+  for (const char* p = fileText; p < at; ++p) line += *p == '\n';
+  return line;
+}
+
+int Stop(const char* fileText, Token record, int result, const char* why, LoadReport& report) {
+  const std::size_t line = LineOf(fileText, record.text);
   const std::size_t quoted = record.length < s3::kMaxRecordChars ? record.length : s3::kMaxRecordChars;
   report.result = result;
   report.line = line;
@@ -90,10 +97,17 @@ int RejectRecord(const char* fileText, Token record, const char* why, LoadReport
   return kLoadDataError;
 }
 
+// "S", a type digit and a two-digit count: enough to tell a record from a word
+// such as "S1" in a comment, for the counts a report gives.
+bool LooksLikeRecord(Token t) {
+  return t.length >= 4 && t.text[0] == s3::kTag0 && t.text[1] >= '0' && t.text[1] <= '9' &&
+         (kHexValue[static_cast<unsigned char>(t.text[2])] | kHexValue[static_cast<unsigned char>(t.text[3])]) >= 0;
+}
+
 // Parses one S3 record and stores its data bytes. Every field is checked
 // against the token's length before it is read, so a short or garbled record
 // reads nothing beyond its token.
-int LoadRecord(const char* fileText, Token record, FlashImage& image, LoadReport& report) {
+int LoadRecord(const char* fileText, Token record, FlashImage& image, WrittenBytes& written, LoadReport& report) {
   const char* text = record.text;
   if (record.length < s3::kHeadChars) return RejectRecord(fileText, record, "too short", report);
 
@@ -114,6 +128,10 @@ int LoadRecord(const char* fileText, Token record, FlashImage& image, LoadReport
   if (record.length < checksumAt + 2) return RejectRecord(fileText, record, "shorter than its count", report);
 
   unsigned sum = (address >> 24) + (address >> 16) + (address >> 8) + address + static_cast<unsigned>(count);
+  const std::uint32_t first = address;
+  const std::size_t inFlash = address >= kFlashSize ? 0 : std::min<std::size_t>(dataBytes, kFlashSize - address);
+  // Bytes are compared with earlier ones only where an earlier record wrote.
+  const bool overlaps = written.Any(first, inFlash);
   for (std::size_t i = 0; i < dataBytes; ++i) {
     const int b = HexByte(text + s3::kDataAt + 2 * i);
     if (b < 0) return RejectRecord(fileText, record, "data not hex", report);
@@ -124,6 +142,9 @@ int LoadRecord(const char* fileText, Token record, FlashImage& image, LoadReport
       LogLine("error in S Record Address %8x\n", address);
       return Stop(fileText, record, kLoadDataError, "address beyond the flash", report);
     }
+    if (overlaps && written.Test(address) && image[address] != b && report.stats.conflictingBytes++ == 0) {
+      report.stats.firstConflict = address;
+    }
     image[address++] = static_cast<std::uint8_t>(b);
   }
 
@@ -133,6 +154,11 @@ int LoadRecord(const char* fileText, Token record, FlashImage& image, LoadReport
   if (static_cast<unsigned>(checksum) != (~sum & 0xFF)) {
     LogLine("error in S Record Check Sum %2x:%.*s\n", sum, QuoteLength(record.length), text);
     return Stop(fileText, record, kLoadChecksumError, "checksum does not match", report);
+  }
+  written.Mark(first, inFlash);
+  report.stats.dataBytes += dataBytes;
+  if (record.length > checksumAt + 2 && report.stats.gluedRecords++ == 0) {
+    report.stats.firstGluedLine = LineOf(fileText, text);
   }
   return kLoadOk;
 }
@@ -186,6 +212,7 @@ class FileText {
 LoadReport LoadSRecordText(const char* text, std::size_t length, FlashImage& image) {
   LoadReport report;
   image.fill(kErasedByte);
+  WrittenBytes written;
   const char* const end = text + length;
   const char* p = text;
   for (;;) {
@@ -194,10 +221,15 @@ LoadReport LoadSRecordText(const char* text, std::size_t length, FlashImage& ima
     const char* const start = p;
     while (p != end && !IsSpace(*p)) ++p;
     const Token token{start, static_cast<std::size_t>(p - start)};
-    // Headers, other record types and any other text are passed over.
-    if (token.length < 2 || start[0] != s3::kTag0 || start[1] != s3::kTag1) continue;
+    // Headers, other record types and any other text are passed over, counted
+    // when they look like records.
+    if (token.length < 2 || start[0] != s3::kTag0 || start[1] != s3::kTag1) {
+      if (LooksLikeRecord(token)) ++report.stats.sRecords[static_cast<std::size_t>(start[1] - '0')];
+      continue;
+    }
     ++report.s3Records;
-    if (LoadRecord(text, token, image, report) != kLoadOk) return report;
+    ++report.stats.sRecords[3];
+    if (LoadRecord(text, token, image, written, report) != kLoadOk) return report;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "run/firmware_file.h"
 
+#include "flash/image_format.h"
 #include "link/file_platform.h"
 #include "run/sha256.h"
 
@@ -13,7 +14,7 @@ FileBytes ReadFirmwareBytes(const std::string& name) {
   return IsStandardInput(name) ? ReadStandardInput(kMaxFirmwareBytes) : ReadRegularFile(name, kMaxFirmwareBytes);
 }
 
-FirmwareFile ReadFirmware(const std::string& name) {
+FirmwareFile ReadFirmware(const std::string& name, const InputChoice& input) {
   FirmwareFile file;
   file.name = name;
   const FileBytes read = ReadFirmwareBytes(name);
@@ -25,7 +26,7 @@ FirmwareFile ReadFirmware(const std::string& name) {
   file.read = true;
   file.size = read.bytes.size();
   file.sha256 = Sha256Hex(reinterpret_cast<const std::uint8_t*>(read.bytes.data()), read.bytes.size());
-  file.load = LoadForProgramming(read.bytes.data(), read.bytes.size(), *file.image);
+  file.load = LoadImage(read.bytes.data(), read.bytes.size(), input.format, input.base, *file.image);
   file.result = file.load.result;
   return file;
 }

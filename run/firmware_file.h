@@ -9,12 +9,21 @@
 #include <string>
 
 #include "flash/flash_image.h"
+#include "flash/load_stats.h"
 #include "flash/program_image.h"
 #include "link/file_platform.h"
 
 constexpr const char kStandardInputName[] = "-";
 // No firmware file of a 128 KiB image comes near this; a larger one is not read.
 constexpr std::size_t kMaxFirmwareBytes = 64u << 20;
+
+// How a file is read: its format (told from the content unless asked for)
+// and, for raw binary, where its first byte goes.
+struct InputChoice {
+  ImageFormat format = ImageFormat::kAuto;
+  std::uint32_t base = 0;
+  bool baseGiven = false;
+};
 
 struct FirmwareFile {
   std::string name;
@@ -34,6 +43,6 @@ FileBytes ReadFirmwareBytes(const std::string& name);
 
 // Reads, hashes and loads a file as a run loads it: kProgramFileNotOpened when
 // it cannot be opened or is not a regular file, kProgramDataError when it cannot
-// be read whole, is over kMaxFirmwareBytes or holds no S3 record, else the
-// loader's result.
-FirmwareFile ReadFirmware(const std::string& name);
+// be read whole, is over kMaxFirmwareBytes or gives no data to program, else the
+// loader's result. load.format names the format read.
+FirmwareFile ReadFirmware(const std::string& name, const InputChoice& input = {});

@@ -52,7 +52,8 @@ RunReport ProgramSession(Session& session, const FirmwareFile& file, const RunRe
 
 RunReport ProgramBoard(Session& session, const std::string& fileName, const RunRequest& request,
                        ProgramObserver& observer) {
-  const FirmwareFile file = ReadFirmware(fileName);
+  // The window reads S-records only; the other formats are the command line's.
+  const FirmwareFile file = ReadFirmware(fileName, {ImageFormat::kSRecord});
   if (!file.read) {
     LogLine(file.result == kProgramFileNotOpened ? "Cannot open S Record file %s: %s\n"
                                                  : "error reading S Record file %s: %s\n",

@@ -82,7 +82,7 @@ Json RunRecord(const RunReport& report, const RecordContext& context) {
   record["written"] = written;
   PutText(record, "file", report.file.name);
   record["sha256"] = report.file.sha256.empty() ? Json(nullptr) : Json(report.file.sha256);
-  record["format"] = report.file.sha256.empty() ? Json(nullptr) : Json(report.file.format);
+  record["format"] = report.file.format.empty() ? Json(nullptr) : Json(report.file.format);
   record["load"] = LoadJson(report.file);
   record["frames"] = Json{{"planned", report.run.framesPlanned},
                           {"acknowledged", report.run.framesAcknowledged},

@@ -1,5 +1,7 @@
 #include "run/run_report.h"
 
+#include "flash/image_format.h"
+
 RunReport SessionReport(const Session& session) {
   RunReport report;
   report.board = session.Address();
@@ -24,6 +26,7 @@ FileFacts FactsOf(const FirmwareFile& file) {
   facts.result = file.result;
   facts.reason = file.reason;
   facts.load = file.load;
+  if (file.read && file.load.format != ImageFormat::kAuto) facts.format = FormatName(file.load.format);
   return facts;
 }
 

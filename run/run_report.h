@@ -28,7 +28,7 @@ enum class RunStage {
 struct FileFacts {
   std::string name;
   std::string sha256;  // empty when the file was not read
-  std::string format = "srec";
+  std::string format;   // "srec", "ihex", "elf", "bin"; empty when not read
   std::size_t size = 0;
   int result = kProgramDone;
   std::string reason;  // why the file could not be read

@@ -32,7 +32,11 @@ bool Stopped() { return InterruptStatus() != 0; }
 std::string LoadMessage(const FirmwareFile& file) {
   std::string message = ProgramResultMessage(file.result);
   if (!file.reason.empty()) message += ": " + file.reason;
-  if (file.load.line != 0) message += " (line " + std::to_string(file.load.line) + ": " + file.load.reason + ")";
+  if (file.load.line != 0) {
+    message += " (line " + std::to_string(file.load.line) + ": " + file.load.reason + ")";
+  } else if (file.result != kProgramFileNotOpened && !file.load.reason.empty()) {
+    message += " (" + file.load.reason + ")";  // a segment or the whole file, not one record
+  }
   return message;
 }
 
@@ -140,7 +144,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
                  ", not " + std::to_string(options.count);
   } else {
-    image = ReadFirmware(options.file);
+    image = ReadFirmware(options.file, options.input);
     sum.status = image.result;
     if (sum.status != 0) sum.ending = LoadMessage(image);
   }

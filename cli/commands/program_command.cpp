@@ -97,7 +97,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     report.refusal = exit_code::kLogUnwritable;
     report.refusalMessage = refused;
   } else {
-    const FirmwareFile file = ReadFirmware(options.file);
+    const FirmwareFile file = ReadFirmware(options.file, options.input);
     report = file.Usable() ? ProgramTheBoard(options, file, watch.Observer(), diag) : RefusedFileReport(file);
     report.board = options.board;
   }

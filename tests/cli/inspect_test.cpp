@@ -9,18 +9,12 @@
 #include <vector>
 
 #include "tests/cli/cli_test_support.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
 using namespace clitest;
 using nlohmann::json;
-
-std::string LowerHex(std::string record) {
-  for (std::size_t i = 1; i < record.size(); ++i) {
-    record[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(record[i])));
-  }
-  return record;
-}
 
 class CliInspect : public testing::Test {
  protected:
@@ -176,6 +170,60 @@ TEST_F(CliInspect, ReportsIgnoredRecordsUnsentDataAndTheFilesIdentity) {
   EXPECT_TRUE(sim.Events().empty());
 }
 
+// What the loader read in each format, as inspect formats it: the format,
+// Intel HEX records by type, ELF segments loaded or skipped and why, and a
+// refusal that names a segment rather than a line.
+TEST_F(CliInspect, SaysWhatEachFormatGaveAndWhatWasSkipped) {
+  const std::string elf = files.Write(
+      "fw.elf", ElfFile({{1, 0x100, 0x80000000, {1, 2, 3, 4}, 64, 0, 0}, {4, 0, 0, {7}, 0, 0, 0},
+                         {1, 0x80000100, 0x80000100, {}, 32, 0, 0}},
+                        32, true));
+  Outcome o = Cli({"inspect", elf, "--json"});
+  ASSERT_EQ(o.status, 0) << o.out;
+  json r = o.Json();
+  EXPECT_EQ(r["format"], "elf");
+  EXPECT_EQ(r["records"], nullptr);
+  EXPECT_EQ(r["elf"], (json{{"bits", 32}, {"byte_order", "big"}}));
+  ASSERT_EQ(r["segments"].size(), 3u);
+  EXPECT_EQ(r["segments"][0]["loaded"], true);
+  EXPECT_EQ(r["segments"][0]["memory_bytes"], 64);
+  EXPECT_EQ(r["segments"][1]["skipped"], "not loaded: PT_NOTE");
+  EXPECT_EQ(r["segments"][2]["loaded"], false);
+  EXPECT_EQ(r["data"], json::parse(R"([{"first":256,"last":259}])"));
+  o = Cli({"inspect", elf});
+  EXPECT_NE(o.out.find("File:      " + elf + "\nFormat:    ELF (from the content)\nLoad:      0, loaded\n"),
+            std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find("ELF:       32-bit big-endian, 3 program headers read\n"
+                       "Segment:   0 loaded: 0x00100-0x00103 (virtual 0x80000000), 4 bytes; "
+                       "60 more zeroed at run time, not programmed\n"
+                       "Segment:   1 skipped: not loaded: PT_NOTE\n"
+                       "Segment:   2 skipped: no bytes in the file: zeroed at run time, not flash content\n"),
+            std::string::npos)
+      << o.out;
+
+  o = Cli({"inspect", files.Write("high.elf", ElfFile({{1, 0x1FFF0, 0, Bytes(32, 1), 0, 0, 0}}, 64, false)), "--json"});
+  EXPECT_EQ(o.status, 1);
+  r = o.Json();
+  EXPECT_EQ(r["reason"], "segment 0 (physical 0x0001FFF0, 32 bytes): outside the flash");
+  EXPECT_EQ(r["bad_record"], nullptr);
+  EXPECT_FALSE(r.contains("frames"));
+
+  // A file cut short before its end-of-file record loads, with a warning.
+  o = Inspect(HexBase(4, 1) + "\n" + HexData(0x10, {0xAB}) + "\n");
+  r = o.Json();
+  EXPECT_EQ(r["format"], "ihex");
+  EXPECT_EQ(r["records"], (json{{"data", 1}, {"end_of_file", 0}, {"extended_segment_address", 0},
+                                {"start_segment_address", 0}, {"extended_linear_address", 1},
+                                {"start_linear_address", 0}}));
+  EXPECT_EQ(r["warnings"], json::array({"no end-of-file record: the file may have been cut short"}));
+  EXPECT_EQ(r["data"], json::parse(R"([{"first":65552,"last":65552}])"));
+
+  o = Inspect(std::string(4, '\x11'), {"--format", "bin", "--base", "0x5000"});
+  EXPECT_EQ(o.Json()["base"], 0x5000);
+  EXPECT_EQ(o.Json()["format"], "bin");
+}
+
 // Files a run refuses whole: told at once, never waited on.
 TEST_F(CliInspect, FilesARunRefusesWhole) {
   struct Case {
@@ -189,6 +237,7 @@ TEST_F(CliInspect, FilesARunRefusesWhole) {
       {"folder", files.Path(""), 6, "Cannot open S Record file: not a regular file: a folder"},
       {"no S3 record", files.Write("words.s19", "plain words\n" + SRecord('1', 0x100, {1}) + "\n"), 1,
        "Error in S Record data"},
+      {"no format at all", files.Write("words.txt", "plain words\n"), 1, "Error in S Record data"},
   };
 #ifndef _WIN32
   const std::string fifo = files.Path("fifo.s19");

@@ -169,6 +169,7 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
     EXPECT_EQ(lines[i]["identity_before"]["serial"], "F00" + std::to_string(i + 1));
     EXPECT_EQ(lines[i]["written"]["serial"], "SN000" + std::to_string(i + 1));
     EXPECT_EQ(lines[i]["result"], 0);
+    EXPECT_EQ(lines[i]["format"], "srec");
   }
   EXPECT_EQ(JsonLines(state), (std::vector<json>{{{"first", "SN0001"}, {"next", "SN0006"}}}));
 

@@ -14,6 +14,7 @@
 #include "run/run_record.h"
 #include "vocabulary/vocabulary.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/support/image_files.h"
 
 namespace {
 
@@ -90,6 +91,51 @@ TEST_P(CliBoardTest, ProgramWritesTheExactFlashAndReportsItInJson) {
   // Progress and the core's diagnostics went to standard error.
   EXPECT_NE(o.err.find("Program Flash\n"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("programmed 9 of 9 frames (100%)\n"), std::string::npos) << o.err;
+}
+
+// The same content as Intel HEX, ELF (each class and byte order) and raw
+// binary programs the same flash as the S19, and the run says which it read.
+TEST_P(CliBoardTest, EveryFormatProgramsTheFlashItsS19Would) {
+  const Runs runs = {{0x0000, Pattern(100, 1)}, {0x5003, Pattern(7, 2)}, {0x10000, Pattern(300, 3)}};
+  std::string hex;
+  std::vector<ElfEntry> segments;
+  for (const auto& [start, bytes] : runs) {
+    hex += HexBase(4, static_cast<std::uint16_t>(start >> 16)) + "\n";
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+      const auto first = bytes.begin() + static_cast<long>(at);
+      hex += HexData(static_cast<std::uint16_t>(start + at), Bytes(first, first + std::min<long>(16, bytes.end() - first))) + "\n";
+    }
+    // Run from RAM, stored in the flash, with room for zeroed data after it.
+    segments.push_back({1, start, 0x80000000u + start, bytes, bytes.size() + 64, 0, 0});
+  }
+  Bytes flat(0x10000 + 300, 0xFF);
+  for (const auto& [start, bytes] : runs) std::copy(bytes.begin(), bytes.end(), flat.begin() + start);
+  struct Case {
+    std::string path;
+    std::vector<std::string> options;
+    const char* format;
+  } cases[] = {
+      {files.Write("image.s19", S19(runs)), {}, "srec"},
+      {files.Write("image.hex", hex + HexEnd() + "\n"), {}, "ihex"},
+      {files.Write("image32.elf", ElfFile(segments, 32, false)), {}, "elf"},
+      {files.Write("image64be.elf", ElfFile(segments, 64, true)), {}, "elf"},
+      // From 0x5000 on: the run at 0 is not in it.
+      {files.Write("image.bin", std::string(flat.begin() + 0x5000, flat.end())), {"--format", "bin", "--base", "0x5000"},
+       "bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    SimBoard sim;
+    START_SIM(sim, Board());
+    std::vector<std::string> options = {"--serial", "SN42", "--rev", "C", "--json"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const Outcome o = Program(c.path, options);
+    ASSERT_EQ(o.status, 0) << o.out << o.err;
+    Runs given = runs;
+    if (std::string(c.format) == "bin") given.erase(0);
+    EXPECT_EQ(sim.Flash(), Expected(given, "SN42", 'C'));
+    EXPECT_EQ(o.Json()["format"], c.format);
+  }
 }
 
 // As the window pre-fills its fields after Connect: what is not given is what
@@ -463,6 +509,11 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"program", path, "second.s19"},
       {"identity", "--rev", "C"},
       {"inspect", path, "--log", "runs.log"},
+      {"program", path, "--format", "hex"},
+      {"program", path, "--base", "0x100"},  // a base is for raw binary only
+      {"inspect", path, "--format", "bin", "--base", "0x20000"},
+      {"inspect", path, "--format", "bin", "--base", "010"},
+      {"batch", path, "--serial-from", "S1", "--state", "s", "--log", "l", "--format", "elf", "--base", "0"},
   };
   SimBoard sim;
   START_SIM(sim, SimOptions{});

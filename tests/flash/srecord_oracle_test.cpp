@@ -89,11 +89,6 @@ class SRecordOracle : public testing::TestWithParam<Case> {
   fs::path dir_;
 };
 
-long FirstDifference(const FlashImage& a, const FlashImage& b) {
-  const auto at = std::mismatch(a.begin(), a.end(), b.begin());
-  return at.first == a.end() ? -1 : at.first - a.begin();
-}
-
 TEST_P(SRecordOracle, SameImageAsSrecCat) {
   const Case& c = GetParam();
   std::mt19937 random(20240601);

@@ -54,12 +54,6 @@ class SRecordLoad : public testing::Test {
   std::unique_ptr<FlashImage> image_ = std::make_unique<FlashImage>();
 };
 
-std::string LowerHex(std::string record) {
-  std::transform(record.begin() + 1, record.end(), record.begin() + 1,
-                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-  return record;
-}
-
 TEST_F(SRecordLoad, TakesDataFromS3RecordsOnly) {
   const std::string text =
       SRecord('0', 0, {'h', 'd', 'r'}) + "\r\n" +

@@ -3,6 +3,8 @@
 // Writes S-records for the loader's tests, so that test data says what it holds
 // instead of carrying hand-computed checksums.
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -34,3 +36,20 @@ inline std::string SRecord(char type, std::uint32_t address, const Bytes& data) 
 }
 
 inline std::string S3(std::uint32_t address, const Bytes& data) { return SRecord('3', address, data); }
+
+// The record with its hex digits in lower case (the type tag or colon before them kept).
+inline std::string LowerHex(std::string record) {
+  for (std::size_t i = 1; i < record.size(); ++i) {
+    record[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(record[i])));
+  }
+  return record;
+}
+
+// The first offset at which two images differ, or -1.
+template <class Image>
+long FirstDifference(const Image& a, const Image& b) {
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (a[i] != b[i]) return static_cast<long>(i);
+  }
+  return a.size() == b.size() ? -1 : static_cast<long>(std::min(a.size(), b.size()));
+}
