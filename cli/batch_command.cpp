@@ -21,10 +21,14 @@
 #include "cli/json_report.h"
 #include "cli/progress.h"
 #include "cli/run_log.h"
-#include "cli/serial_state.h"
 #include "cli/text_output.h"
 #include "cli/trace.h"
 #include "flash/program_board.h"
+#include "station/serial_store.h"
+
+static_assert(store_status::kUnusable == exit_code::kStateUnusable &&
+                  store_status::kUsedUp == exit_code::kSerialsExhausted && store_status::kUsage == exit_code::kUsage,
+              "a store's failure ends the batch with tovrin-cli's own status");
 
 namespace {
 
@@ -153,8 +157,10 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   const int logFd = OpenRunLog(options.logFile);
   CliTrace trace;
   std::string traceError;
-  SerialState state;
-  std::string stateError;
+  std::unique_ptr<SerialStore> store = OpenStateStore(options.stateFile);
+  NextSerialInfo next;
+  StoreError storeError = store->UseRange(options.serialFrom);
+  if (!storeError.Failed()) storeError = store->Next(next);
   LoadedFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
@@ -162,13 +168,14 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   } else if (!options.traceFile.empty() && !trace.Open(options.traceFile, traceError)) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = traceError;
-  } else if (!LoadSerialState(options.stateFile, options.serialFrom, state, stateError)) {
-    sum.status = exit_code::kStateUnusable;
-    sum.ending = stateError;
-  } else if (options.count > 0 && SerialsLeft(state) < static_cast<std::uint64_t>(options.count)) {
+  } else if (storeError.Failed()) {
+    sum.status = storeError.status;
+    sum.ending = storeError.message;
+  } else if (options.count > 0 && next.left < static_cast<std::uint64_t>(options.count)) {
     sum.status = exit_code::kSerialsExhausted;
-    sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
-                 ", not " + std::to_string(options.count);
+    sum.ending = next.left == 0 ? "The serial numbers from " + options.serialFrom + " are used up"
+                                : "Only " + std::to_string(next.left) + " serial numbers are left from " + next.next +
+                                      ", not " + std::to_string(options.count);
   } else {
     image = LoadInputFile(options.file);
     sum.status = image.result;
@@ -179,8 +186,9 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   for (int met = 0; sum.status == 0 && (options.count == 0 || met < options.count); ++met) {
     BoardRun b(waits);
     if (!options.quiet) {
+      store->Next(next);  // another station sharing the store may have moved it on
       std::fprintf(diag, "Waiting for a board at %s (next serial number %s)...\n", options.board.c_str(),
-                   state.exhausted ? "none" : state.next.c_str());
+                   next.next.empty() ? "none" : next.next.c_str());
       std::fflush(diag);
     }
     const Wait came = WaitForBoard(options, b, traceObserver);
@@ -194,18 +202,29 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     const IdentityTexts& found = b.session.texts;
     bool endBatch = false;
     if (b.result == 0) b.result = CheckHardware(b.session, options.expectHardware, b.message);
-    if (b.result == 0 && !options.allowRepeat && HandedOut(state, found.serialNumber)) {
+    bool repeat = false;
+    if (b.result == 0 && !options.allowRepeat) {
+      const StoreError e = store->HandedOut(found.serialNumber, repeat);
+      if (e.Failed()) {
+        b.result = e.status;
+        b.message = "No serial number: " + e.message + ". Nothing was erased.";
+        endBatch = true;
+      }
+    }
+    if (b.result == 0 && repeat) {
       b.result = exit_code::kRepeatRefused;
       b.message = "Board already programmed: serial number " + Printable(found.serialNumber) +
                   " was handed out from " + options.stateFile + ". Nothing was erased.";
     }
     if (b.result == 0) {
-      std::string error;
-      if (!TakeSerial(options.stateFile, state, b.serial, error)) {
-        b.result = state.exhausted ? exit_code::kSerialsExhausted : exit_code::kStateUnusable;
-        b.message = "No serial number: " + error + ". Nothing was erased.";
+      Allocation allocation;
+      const StoreError e = store->Allocate(BoardClaim{}, allocation);
+      if (e.Failed()) {
+        b.result = e.status;
+        b.message = "No serial number: " + e.message + ". Nothing was erased.";
         endBatch = true;
       }
+      b.serial = allocation.serial;
     }
     if (b.result == 0) {
       b.started = true;
@@ -273,6 +292,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Stopped on request";
   }
   if (sum.ending.empty()) sum.ending = "Batch done";
+  if (store->Next(next).Failed()) next.next.clear();
   if (sum.status == 0) sum.status = sum.lastFailure;
 
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
@@ -286,7 +306,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
                       {"last_serial", serialOrNull(sum.lastSerial)},
                       {"seconds_per_board", perBoard},
                       {"seconds", SecondsSince(batchStarted)},
-                      {"next_serial", state.exhausted ? Json(nullptr) : serialOrNull(state.next)},
+                      {"next_serial", serialOrNull(next.next)},
                       {"result", sum.status},
                       {"message", sum.ending}};
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());

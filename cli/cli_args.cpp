@@ -10,6 +10,7 @@
 #include "flash/program_board.h"
 #include "link/frames.h"
 #include "link/socket_platform.h"
+#include "station/serial_numbers.h"
 
 namespace {
 
@@ -99,6 +100,13 @@ std::string CheckSerial(const std::string& value) {
                                                 " characters";
 }
 
+// The range's first number goes into STATE, the database and every record as
+// it is: printable ASCII only, so that the same bytes come back from each.
+std::string CheckSerialFrom(const std::string& value) {
+  if (!IsPrintableSerial(value)) return "a serial number range is written in printable ASCII characters";
+  return CheckSerial(value);
+}
+
 std::string CheckHardware(const std::string& value) {
   return !value.empty() && value.size() <= identity::kHardwareLength
              ? ""
@@ -177,7 +185,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   batch->add_option("--serial-from", options.serialFrom, "First serial number; its trailing digits count up")
       ->type_name("SERIAL")
       ->required()
-      ->check(CLI::Validator(CheckSerial, ""));
+      ->check(CLI::Validator(CheckSerialFrom, ""));
   batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
       ->type_name("STATE")
       ->required();
