@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -226,6 +227,47 @@ TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
   EXPECT_EQ(logged, (std::vector<std::string>{"SN0001", "SN0003", "SN0004"}));
   std::filesystem::remove(state);
   std::filesystem::remove(log);
+}
+
+// Two stations share one STATE file, each with its own line of boards: their
+// batches run at the same time and hand out disjoint numbers, with nothing
+// skipped, because each allocation locks the file and reads it again.
+TEST_F(CliProcess, TwoBatchesSharingOneStateNeverHandOutTheSameNumber) {
+  const std::string state = path.string() + ".shared.state";
+  const std::string logs[2] = {path.string() + ".1.log", path.string() + ".2.log"};
+  const char* addresses[2] = {"127.0.0.1", "127.0.0.2"};
+  constexpr int kBoardsPerLine = 3;
+  SimBoard lines[2];
+  for (int i = 0; i < 2; ++i) {
+    SimOptions line = TcpBoard();  // no shared UDP port 1234 between the two stations
+    line.bindAddress = addresses[i];
+    line.serial = std::string("L") + char('1' + i) + "01";
+    line.lineBoards = kBoardsPerLine;
+    line.resetSilenceMs = 1500;
+    START_SIM(lines[i], line);
+  }
+  std::vector<std::unique_ptr<ChildProcess>> stations;
+  for (int i = 0; i < 2; ++i) {
+    stations.push_back(std::make_unique<ChildProcess>(
+        TOVRIN_CLI_PATH, std::vector<std::string>{"--board", addresses[i], "--quiet", "batch", path.string(),
+                                                  "--serial-from", "SN0001", "--state", state, "--log", logs[i],
+                                                  "--count", std::to_string(kBoardsPerLine), "--wait-seconds", "10"}));
+  }
+  for (auto& station : stations) EXPECT_EQ(station->Wait(kProcessWaitMs), 0) << station->Out() << station->Err();
+
+  std::multiset<std::string> serials;
+  for (const SimBoard& line : lines) {
+    for (int board = 1; board <= kBoardsPerLine; ++board) {
+      const auto flash = line.BoardFlash(board);
+      ASSERT_EQ(flash.size(), 0x20000u);
+      serials.insert(reinterpret_cast<const char*>(&flash[0x421]));
+    }
+  }
+  EXPECT_EQ(serials, (std::multiset<std::string>{"SN0001", "SN0002", "SN0003", "SN0004", "SN0005", "SN0006"}));
+  std::ifstream stateFile(state);
+  const std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0007"}}));
+  for (const std::string& f : {state, state + ".lock", logs[0], logs[1]}) std::filesystem::remove(f);
 }
 
 }  // namespace
