@@ -157,10 +157,15 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   const int logFd = OpenRunLog(options.logFile);
   CliTrace trace;
   std::string traceError;
-  std::unique_ptr<SerialStore> store = OpenStateStore(options.stateFile);
+  // The serial numbers come from STATE, or from the station database, which
+  // also records every number's claim and every run.
+  StoreError storeError;
+  std::unique_ptr<SerialStore> store =
+      options.dbTarget.empty() ? OpenStateStore(options.stateFile) : OpenDatabaseStore(options.dbTarget, storeError);
+  const std::string storeName = options.dbTarget.empty() ? options.stateFile : RedactTarget(options.dbTarget);
   NextSerialInfo next;
-  StoreError storeError = store->UseRange(options.serialFrom);
-  if (!storeError.Failed()) storeError = store->Next(next);
+  if (store) storeError = store->UseRange(options.serialFrom);
+  if (store && !storeError.Failed()) storeError = store->Next(next);
   LoadedFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
@@ -214,10 +219,10 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (b.result == 0 && repeat) {
       b.result = exit_code::kRepeatRefused;
       b.message = "Board already programmed: serial number " + Printable(found.serialNumber) +
-                  " was handed out from " + options.stateFile + ". Nothing was erased.";
+                  " was handed out from " + storeName + ". Nothing was erased.";
     }
+    Allocation allocation;
     if (b.result == 0) {
-      Allocation allocation;
       const StoreError e = store->Allocate(BoardClaim{}, allocation);
       if (e.Failed()) {
         b.result = e.status;
@@ -269,8 +274,10 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       sum.lastFailure = b.result;
     }
     if (endBatch) {
-      sum.status = b.result;
-      sum.ending = b.message;
+      if (sum.status == 0) {
+        sum.status = b.result;
+        sum.ending = b.message;
+      }
       break;
     }
     if (b.result == kProgramInterrupted || (options.count > 0 && met + 1 >= options.count)) break;
@@ -292,7 +299,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Stopped on request";
   }
   if (sum.ending.empty()) sum.ending = "Batch done";
-  if (store->Next(next).Failed()) next.next.clear();
+  if (!store || store->Next(next).Failed()) next.next.clear();
   if (sum.status == 0) sum.status = sum.lastFailure;
 
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;

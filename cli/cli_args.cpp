@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/db_args.h"
 #include "cli/exit_codes.h"
 #include "flash/vocabulary.h"
 #include "flash/program_board.h"
@@ -28,6 +29,7 @@ const char kMainFooter[] =
     "  tovrin-cli --board 127.0.0.1 program firmware.s19 --serial SN0042 --json\n"
     "  tovrin-cli inspect firmware.s19\n"
     "  tovrin-cli batch firmware.s19 --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
+    "  tovrin-cli db report --db /var/lib/tovrin/station.db --csv\n"
     "\n";
 
 // Each command's help ends with the global options, which CLI11 lists only in
@@ -57,6 +59,8 @@ const char kBatchFooter[] =
     "to LOG, then waits for the board to fall silent before waiting for the next.\n"
     "A board whose serial number was already handed out from STATE is refused\n"
     "unless --allow-repeat. Ctrl+C between boards ends the batch with its summary.\n"
+    "With --db instead of --state the numbers come from the station database,\n"
+    "which records each one's claim.\n"
     "Exits with 0 when every board was programmed, otherwise with the last\n"
     "failure's status (a result, 11, 12, 14, 15, 16, 130).\n";
 
@@ -178,6 +182,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   program->add_option("--log", options.logFile, "Append one JSON line per run to this file")->type_name("FILE");
   program->add_flag("--verify", options.verify, "Read every frame back before the lock; a difference exits 7, unlocked");
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  AddStationOptions(*program, options);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
@@ -186,9 +191,9 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("SERIAL")
       ->required()
       ->check(CLI::Validator(CheckSerialFrom, ""));
-  batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
-      ->type_name("STATE")
-      ->required();
+  CLI::Option* state =
+      batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
+          ->type_name("STATE");
   batch->add_option("--log", options.logFile, "Append one JSON line per board to this file")
       ->type_name("LOG")
       ->required();
@@ -209,7 +214,12 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   batch->add_flag("--verify", options.verify, "Read every frame back before the lock");
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  AddStationOptions(*batch, options);
+  // One store of serial numbers: a STATE file or the station database.
+  batch->get_option("--db")->excludes(state);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
+
+  const DbCommand db = AddDbCommand(app, options);
 
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");
   inspect->add_option("FILE", options.file, "S-record file")->type_name("")->required();
@@ -235,7 +245,17 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   options.command = program->parsed() ? CliCommand::kProgram
                     : inspect->parsed() ? CliCommand::kInspect
                     : batch->parsed()   ? CliCommand::kBatch
+                    : db.db->parsed()   ? CliCommand::kDb
                                         : CliCommand::kIdentity;
+  if (db.db->parsed()) {
+    DbActionParsed(db, options);
+    return kRunCommand;
+  }
+  if (batch->parsed() && options.stateFile.empty() && options.dbTarget.empty()) {
+    std::fprintf(streams.err, "%s: batch needs --state STATE or --db TARGET\nRun '%s --help' for the options.\n",
+                 kProgramName, kProgramName);
+    return exit_code::kUsage;
+  }
   if (batch->parsed()) {
     options.revisionGiven = batchRevision->count() > 0;
     return kRunCommand;

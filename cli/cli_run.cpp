@@ -11,7 +11,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
 
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.
-  if (options.command != CliCommand::kInspect) InstallInterruptHandlers();
+  if (options.command != CliCommand::kInspect && options.command != CliCommand::kDb) InstallInterruptHandlers();
   SetLogStream(DiagnosticStream(options, streams));
   SetLogEscaping(true);
   int status = 0;
@@ -20,6 +20,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
     case CliCommand::kProgram: status = RunProgram(options, streams); break;
     case CliCommand::kInspect: status = RunInspect(options, streams); break;
     case CliCommand::kBatch: status = RunBatch(options, streams); break;
+    case CliCommand::kDb: status = RunDb(options, streams); break;
   }
   SetLogStream(nullptr);
   SetLogEscaping(false);

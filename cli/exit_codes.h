@@ -26,8 +26,8 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kIdentityFailed, "connected, but the identity record could not be read"},
     {exit_code::kWrongHardware, "--expect-hardware differs from the board's hardware code; nothing erased"},
     {exit_code::kLogUnwritable, "the --log or --trace file cannot be opened (nothing sent), or --log did not take the run's record whole"},
-    {exit_code::kStateUnusable, "batch: the --state file cannot be read or made durable; the board not erased"},
-    {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state"},
+    {exit_code::kStateUnusable, "batch, db: the --state file or --db database cannot be read, reached or written; the board not erased"},
+    {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state or --db"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
     {exit_code::kUsage, "usage error; nothing sent, and no JSON printed"},
 };

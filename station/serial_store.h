@@ -42,7 +42,7 @@ struct Allocation {
 };
 
 // One run's record, as the runs table keeps it beside the whole JSON line.
-struct RunRecord {
+struct StoredRun {
   std::string command;  // "program", "batch"
   std::string station;
   std::string slot;
@@ -62,7 +62,7 @@ struct RunEnd {
   // its number, which then goes back to the pool.
   bool stampSent = false;
   std::string cause;  // a failure's cause, in words
-  RunRecord record;
+  StoredRun record;
 };
 
 struct NextSerialInfo {
@@ -99,7 +99,7 @@ struct AllocationRow {
 struct RunRow {
   std::int64_t id = 0;
   std::string at;
-  RunRecord record;
+  StoredRun record;
 };
 
 // Empty fields filter nothing; times compare as the stored text (UTC, ISO 8601).
@@ -128,7 +128,7 @@ class SerialStore {
   // Ends an allocation with its run, and records the run.
   virtual StoreError Finish(const Allocation& allocation, const RunEnd& end) = 0;
   // Records a run that had no allocation (program, a refused board).
-  virtual StoreError RecordRun(const RunRecord& run) = 0;
+  virtual StoreError RecordRun(const StoredRun& run) = 0;
   // True when `serial` was handed out from the range and not given back.
   virtual StoreError HandedOut(const std::string& serial, bool& handedOut) = 0;
 

@@ -57,7 +57,7 @@ RunRow ToRun(const SqlRow& r) {
   RunRow run;
   run.id = ToInt(r[0]);
   run.at = ToText(r[1]);
-  run.record = RunRecord{ToText(r[2]), ToText(r[3]), ToText(r[4]), ToText(r[5]),
+  run.record = StoredRun{ToText(r[2]), ToText(r[3]), ToText(r[4]), ToText(r[5]),
                          ToText(r[6]), ToText(r[7]), ToText(r[8]), ToText(r[9])};
   return run;
 }
@@ -186,7 +186,7 @@ class SqlStore : public SerialStore {
     });
   }
 
-  StoreError RecordRun(const RunRecord& run) override {
+  StoreError RecordRun(const StoredRun& run) override {
     if (const StoreError e = Begin(false); e.Failed()) return e;
     return Transaction([&]() { return InsertRun(run, 0); });
   }
@@ -360,7 +360,7 @@ class SqlStore : public SerialStore {
     }
   }
 
-  StoreError InsertRun(const RunRecord& run, std::int64_t allocationId) {
+  StoreError InsertRun(const StoredRun& run, std::int64_t allocationId) {
     const SqlResult r = Query(
         "INSERT INTO runs (allocation_id, run_at, command, station, slot, operator_name, serial, sha256, result, record)"
         " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",

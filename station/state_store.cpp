@@ -82,7 +82,7 @@ class StateStore : public SerialStore {
 
   // STATE cannot take a number back: a run that failed keeps its number.
   StoreError Finish(const Allocation&, const RunEnd&) override { return {}; }
-  StoreError RecordRun(const RunRecord&) override { return {}; }
+  StoreError RecordRun(const StoredRun&) override { return {}; }
 
   StoreError HandedOut(const std::string& serial, bool& handedOut) override {
     SerialState state;

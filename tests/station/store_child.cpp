@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     RunEnd end;
     end.outcome = RunOutcome::kProgrammed;
     end.stampSent = true;
-    end.record = RunRecord{"batch", claim.station, claim.slot, claim.operatorName, allocation.serial, "", "programmed",
+    end.record = StoredRun{"batch", claim.station, claim.slot, claim.operatorName, allocation.serial, "", "programmed",
                            "{}"};
     error = store->Finish(allocation, end);
   }

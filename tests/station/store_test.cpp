@@ -88,7 +88,7 @@ RunEnd Failed(bool stampSent) {
   end.outcome = RunOutcome::kFailed;
   end.stampSent = stampSent;
   end.cause = stampSent ? "program frame 3: no reply" : "erase: board refused";
-  end.record = RunRecord{"batch", "test", "1", "tester", "", "00", "failed", "{}"};
+  end.record = StoredRun{"batch", "test", "1", "tester", "", "00", "failed", "{}"};
   return end;
 }
 
