@@ -21,6 +21,7 @@
 #include "cli/json_report.h"
 #include "cli/progress.h"
 #include "cli/run_log.h"
+#include "cli/station_run.h"
 #include "cli/text_output.h"
 #include "cli/trace.h"
 #include "flash/program_board.h"
@@ -221,9 +222,11 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       b.message = "Board already programmed: serial number " + Printable(found.serialNumber) +
                   " was handed out from " + storeName + ". Nothing was erased.";
     }
+    const BoardClaim claim = ClaimFor(options, b.session, image.sha256);
     Allocation allocation;
+    FramePlan plan;
     if (b.result == 0) {
-      const StoreError e = store->Allocate(BoardClaim{}, allocation);
+      const StoreError e = store->Allocate(claim, allocation);
       if (e.Failed()) {
         b.result = e.status;
         b.message = "No serial number: " + e.message + ". Nothing was erased.";
@@ -236,6 +239,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       b.revision = options.revisionGiven ? options.revision : found.revision;
       auto stamped = std::make_unique<FlashImage>(*image.image);
       StampIdentity(*stamped, b.serial.c_str(), b.revision.c_str());
+      plan = PlanFrames(*stamped);
       if (!options.quiet) {
         std::fprintf(diag, "Board over %s: serial number %s, hardware %s; programming serial number %s\n",
                      LinkTypeText(b.session.link.mode), Printable(found.serialNumber).c_str(),
@@ -251,7 +255,22 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     }
     EndBoardSession(b.session, diag);
     const double seconds = SecondsSince(boardStarted);
-    const LogWrite logged = AppendRunLog(logFd, BoardJson(options, image, b, seconds));
+    const Json record = BoardJson(options, image, b, seconds);
+    if (!options.dbTarget.empty()) {
+      const bool refused = b.result == exit_code::kRepeatRefused || b.result == exit_code::kWrongHardware;
+      const StoredRun stored = StoredRunOf(options, claim, b.serial, b.result, !b.started && refused, JsonLine(record));
+      const StoreError e = b.started ? store->Finish(allocation, RunEndOf(options, plan, b.run, b.message, stored))
+                                     : store->RecordRun(stored);
+      if (e.Failed()) {
+        // The number stays pending in the database: tovrin-cli db pending shows it.
+        std::fprintf(streams.err, "tovrin-cli: the database did not take this board's record: %s\n",
+                     e.message.c_str());
+        sum.status = e.status;
+        sum.ending = "The database did not take a board's record: " + e.message;
+        endBatch = true;
+      }
+    }
+    const LogWrite logged = AppendRunLog(logFd, record);
     if (!logged.written) {
       // A board without its record is not traceable: the batch ends here.
       std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this board's record: %s\n",

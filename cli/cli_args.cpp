@@ -44,12 +44,14 @@ const char kProgramFooter[] =
     "records as 64-byte frames with the revision and serial number stamped at\n"
     "0x420, locks the flash and resets the board; the link is closed in every\n"
     "case. Without --rev or --serial the board's current one is written again.\n"
-    "Exits with the result (0..7), or 10, 11, 12, 13, 64 (see tovrin-cli --help).\n"
+    "Exits with the result (0..7), or 10, 11, 12, 13, 14, 64 (see tovrin-cli --help).\n"
     "With --log, one JSON line per run is appended: time, board, identity before,\n"
     "revision and serial number written, file and its SHA-256, frames, result.\n"
     "With --verify every frame is read back before the lock; a difference exits\n"
     "with 7 and leaves the board unlocked. --trace writes one JSON line per\n"
-    "request, reply, resend, passed-over datagram and time-out.\n";
+    "request, reply, resend, passed-over datagram and time-out. With --db the run\n"
+    "is recorded in the station database too; one that cannot be reached ends the\n"
+    "command before anything is sent (14).\n";
 
 const char kBatchFooter[] =
     "\n"
@@ -60,7 +62,8 @@ const char kBatchFooter[] =
     "A board whose serial number was already handed out from STATE is refused\n"
     "unless --allow-repeat. Ctrl+C between boards ends the batch with its summary.\n"
     "With --db instead of --state the numbers come from the station database,\n"
-    "which records each one's claim.\n"
+    "which records each one's claim and run; a number whose run failed before the\n"
+    "identity frame was sent goes back to the pool.\n"
     "Exits with 0 when every board was programmed, otherwise with the last\n"
     "failure's status (a result, 11, 12, 14, 15, 16, 130).\n";
 

@@ -17,6 +17,7 @@
 #include "cli/json_report.h"
 #include "cli/progress.h"
 #include "cli/run_log.h"
+#include "cli/station_run.h"
 #include "cli/text_output.h"
 #include "flash/program_board.h"
 
@@ -109,6 +110,17 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     }
   }
 
+  // Nor one whose station database cannot be reached.
+  std::unique_ptr<SerialStore> store;
+  if (r.result == 0 && !options.dbTarget.empty()) {
+    StoreError e;
+    store = OpenDatabaseStore(options.dbTarget, e);
+    if (!store) {
+      r.result = e.status;
+      r.message = e.message;
+    }
+  }
+
   LoadedFile file;
   if (r.result == 0) {
     file = LoadInputFile(options.file);
@@ -162,6 +174,15 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
       status = exit_code::kLogUnwritable;
     }
     CloseAppendFile(logFd);
+  }
+  if (store) {
+    const bool refused = r.result == exit_code::kWrongHardware;
+    const StoredRun stored = StoredRunOf(options, ClaimFor(options, r.session, r.sha256), r.started ? r.serial : "",
+                                         r.result, refused, JsonLine(report));
+    if (const StoreError e = store->RecordRun(stored); e.Failed()) {
+      std::fprintf(streams.err, "tovrin-cli: the database did not take this run's record: %s\n", e.message.c_str());
+      status = e.status;
+    }
   }
   return status;
 }

@@ -15,10 +15,12 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/scratch_database.h"
 #include "tests/support/srecord_text.h"
 #include "tests/support/sim_helpers.h"
 
@@ -229,14 +231,30 @@ TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
   std::filesystem::remove(log);
 }
 
-// Two stations share one STATE file, each with its own line of boards: their
-// batches run at the same time and hand out disjoint numbers, with nothing
-// skipped, because each allocation locks the file and reads it again.
-TEST_F(CliProcess, TwoBatchesSharingOneStateNeverHandOutTheSameNumber) {
+// Two stations share one store of serial numbers (a STATE file, a SQLite file,
+// a PostgreSQL database), each with its own line of boards: their batches run
+// at the same time and hand out disjoint numbers with nothing skipped. The
+// database's report lists every board with its file's hash, station and result.
+class TwoStations : public CliProcess, public testing::WithParamInterface<std::string> {};
+
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  return fields;
+}
+
+TEST_P(TwoStations, ShareOneStoreAndNeverHandOutTheSameNumber) {
+  ScratchDatabase pg(GetParam() == "PostgreSQL");
+  if (GetParam() == "PostgreSQL" && pg.Url().empty()) GTEST_SKIP() << pg.Error();
   const std::string state = path.string() + ".shared.state";
+  const std::string sqlite = path.string() + ".station.db";
+  const std::vector<std::string> store = GetParam() == "STATE"    ? std::vector<std::string>{"--state", state}
+                                         : GetParam() == "SQLite" ? std::vector<std::string>{"--db", sqlite}
+                                                                  : std::vector<std::string>{"--db", pg.Url()};
   const std::string logs[2] = {path.string() + ".1.log", path.string() + ".2.log"};
   const char* addresses[2] = {"127.0.0.1", "127.0.0.2"};
-  constexpr int kBoardsPerLine = 3;
+  constexpr int kBoardsPerLine = 4;
   SimBoard lines[2];
   for (int i = 0; i < 2; ++i) {
     SimOptions line = TcpBoard();  // no shared UDP port 1234 between the two stations
@@ -248,10 +266,11 @@ TEST_F(CliProcess, TwoBatchesSharingOneStateNeverHandOutTheSameNumber) {
   }
   std::vector<std::unique_ptr<ChildProcess>> stations;
   for (int i = 0; i < 2; ++i) {
-    stations.push_back(std::make_unique<ChildProcess>(
-        TOVRIN_CLI_PATH, std::vector<std::string>{"--board", addresses[i], "--quiet", "batch", path.string(),
-                                                  "--serial-from", "SN0001", "--state", state, "--log", logs[i],
-                                                  "--count", std::to_string(kBoardsPerLine), "--wait-seconds", "10"}));
+    std::vector<std::string> args = {"--board", addresses[i], "--quiet", "batch", path.string(), "--serial-from",
+                                     "SN0001", "--log", logs[i], "--count", std::to_string(kBoardsPerLine),
+                                     "--wait-seconds", "10", "--operator", "line" + std::to_string(i + 1)};
+    args.insert(args.end(), store.begin(), store.end());
+    stations.push_back(std::make_unique<ChildProcess>(TOVRIN_CLI_PATH, args));
   }
   for (auto& station : stations) EXPECT_EQ(station->Wait(kProcessWaitMs), 0) << station->Out() << station->Err();
 
@@ -263,11 +282,41 @@ TEST_F(CliProcess, TwoBatchesSharingOneStateNeverHandOutTheSameNumber) {
       serials.insert(reinterpret_cast<const char*>(&flash[0x421]));
     }
   }
-  EXPECT_EQ(serials, (std::multiset<std::string>{"SN0001", "SN0002", "SN0003", "SN0004", "SN0005", "SN0006"}));
-  std::ifstream stateFile(state);
-  const std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0007"}}));
-  for (const std::string& f : {state, state + ".lock", logs[0], logs[1]}) std::filesystem::remove(f);
+  std::multiset<std::string> expected;
+  for (int n = 1; n <= 2 * kBoardsPerLine; ++n) expected.insert("SN000" + std::to_string(n));
+  EXPECT_EQ(serials, expected);
+  if (GetParam() == "STATE") {
+    std::ifstream stateFile(state);
+    const std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0009"}}));
+  } else {
+    const Finished report = RunCliProcess({"db", "report", "--csv", store[0], store[1]});
+    ASSERT_EQ(report.status, 0) << report.err;
+    std::istringstream rows(report.out);
+    std::string line;
+    std::getline(rows, line);
+    EXPECT_EQ(line, "time,command,station,slot,operator,serial,sha256,result");
+    std::multiset<std::string> reported;
+    std::set<std::string> slots;
+    for (; std::getline(rows, line);) {
+      const std::vector<std::string> f = CsvFields(line);
+      ASSERT_EQ(f.size(), 8u) << line;
+      EXPECT_EQ(f[1], "batch");
+      EXPECT_FALSE(f[2].empty()) << "the station's host name";
+      slots.insert(f[3]);
+      EXPECT_EQ(f[6].size(), 64u) << "the file's SHA-256";
+      EXPECT_EQ(f[7], "programmed");
+      reported.insert(f[5]);
+    }
+    EXPECT_EQ(reported, expected);
+    EXPECT_EQ(slots, (std::set<std::string>{"127.0.0.1", "127.0.0.2"}));
+  }
+  for (const std::string& f : {state, state + ".lock", sqlite, sqlite + "-wal", sqlite + "-shm", logs[0], logs[1]}) {
+    std::filesystem::remove(f);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, TwoStations, testing::Values("STATE", "SQLite", "PostgreSQL"),
+                         [](const testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace
