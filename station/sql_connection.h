@@ -38,6 +38,13 @@ class SqlConnection {
   // Run first in a migration's transaction, so that two stations meeting an
   // empty database do not both create the schema.
   virtual const char* MigrationLock() const = 0;
+  // Statements around a transaction whose loss in a power cut costs nothing but
+  // a record (a run's end: its number then stays pending, which is safe): the
+  // commit does not wait for the disk. `before` runs before BEGIN (SQLite) or
+  // right after it (PostgreSQL), `after` once the transaction is over.
+  virtual const char* LazyCommitBefore() const = 0;
+  virtual bool LazyCommitInside() const = 0;
+  virtual const char* LazyCommitAfter() const = 0;
   // The type of a row id that the engine numbers itself.
   virtual const char* IdColumn() const = 0;
 };

@@ -183,12 +183,12 @@ class SqlStore : public SerialStore {
            end.cause.empty() ? SqlValue() : Text(end.cause)});
       if (!r.ok) return Fail(r);
       return InsertRun(end.record, allocation.id);
-    });
+    }, true);
   }
 
   StoreError RecordRun(const StoredRun& run) override {
     if (const StoreError e = Begin(false); e.Failed()) return e;
-    return Transaction([&]() { return InsertRun(run, 0); });
+    return Transaction([&]() { return InsertRun(run, 0); }, true);
   }
 
   StoreError HandedOut(const std::string& serial, bool& handedOut) override {
@@ -345,17 +345,29 @@ class SqlStore : public SerialStore {
 
   // `body` inside a write transaction; tried again while another writer got in
   // its way, at most waits_.retries times in all.
-  StoreError Transaction(const std::function<StoreError()>& body) {
+  // A lazy transaction's commit does not wait for the disk (see
+  // SqlConnection::LazyCommitBefore). Runs' ends and records are lazy: lost in a
+  // power cut, a number stays pending, which never hands it out again; and the
+  // next allocation's own flush writes everything committed before it, so a
+  // number given back can never be handed out again durably while its return
+  // is lost.
+  StoreError Transaction(const std::function<StoreError()>& body, bool lazy = false) {
     for (int attempt = 1;; ++attempt) {
       retryable_ = false;
-      const SqlResult begin = Query(db_->BeginWrite(), {});
+      if (lazy && !db_->LazyCommitInside()) Query(db_->LazyCommitBefore(), {});
+      SqlResult begin = Query(db_->BeginWrite(), {});
+      if (begin.ok && lazy && db_->LazyCommitInside()) begin = Query(db_->LazyCommitBefore(), {});
       StoreError e = begin.ok ? body() : Fail(begin);
       if (!e.Failed()) {
         const SqlResult commit = Query("COMMIT", {});
-        if (commit.ok) return {};
+        if (commit.ok) {
+          if (lazy) Query(db_->LazyCommitAfter(), {});
+          return {};
+        }
         e = Fail(commit);
       }
       Query("ROLLBACK", {});
+      if (lazy) Query(db_->LazyCommitAfter(), {});
       if (!retryable_ || attempt >= waits_.retries) return e;
     }
   }

@@ -28,7 +28,9 @@ class SqliteConnection : public SqlConnection {
     }
     Statement statement(raw);
     for (std::size_t i = 0; i < params.size(); ++i) {
-      const int at = sqlite3_bind_parameter_index(raw, ("$" + std::to_string(i + 1)).c_str());
+      std::string name = "$";
+      name += std::to_string(i + 1);
+      const int at = sqlite3_bind_parameter_index(raw, name.c_str());
       if (at == 0) continue;  // a parameter this statement does not use
       const int bound = params[i] ? sqlite3_bind_text(raw, at, params[i]->c_str(), static_cast<int>(params[i]->size()),
                                                       SQLITE_TRANSIENT)
@@ -56,6 +58,9 @@ class SqliteConnection : public SqlConnection {
   const char* BeginWrite() const override { return "BEGIN IMMEDIATE"; }
   const char* ForUpdate() const override { return ""; }  // BEGIN IMMEDIATE already took the file's write lock
   const char* MigrationLock() const override { return "SELECT 1"; }
+  const char* LazyCommitBefore() const override { return "PRAGMA synchronous=NORMAL"; }
+  bool LazyCommitInside() const override { return false; }
+  const char* LazyCommitAfter() const override { return "PRAGMA synchronous=FULL"; }
   const char* IdColumn() const override { return "INTEGER PRIMARY KEY"; }
 
  private:
