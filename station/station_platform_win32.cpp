@@ -53,6 +53,11 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
 }
 
 SmallRead ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& reason) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    reason = "a folder, not a file";
+    return SmallRead::kFailed;
+  }
   Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.h == INVALID_HANDLE_VALUE) {

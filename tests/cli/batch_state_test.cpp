@@ -64,6 +64,7 @@ TEST(BatchState, RefusesAStateItCannotTrustBeforeAnythingIsErased) {
          return files.Path("folder.state");
        },
        "SN0001", 14, "a folder, not a file"},
+#ifndef _WIN32  // links need a privilege there
       // A file that is there but cannot be opened must not restart the range.
       {"a link to itself",
        [&] {
@@ -71,6 +72,7 @@ TEST(BatchState, RefusesAStateItCannotTrustBeforeAnythingIsErased) {
          return files.Path("loop.state");
        },
        "SN0001", 14, "cannot read the state file"},
+#endif
       // Valid JSON, but no state is anywhere near this size: it is not read whole.
       {"huge", [&] { return files.Write("h.state", valid + std::string(1 << 20, ' ')); }, "SN0001", 14,
        "larger than"},
@@ -109,6 +111,9 @@ TEST(BatchState, RefusesAStateItCannotTrustBeforeAnythingIsErased) {
 // stays a link. The range's last number is handed out once; the state then
 // keeps it as next, marked exhausted, and the next board is refused as used up.
 TEST(BatchState, FollowsALinkAndKeepsTheLastNumberWhenTheRangeRunsOut) {
+#ifdef _WIN32
+  GTEST_SKIP() << "creating a link needs a privilege on Windows";
+#endif
   TempFiles files("state_link");
   const std::string file = files.Write("image.s19", S19({{0x4000, Pattern(64, 2)}}));
   const std::string log = files.Path("line.log");
