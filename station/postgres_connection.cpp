@@ -14,6 +14,9 @@ namespace pg_const {
 // SQLSTATEs after which the same transaction may simply be tried again.
 constexpr const char kSerializationFailure[] = "40001";
 constexpr const char kDeadlock[] = "40P01";
+// Two stations meeting a new range both insert it; the one that loses finds it
+// when it tries again.
+constexpr const char kUniqueViolation[] = "23505";
 // Any constant both sides agree on: the key of the migration's advisory lock.
 constexpr const char kMigrationLock[] = "SELECT pg_advisory_xact_lock(7301001)";
 }  // namespace pg_const
@@ -66,7 +69,8 @@ class PostgresConnection : public SqlConnection {
       result.ok = false;
       const char* state = res != nullptr ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
       result.retry = state != nullptr &&
-                     (std::strcmp(state, pg_const::kSerializationFailure) == 0 || std::strcmp(state, pg_const::kDeadlock) == 0);
+                     (std::strcmp(state, pg_const::kSerializationFailure) == 0 || std::strcmp(state, pg_const::kDeadlock) == 0 ||
+                      std::strcmp(state, pg_const::kUniqueViolation) == 0);
       result.error = Trimmed(res != nullptr ? PQresultErrorMessage(res) : PQerrorMessage(conn_));
       if (result.error.empty()) result.error = Trimmed(PQerrorMessage(conn_));
     }

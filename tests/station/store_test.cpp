@@ -92,10 +92,10 @@ RunEnd Failed(bool stampSent) {
   return end;
 }
 
-// Four stations take 50 numbers each from one range at the same time: 200
-// numbers, each once, and no number skipped.
+// Four stations meet an empty store and take 50 numbers each from one range at
+// the same time: the schema and the range are made once, and 200 numbers are
+// handed out, each once, with no number skipped.
 TEST_P(Store, FourStationsAtOnceHandOutDistinctNumbersWithoutGaps) {
-  Open();  // the schema and the range, before the stations race for them
   std::vector<std::unique_ptr<ChildProcess>> stations;
   for (int i = 0; i < 4; ++i) {
     stations.push_back(std::make_unique<ChildProcess>(
