@@ -265,8 +265,11 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
         // The number stays pending in the database: tovrin-cli db pending shows it.
         std::fprintf(streams.err, "tovrin-cli: the database did not take this board's record: %s\n",
                      e.message.c_str());
-        sum.status = e.status;
-        sum.ending = "The database did not take a board's record: " + e.message;
+        // A board that already ended the batch says why itself.
+        if (!endBatch) {
+          sum.status = e.status;
+          sum.ending = "The database did not take a board's record: " + e.message;
+        }
         endBatch = true;
       }
     }
