@@ -9,7 +9,8 @@
 // us_per_board against a real board's programming run, taken as 2 s (the pause
 // after the lock alone is that long; a full image takes longer), and must stay
 // below 1. Against the in-process simulated board a full image takes about
-// 40 ms.
+// 40 ms. Google Benchmark prints an inverted rate with an SI prefix and a
+// trailing "s": us_per_board=5.655ks is 5655 us.
 //
 // PostgreSQL needs a server: scripts/bench runs this under scripts/with-postgres,
 // which sets TOVRIN_TEST_POSTGRES. Without one those cases are skipped.
