@@ -160,5 +160,7 @@ std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreE
 bool IsPostgresTarget(const std::string& target);
 // The target as it may be shown: a URL's password removed.
 std::string RedactTarget(const std::string& target);
+// `text` with every occurrence of the password `target` carries replaced.
+std::string WithoutPassword(const std::string& target, std::string text);
 // False in a build without SQLite and PostgreSQL (Windows).
 bool DatabaseStoresBuilt();

@@ -404,12 +404,12 @@ std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreE
   std::unique_ptr<SqlConnection> connection =
       IsPostgresTarget(target) ? OpenPostgres(target, reason) : OpenSqlite(target, waits.lockMs, reason);
   if (!connection) {
-    error = {store_status::kUnusable, "cannot open the database " + shown + ": " + reason};
+    error = {store_status::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
     return nullptr;
   }
   error = MigrateSchema(*connection);
   if (error.Failed()) {
-    error.message = "the database " + shown + ": " + error.message;
+    error.message = "the database " + shown + ": " + WithoutPassword(target, error.message);
     return nullptr;
   }
   return std::make_unique<SqlStore>(std::move(connection), shown, waits);
