@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/db_args.h"
 #include "cli/exit_codes.h"
 #include "cli/format_args.h"
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
 #include "link/frames.h"
 #include "link/socket_platform.h"
+#include "station/serial_numbers.h"
 
 namespace {
 
@@ -34,6 +36,7 @@ const char kMainFooter[] =
     "  tovrin-cli program firmware.elf --serial SN0043\n"
     "  tovrin-cli inspect boot.bin --format bin --base 0x10000\n"
     "  tovrin-cli batch firmware.s19 --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
+    "  tovrin-cli db report --db /var/lib/tovrin/station.db --csv\n"
     "\n";
 
 // Each command's help ends with the global options, which CLI11 lists only in
@@ -48,14 +51,15 @@ const char kProgramFooter[] =
     "records as 64-byte frames with the revision and serial number stamped at\n"
     "0x420, locks the flash and resets the board; the link is closed in every\n"
     "case. Without --rev or --serial the board's current one is written again.\n"
-    "Exits with the result (0..7), or 10, 11, 12, 13, 64 (see tovrin-cli --help).\n"
+    "Exits with the result (0..7), or 10, 11, 12, 13, 14, 64 (see tovrin-cli --help).\n"
     "With --log, one JSON line per run is appended: time, board, identity before,\n"
     "revision and serial number written, file and its SHA-256, frames, result.\n"
     "With --verify every frame is read back before the lock (four reads a frame);\n"
     "--verify=full reads the whole flash back (8192 reads) and also finds bytes an\n"
     "erase left behind. A difference exits with 7 and leaves the board unlocked.\n"
     "--trace writes one JSON line per request, reply, resend, passed-over\n"
-    "datagram and time-out.\n";
+    "datagram and time-out. With --db the run is recorded in the station database\n"
+    "too; one that cannot be reached ends the command before anything is sent (14).\n";
 
 const char kBatchFooter[] =
     "\n"
@@ -65,6 +69,9 @@ const char kBatchFooter[] =
     "to LOG, then waits for the board to fall silent before waiting for the next.\n"
     "A board whose serial number was already handed out from STATE is refused\n"
     "unless --allow-repeat. Ctrl+C between boards ends the batch with its summary.\n"
+    "With --db instead of --state the numbers come from the station database,\n"
+    "which records each one's claim and run; a number whose run failed before the\n"
+    "identity frame was sent goes back to the pool.\n"
     "Exits with 0 when every board was programmed, otherwise with the last\n"
     "failure's status (a result, 11, 12, 14, 15, 16, 130).\n";
 
@@ -106,6 +113,13 @@ std::string CheckSerial(const std::string& value) {
   return value.size() <= kSerialNumberMax ? ""
                                           : "a serial number has at most " + std::to_string(kSerialNumberMax) +
                                                 " characters";
+}
+
+// The range's first number goes into STATE, the database and every record as
+// it is: printable ASCII only, so that the same bytes come back from each.
+std::string CheckSerialFrom(const std::string& value) {
+  if (!IsPrintableSerial(value)) return "a serial number range is written in printable ASCII characters";
+  return CheckSerial(value);
 }
 
 std::string CheckHardware(const std::string& value) {
@@ -195,6 +209,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   std::string verify;
   AddVerifyOption(*program, verify);
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  AddStationOptions(*program, options);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
@@ -203,10 +218,10 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   batch->add_option("--serial-from", options.serialFrom, "First serial number; its trailing digits count up")
       ->type_name("SERIAL")
       ->required()
-      ->check(CLI::Validator(CheckSerial, ""));
-  batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
-      ->type_name("STATE")
-      ->required();
+      ->check(CLI::Validator(CheckSerialFrom, ""));
+  CLI::Option* state =
+      batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
+          ->type_name("STATE");
   batch->add_option("--log", options.logFile, "Append one JSON line per board to this file")
       ->type_name("LOG")
       ->required();
@@ -227,7 +242,12 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   AddVerifyOption(*batch, verify);
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  AddStationOptions(*batch, options);
+  // One store of serial numbers: a STATE file or the station database.
+  batch->get_option("--db")->excludes(state);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
+
+  const DbCommand db = AddDbCommand(app, options);
 
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from a file, offline");
   inspect->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
@@ -255,7 +275,17 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   options.command = program->parsed() ? CliCommand::kProgram
                     : inspect->parsed() ? CliCommand::kInspect
                     : batch->parsed()   ? CliCommand::kBatch
+                    : db.db->parsed()   ? CliCommand::kDb
                                         : CliCommand::kIdentity;
+  if (db.db->parsed()) {
+    DbActionParsed(db, options);
+    return kRunCommand;
+  }
+  if (batch->parsed() && options.stateFile.empty() && options.dbTarget.empty()) {
+    std::fprintf(streams.err, "%s: batch needs --state STATE or --db TARGET\nRun '%s --help' for the options.\n",
+                 kProgramName, kProgramName);
+    return exit_code::kUsage;
+  }
   if (batch->parsed()) {
     options.revisionGiven = batchRevision->count() > 0;
     return kRunCommand;

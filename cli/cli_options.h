@@ -6,11 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/db_options.h"
 #include "flash/program_image.h"
 #include "run/firmware_file.h"
 #include "link/link.h"
 
-enum class CliCommand { kIdentity, kProgram, kInspect, kBatch };
+enum class CliCommand { kIdentity, kProgram, kInspect, kBatch, kDb };
 
 constexpr const char kBoardAddress[] = "192.168.167.100";  // the board's fixed address
 
@@ -37,6 +38,10 @@ struct CliOptions {
   int count = 0;               // 0: until stopped or no board comes
   bool allowRepeat = false;    // program a board that carries a serial of this state
   int waitSeconds = 600;       // for a board to come, or to go
+  // the station database (program, batch, db)
+  std::string dbTarget;        // a SQLite file or a postgresql:// URL; empty: none
+  std::string operatorName;    // empty: the user tovrin-cli runs as
+  DbOptions db;
   // Not on the command line: the board's own waits, shorter in tests.
   LinkWaits waits = kBoardWaits;
 };

@@ -15,6 +15,7 @@ int RunCommand(const CliOptions& options, const CliStreams& streams) {
     case CliCommand::kProgram: return RunProgram(options, streams);
     case CliCommand::kInspect: return RunInspect(options, streams);
     case CliCommand::kBatch: return RunBatch(options, streams);
+    case CliCommand::kDb: return RunDb(options, streams);
   }
   return exit_code::kInternal;
 }
@@ -41,7 +42,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
 
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.
-  if (options.command != CliCommand::kInspect) InstallInterruptHandlers();
+  if (options.command != CliCommand::kInspect && options.command != CliCommand::kDb) InstallInterruptHandlers();
   SetLogStream(DiagnosticStream(options, streams));
   SetLogEscaping(true);
   int status = exit_code::kInternal;

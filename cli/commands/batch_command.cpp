@@ -11,16 +11,21 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/platform/cli_platform.h"
 #include "cli/platform/interrupt.h"
-#include "cli/serial_state.h"
 #include "link/socket_platform.h"
 #include "run/line.h"
 #include "run/program_run.h"
+#include "station/serial_store.h"
+
+static_assert(store_status::kUnusable == exit_code::kStateUnusable &&
+                  store_status::kUsedUp == exit_code::kSerialsExhausted && store_status::kUsage == exit_code::kUsage,
+              "a store's failure ends the batch with tovrin-cli's own status");
 
 namespace {
 
@@ -51,9 +56,7 @@ struct Summary {
   std::string ending;
 };
 
-// The checks a board passes before its erase: its model, its serial number not
-// handed out before, and a serial number for it. A refusal goes into the
-// report; `endBatch` when no further board can be served either.
+// A board turned away before its erase, with the status and words of why.
 bool Refuse(RunReport& report, int status, std::string message) {
   report.stage = RunStage::kRefused;
   report.refusal = status;
@@ -61,25 +64,36 @@ bool Refuse(RunReport& report, int status, std::string message) {
   return false;
 }
 
-bool Admit(const CliOptions& options, SerialState& state, RunReport& report, std::string& serial, bool& endBatch) {
+// The checks a board passes before its erase: its model, its serial number not
+// handed out before, and a serial number for it. A refusal goes into the
+// report; `endBatch` when no further board can be served either.
+bool Admit(const CliOptions& options, SerialStore& store, const std::string& storeName, RunReport& report,
+           Allocation& allocation, bool& endBatch) {
   if (!CheckHardware(report, options.expectHardware)) return false;
   const std::string found = DescribeIdentity(report.identityBefore).serialNumber;
-  if (!options.allowRepeat && HandedOut(state, found)) {
+  bool repeat = false;
+  if (!options.allowRepeat) {
+    const StoreError e = store.HandedOut(found, repeat);
+    if (e.Failed()) {
+      endBatch = true;
+      return Refuse(report, e.status, "No serial number: " + e.message + ". Nothing was erased.");
+    }
+  }
+  if (repeat) {
     return Refuse(report, exit_code::kRepeatRefused,
                   "Board already programmed: serial number " + Printable(found) + " was handed out from " +
-                      Printable(options.stateFile) + ". Nothing was erased.");
+                      Printable(storeName) + ". Nothing was erased.");
   }
-  std::string error;
-  if (!TakeSerial(options.stateFile, state, serial, error)) {
+  const StoreError e = store.Allocate(ClaimFor(options, report), allocation);
+  if (e.Failed()) {
     endBatch = true;
-    return Refuse(report, state.exhausted ? exit_code::kSerialsExhausted : exit_code::kStateUnusable,
-                  "No serial number: " + error + ". Nothing was erased.");
+    return Refuse(report, e.status, "No serial number: " + e.message + ". Nothing was erased.");
   }
   return true;
 }
 
-void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum, const SerialState& state,
-                  double seconds) {
+void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum,
+                  const NextSerialInfo& next, double seconds) {
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
   auto serialOrNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
   if (options.json) {
@@ -91,7 +105,7 @@ void PrintSummary(const CliOptions& options, const CliStreams& streams, const Su
     report["last_serial"] = serialOrNull(sum.lastSerial);
     report["seconds_per_board"] = perBoard;
     report["seconds"] = seconds;
-    report["next_serial"] = state.exhausted ? Json(nullptr) : serialOrNull(state.next);
+    report["next_serial"] = serialOrNull(next.next);
     report["result"] = sum.status;
     report["message"] = sum.ending;
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
@@ -127,8 +141,15 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   const int logFd = OpenRunLog(options.logFile);
   LinkWatch watch;
   std::string watchError;
-  SerialState state;
-  std::string stateError;
+  // The serial numbers come from STATE, or from the station database, which
+  // also records every number's claim and every run.
+  StoreError storeError;
+  std::unique_ptr<SerialStore> store =
+      options.dbTarget.empty() ? OpenStateStore(options.stateFile) : OpenDatabaseStore(options.dbTarget, storeError);
+  const std::string storeName = options.dbTarget.empty() ? options.stateFile : RedactTarget(options.dbTarget);
+  NextSerialInfo next;
+  if (store) storeError = store->UseRange(options.serialFrom);
+  if (store && !storeError.Failed()) storeError = store->Next(next);
   FirmwareFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
@@ -136,13 +157,14 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   } else if (!watch.Open(options, watchError)) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = watchError;
-  } else if (!LoadSerialState(options.stateFile, options.serialFrom, state, stateError)) {
-    sum.status = exit_code::kStateUnusable;
-    sum.ending = stateError;
-  } else if (options.count > 0 && SerialsLeft(state) < static_cast<std::uint64_t>(options.count)) {
+  } else if (storeError.Failed()) {
+    sum.status = storeError.status;
+    sum.ending = storeError.message;
+  } else if (options.count > 0 && next.left < static_cast<std::uint64_t>(options.count)) {
     sum.status = exit_code::kSerialsExhausted;
-    sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
-                 ", not " + std::to_string(options.count);
+    sum.ending = next.left == 0 ? "The serial numbers from " + Printable(options.serialFrom) + " are used up"
+                                : "Only " + std::to_string(next.left) + " serial numbers are left from " +
+                                      Printable(next.next) + ", not " + std::to_string(options.count);
   } else {
     image = ReadFirmware(options.file, options.input);
     sum.status = image.result;
@@ -157,8 +179,9 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       session = std::make_unique<Session>(waits);
       session->Watch(watch.Observer());
       if (!options.quiet) {
+        store->Next(next);  // another station sharing the store may have moved it on
         std::fprintf(diag, "Waiting for a board at %s (next serial number %s)...\n", options.board.c_str(),
-                     state.exhausted ? "none" : Printable(state.next).c_str());
+                     next.next.empty() ? "none" : Printable(next.next).c_str());
         std::fflush(diag);
       }
       const LineWait came = WaitForBoard(*session, options.board, MonotonicMs() + waitMs, Stopped);
@@ -173,9 +196,10 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     RunReport report = SessionReport(*session);
     report.file = FactsOf(image);
     bool endBatch = false;
-    std::string serial;
+    Allocation allocation;
+    const std::string& serial = allocation.serial;
     RunRequest request;
-    if (report.stage == RunStage::kConnected && Admit(options, state, report, serial, endBatch)) {
+    if (report.stage == RunStage::kConnected && Admit(options, *store, storeName, report, allocation, endBatch)) {
       const IdentityTexts found = session->Texts();
       request.revision = options.revisionGiven ? options.revision : found.revision;
       request.serial = serial;
@@ -195,7 +219,24 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     CloseSession(*session, diag);
     const double seconds = SecondsSince(boardStarted);
     const int result = RunExitStatus(report, 0);
-    const LogWrite logged = AppendRunLog(logFd, RunRecord(report, {"batch", "", 0, seconds}));
+    const Json record = RunRecord(report, {"batch", "", 0, seconds});
+    if (!options.dbTarget.empty()) {
+      const StoredRun stored = StoredRunOf(options, report, JsonLine(record));
+      const StoreError e =
+          report.Programmed() ? store->Finish(allocation, RunEndOf(report, stored)) : store->RecordRun(stored);
+      if (e.Failed()) {
+        // The number stays pending in the database: tovrin-cli db pending shows it.
+        std::fprintf(streams.err, "tovrin-cli: the database did not take this board's record: %s\n",
+                     e.message.c_str());
+        // A board that already ended the batch says why itself.
+        if (!endBatch) {
+          sum.status = e.status;
+          sum.ending = "The database did not take a board's record: " + e.message;
+        }
+        endBatch = true;
+      }
+    }
+    const LogWrite logged = AppendRunLog(logFd, record);
     if (!logged.written) {
       // A board without its record is not traceable: the batch ends here.
       std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this board's record: %s\n",
@@ -217,8 +258,10 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       sum.lastFailure = result;
     }
     if (endBatch) {
-      sum.status = result;
-      sum.ending = RunMessage(report);
+      if (sum.status == 0) {
+        sum.status = result;
+        sum.ending = RunMessage(report);
+      }
       break;
     }
     if (report.Interrupted() || (options.count > 0 && met + 1 >= options.count)) break;
@@ -247,7 +290,8 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Stopped on request";
   }
   if (sum.ending.empty()) sum.ending = "Batch done";
+  if (!store || store->Next(next).Failed()) next.next.clear();
   if (sum.status == 0) sum.status = sum.lastFailure;
-  PrintSummary(options, streams, sum, state, SecondsSince(batchStarted));
+  PrintSummary(options, streams, sum, next, SecondsSince(batchStarted));
   return sum.status;
 }

@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
 #include "cli/output/run_log.h"
@@ -92,9 +93,20 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   } else if (!watch.Open(options, refused)) {
     // the trace's own words
   }
+  // Nor one whose station database cannot be reached.
+  std::unique_ptr<SerialStore> store;
+  int refusal = exit_code::kLogUnwritable;
+  if (refused.empty() && !options.dbTarget.empty()) {
+    StoreError e;
+    store = OpenDatabaseStore(options.dbTarget, e);
+    if (!store) {
+      refused = e.message;
+      refusal = e.status;
+    }
+  }
   if (!refused.empty()) {
     report.stage = RunStage::kRefused;
-    report.refusal = exit_code::kLogUnwritable;
+    report.refusal = refusal;
     report.refusalMessage = refused;
   } else {
     const FirmwareFile file = ReadFirmware(options.file, options.input);
@@ -120,6 +132,12 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
       status = exit_code::kLogUnwritable;
     }
     CloseAppendFile(logFd);
+  }
+  if (store) {
+    if (const StoreError e = store->RecordRun(StoredRunOf(options, report, JsonLine(record))); e.Failed()) {
+      std::fprintf(streams.err, "tovrin-cli: the database did not take this run's record: %s\n", e.message.c_str());
+      status = e.status;
+    }
   }
   return status;
 }

@@ -9,15 +9,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/scratch_database.h"
 #include "tests/support/srecord_text.h"
 #include "tests/support/sim_helpers.h"
 
@@ -181,14 +185,50 @@ TEST_F(CliProcess, InterruptedRunLeavesTheBoardUnlockedAndARecord) {
   std::filesystem::remove(log);
 }
 
+// A station's store of serial numbers, one per engine: a STATE file, a SQLite
+// file, a PostgreSQL database of the test's own.
+class WithStore : public CliProcess, public testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    CliProcess::SetUp();
+    state = path.string() + ".shared.state";
+    sqlite = path.string() + ".station.db";
+    pg = std::make_unique<ScratchDatabase>(GetParam() == "PostgreSQL");
+    if (GetParam() == "PostgreSQL" && pg->Url().empty()) GTEST_SKIP() << pg->Error();
+  }
+  void TearDown() override {
+    for (const std::string& f : {state, state + ".lock", sqlite, sqlite + "-wal", sqlite + "-shm"}) {
+      std::filesystem::remove(f);
+    }
+    CliProcess::TearDown();
+  }
+  std::vector<std::string> Store() const {
+    return GetParam() == "STATE"    ? std::vector<std::string>{"--state", state}
+           : GetParam() == "SQLite" ? std::vector<std::string>{"--db", sqlite}
+                                    : std::vector<std::string>{"--db", pg->Url()};
+  }
+  // What `db pending` lists: one serial number per line.
+  std::vector<std::string> Pending() {
+    const Finished f = RunCliProcess({"--json", "db", "pending", Store()[0], Store()[1]});
+    std::vector<std::string> serials;
+    const nlohmann::json listed = nlohmann::json::parse(f.out, nullptr, false);
+    if (!listed.is_object()) return {"db pending printed: " + f.out + f.err};
+    for (const auto& row : listed["pending"]) serials.push_back(row["serial"]);
+    return serials;
+  }
+  std::string state;
+  std::string sqlite;
+  std::unique_ptr<ScratchDatabase> pg;
+};
+
 // A batch killed with SIGKILL in the middle of a board's run, then started
-// again: the number that board was being given is lost, never handed out again,
-// and every board ends with a number of its own.
-TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
+// again: the number that board was being given is never handed out again (the
+// database keeps it pending for a person to look at), and every board ends with
+// a number of its own.
+TEST_P(WithStore, BatchKilledMidRunNeverRepeatsASerialNumber) {
   std::string image = SRecord('0', 0, {'k'}) + "\n";
   for (std::uint32_t at = 0x4000; at < 0x4000 + 150 * 64; at += 32) image += S3(at, Bytes(32, 0x5A)) + "\n";
   std::ofstream(path) << image;
-  const std::string state = path.string() + ".state";
   const std::string log = path.string() + ".log";
   SimOptions line = UdpBoard();
   line.serial = "F001";
@@ -197,8 +237,9 @@ TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
   line.faults.replyDelayMs = 2;  // a run long enough to be killed in its middle
   SimBoard sim;
   START_SIM(sim, line);
-  const std::vector<std::string> batch = {"--board", "127.0.0.1", "batch", path.string(), "--serial-from", "SN0001",
-                                          "--state", state, "--log", log, "--quiet", "--wait-seconds", "10"};
+  std::vector<std::string> batch = {"--board", "127.0.0.1", "batch", path.string(), "--serial-from", "SN0001",
+                                    "--log", log, "--quiet", "--wait-seconds", "10"};
+  for (const std::string& s : Store()) batch.push_back(s);
   Finished f = RunCliProcess(
       batch, "", {SIGKILL, "", [&] { return sim.CurrentBoard() == 2 && sim.ProgramFramesWritten() >= 40; }});
   EXPECT_EQ(f.status, -1) << "killed";
@@ -217,15 +258,124 @@ TEST_F(CliProcess, BatchKilledMidRunNeverRepeatsASerialNumber) {
   }
   // SN0002 went with the killed run.
   EXPECT_EQ(serials, (std::set<std::string>{"SN0001", "SN0003", "SN0004"}));
-  std::ifstream stateFile(state);
-  std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0005"}}));
+  if (GetParam() == "STATE") {
+    std::ifstream stateFile(state);
+    std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0005"}}));
+  } else {
+    EXPECT_EQ(Pending(), std::vector<std::string>{"SN0002"});
+  }
   std::ifstream logFile(log);
   std::vector<std::string> logged;
   for (std::string l; std::getline(logFile, l);) logged.push_back(nlohmann::json::parse(l)["written"]["serial"]);
   EXPECT_EQ(logged, (std::vector<std::string>{"SN0001", "SN0003", "SN0004"}));
-  std::filesystem::remove(state);
   std::filesystem::remove(log);
 }
+
+// The database gone in the middle of a batch (here: it stops taking
+// connections and drops the station's): the next board is not erased, and the
+// batch ends saying why.
+TEST_F(CliProcess, BatchWhoseDatabaseGoesAwayErasesNoFurtherBoard) {
+  ScratchDatabase pg;
+  if (pg.Url().empty()) GTEST_SKIP() << pg.Error();
+  const std::string log = path.string() + ".log";
+  SimOptions line = UdpBoard();
+  line.serial = "F001";
+  line.lineBoards = 2;
+  line.resetSilenceMs = 1500;
+  SimBoard sim;
+  START_SIM(sim, line);
+  ChildProcess station(TOVRIN_CLI_PATH, {"--board", "127.0.0.1", "--json", "batch", path.string(), "--serial-from",
+                                         "SN0001", "--db", pg.Url(), "--log", log, "--wait-seconds", "10"});
+  const auto logLines = [&] {
+    std::ifstream in(log);
+    return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+  };
+  ASSERT_TRUE(station.ReadUntil([&] { return logLines() >= 1; }, kProcessWaitMs, kConditionPollMs));
+  ASSERT_TRUE(pg.Admin("ALTER DATABASE " + pg.Name() + " ALLOW_CONNECTIONS false")) << pg.Error();
+  ASSERT_TRUE(pg.Admin("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + pg.Name() + "'"))
+      << pg.Error();
+  EXPECT_EQ(station.Wait(kProcessWaitMs), 14) << station.Out() << station.Err();
+  const nlohmann::json r = nlohmann::json::parse(station.Out(), nullptr, false);
+  EXPECT_EQ(r["programmed"], 1) << station.Out();
+  EXPECT_NE(r["message"].get<std::string>().find("Nothing was erased"), std::string::npos) << station.Out() << station.Err();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&sim.BoardFlash(2).at(0x421))), "F002") << "the second board not erased";
+  pg.Admin("ALTER DATABASE " + pg.Name() + " ALLOW_CONNECTIONS true");
+  std::filesystem::remove(log);
+}
+
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  return fields;
+}
+
+TEST_P(WithStore, TwoStationsShareOneStoreAndNeverHandOutTheSameNumber) {
+  const std::vector<std::string> store = Store();
+  const std::string logs[2] = {path.string() + ".1.log", path.string() + ".2.log"};
+  const char* addresses[2] = {"127.0.0.1", "127.0.0.2"};
+  constexpr int kBoardsPerLine = 4;
+  SimBoard lines[2];
+  for (int i = 0; i < 2; ++i) {
+    SimOptions line = TcpBoard();  // no shared UDP port 1234 between the two stations
+    line.bindAddress = addresses[i];
+    line.serial = std::string("L") + char('1' + i) + "01";
+    line.lineBoards = kBoardsPerLine;
+    line.resetSilenceMs = 1500;
+    START_SIM(lines[i], line);
+  }
+  std::vector<std::unique_ptr<ChildProcess>> stations;
+  for (int i = 0; i < 2; ++i) {
+    std::vector<std::string> args = {"--board", addresses[i], "--quiet", "batch", path.string(), "--serial-from",
+                                     "SN0001", "--log", logs[i], "--count", std::to_string(kBoardsPerLine),
+                                     "--wait-seconds", "10", "--operator", "line" + std::to_string(i + 1)};
+    args.insert(args.end(), store.begin(), store.end());
+    stations.push_back(std::make_unique<ChildProcess>(TOVRIN_CLI_PATH, args));
+  }
+  for (auto& station : stations) EXPECT_EQ(station->Wait(kProcessWaitMs), 0) << station->Out() << station->Err();
+
+  std::multiset<std::string> serials;
+  for (const SimBoard& line : lines) {
+    for (int board = 1; board <= kBoardsPerLine; ++board) {
+      const auto flash = line.BoardFlash(board);
+      ASSERT_EQ(flash.size(), 0x20000u);
+      serials.insert(reinterpret_cast<const char*>(&flash[0x421]));
+    }
+  }
+  std::multiset<std::string> expected;
+  for (int n = 1; n <= 2 * kBoardsPerLine; ++n) expected.insert("SN000" + std::to_string(n));
+  EXPECT_EQ(serials, expected);
+  if (GetParam() == "STATE") {
+    std::ifstream stateFile(state);
+    const std::string text((std::istreambuf_iterator<char>(stateFile)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(nlohmann::json::parse(text, nullptr, false), (nlohmann::json{{"first", "SN0001"}, {"next", "SN0009"}}));
+  } else {
+    const Finished report = RunCliProcess({"db", "report", "--csv", store[0], store[1]});
+    ASSERT_EQ(report.status, 0) << report.err;
+    std::istringstream rows(report.out);
+    std::string line;
+    std::getline(rows, line);
+    EXPECT_EQ(line, "time,command,station,slot,operator,serial,sha256,result");
+    std::multiset<std::string> reported;
+    std::set<std::string> slots;
+    for (; std::getline(rows, line);) {
+      const std::vector<std::string> f = CsvFields(line);
+      ASSERT_EQ(f.size(), 8u) << line;
+      EXPECT_EQ(f[1], "batch");
+      EXPECT_FALSE(f[2].empty()) << "the station's host name";
+      slots.insert(f[3]);
+      EXPECT_EQ(f[6].size(), 64u) << "the file's SHA-256";
+      EXPECT_EQ(f[7], "programmed");
+      reported.insert(f[5]);
+    }
+    EXPECT_EQ(reported, expected);
+    EXPECT_EQ(slots, (std::set<std::string>{"127.0.0.1", "127.0.0.2"}));
+  }
+  for (const std::string& f : logs) std::filesystem::remove(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, WithStore, testing::Values("STATE", "SQLite", "PostgreSQL"),
+                         [](const testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace

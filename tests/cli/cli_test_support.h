@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,20 @@ inline Outcome Cli(const std::vector<std::string>& args) {
   // case of any table may end there.
   EXPECT_NE(o.status, exit_code::kInternal) << "an exception reached the command's edge: " << o.err;
   return o;
+}
+
+// Each line of a JSON-lines file (a run log, a STATE file), parsed.
+inline std::vector<nlohmann::json> JsonLines(const std::string& path) {
+  std::vector<nlohmann::json> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line, nullptr, false));
+  return lines;
+}
+
+// The serial number a board's flash holds in its identity record.
+inline std::string SerialOnBoard(const std::vector<std::uint8_t>& flash) {
+  if (flash.size() < 0x430) return "";
+  return std::string(reinterpret_cast<const char*>(&flash[0x421]));
 }
 
 }  // namespace clitest

@@ -10,25 +10,13 @@
 #include <vector>
 
 #include "cli/platform/interrupt.h"
-#include "cli/serial_state.h"
+#include "station/serial_numbers.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace {
 
 using namespace clitest;
 using nlohmann::json;
-
-std::vector<json> JsonLines(const std::string& path) {
-  std::vector<json> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line, nullptr, false));
-  return lines;
-}
-
-std::string SerialOnBoard(const std::vector<std::uint8_t>& flash) {
-  if (flash.size() < 0x430) return "";
-  return std::string(reinterpret_cast<const char*>(&flash[0x421]));
-}
 
 // A frame that the board acknowledges but stores wrongly is caught at its first
 // byte, and the board stays in its loader; a clean image, one whose last frame

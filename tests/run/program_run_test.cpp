@@ -169,6 +169,10 @@ TEST_P(ProgramBoardTest, EveryOutcomeIsReportedWhereItHappened) {
       {"third frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 3; }, VerifyMode::kNone, -1,
        kProgramFrameFailed, 3, false, "Abort Program Flash", "program frame 3 at 0x00080: board refused (0x4E instead of 0x4F)",
        false},
+      // Sent but not taken: the board may hold the stamp all the same.
+      {"the identity's frame refused", [](SimFaults& f) { f.nakAtProgramFrame = 9; }, VerifyMode::kNone, -1,
+       kProgramFrameFailed, 9, false, "Abort Program Flash",
+       "program frame 9 at 0x00420: board refused (0x4E instead of 0x4F)", true},
       {"second frame echoes another address", [](SimFaults& f) { f.wrongEchoAtProgramFrame = 2; }, VerifyMode::kNone,
        -1, kProgramFrameFailed, 2, false, "Abort Program Flash",
        "program frame 2 at 0x00040: wrong echo (expected address 0x00040, received 0x00044)", false},

@@ -1,0 +1,173 @@
+// tovrin-cli db: what the station database holds, for the people who run the
+// line: the numbers whose run never ended (and releasing one), the runs, one
+// board's history, and a range started where a STATE file left off.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "run/run_record.h"
+#include "cli/output/text_output.h"
+#include "station/serial_store.h"
+#include "station/station_platform.h"
+
+namespace {
+
+Json AllocationJson(const AllocationRow& a) {
+  auto orNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
+  return Json{{"serial", a.serial},
+              {"state", a.state},
+              {"station", a.station},
+              {"slot", a.slot},
+              {"operator", a.operatorName},
+              {"sha256", a.sha256},
+              {"identity_before", a.identityBefore},
+              {"allocated_at", a.allocatedAt},
+              {"finished_at", orNull(a.finishedAt)},
+              {"cause", orNull(a.cause)},
+              {"released_by", orNull(a.releasedBy)},
+              {"released_at", orNull(a.releasedAt)}};
+}
+
+Json RunJson(const RunRow& r) {
+  const Json record = Json::parse(r.record.json, nullptr, false);
+  return Json{{"at", r.at},
+              {"command", r.record.command},
+              {"station", r.record.station},
+              {"slot", r.record.slot},
+              {"operator", r.record.operatorName},
+              {"serial", r.record.serial.empty() ? Json(nullptr) : Json(r.record.serial)},
+              {"sha256", r.record.sha256},
+              {"result", r.record.result},
+              {"record", record.is_discarded() ? Json(r.record.json) : record}};
+}
+
+// A field as CSV writes it: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+void PrintAllocation(std::FILE* out, const AllocationRow& a) {
+  std::fprintf(out, "%s  %-10s  allocated %s  station %s  slot %s  operator %s", a.serial.c_str(), a.state.c_str(),
+               a.allocatedAt.c_str(), Printable(a.station).c_str(), Printable(a.slot).c_str(),
+               Printable(a.operatorName).c_str());
+  if (!a.finishedAt.empty()) std::fprintf(out, "  ended %s", a.finishedAt.c_str());
+  if (!a.releasedBy.empty()) std::fprintf(out, "  released by %s", Printable(a.releasedBy).c_str());
+  if (!a.cause.empty()) std::fprintf(out, "  cause: %s", Printable(a.cause).c_str());
+  std::fprintf(out, "\n");
+}
+
+void PrintRuns(const CliOptions& options, const CliStreams& streams, const std::vector<RunRow>& runs) {
+  if (options.db.csv) {
+    std::fprintf(streams.out, "time,command,station,slot,operator,serial,sha256,result\n");
+    for (const RunRow& r : runs) {
+      std::fprintf(streams.out, "%s,%s,%s,%s,%s,%s,%s,%s\n", CsvField(r.at).c_str(), CsvField(r.record.command).c_str(),
+                   CsvField(r.record.station).c_str(), CsvField(r.record.slot).c_str(),
+                   CsvField(r.record.operatorName).c_str(), CsvField(r.record.serial).c_str(),
+                   CsvField(r.record.sha256).c_str(), CsvField(r.record.result).c_str());
+    }
+    return;
+  }
+  for (const RunRow& r : runs) {
+    std::fprintf(streams.out, "%s  %-7s  %-12s  %s  station %s  slot %s  operator %s  sha256 %s\n", r.at.c_str(),
+                 r.record.command.c_str(), r.record.result.c_str(),
+                 r.record.serial.empty() ? "-" : Printable(r.record.serial).c_str(),
+                 Printable(r.record.station).c_str(), Printable(r.record.slot).c_str(),
+                 Printable(r.record.operatorName).c_str(), r.record.sha256.c_str());
+  }
+}
+
+int Failed(const CliOptions& options, const CliStreams& streams, const StoreError& e) {
+  if (options.json) {
+    std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db"}, {"result", e.status}, {"message", e.message}}).c_str());
+  }
+  std::fprintf(streams.err, "tovrin-cli: %s\n", e.message.c_str());
+  return e.status;
+}
+
+}  // namespace
+
+int RunDb(const CliOptions& options, const CliStreams& streams) {
+  StoreError e;
+  std::unique_ptr<SerialStore> store = OpenDatabaseStore(options.dbTarget, e);
+  if (!store) return Failed(options, streams, e);
+  const DbOptions& db = options.db;
+  switch (db.action) {
+    case DbAction::kPending: {
+      std::vector<AllocationRow> rows;
+      if ((e = store->Pending(rows)).Failed()) return Failed(options, streams, e);
+      if (options.json) {
+        Json list = Json::array();
+        for (const AllocationRow& a : rows) list.push_back(AllocationJson(a));
+        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db pending"}, {"pending", list}}).c_str());
+      } else {
+        for (const AllocationRow& a : rows) PrintAllocation(streams.out, a);
+        std::fprintf(streams.out, "%zu pending\n", rows.size());
+      }
+      break;
+    }
+    case DbAction::kRelease: {
+      AllocationRow released;
+      const std::string who = options.operatorName.empty() ? UserName() : options.operatorName;
+      if ((e = store->Release(db.serial, who, released)).Failed()) return Failed(options, streams, e);
+      if (options.json) {
+        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db release"}, {"released", AllocationJson(released)}}).c_str());
+      } else {
+        std::fprintf(streams.out, "Released %s (pending since %s, station %s, slot %s) by %s at %s\n",
+                     Printable(released.serial).c_str(), released.allocatedAt.c_str(),
+                     Printable(released.station).c_str(), Printable(released.slot).c_str(), Printable(who).c_str(),
+                     released.releasedAt.c_str());
+      }
+      break;
+    }
+    case DbAction::kReport: {
+      std::vector<RunRow> runs;
+      const ReportFilter filter{db.serial, db.from, db.to, db.station, db.result};
+      if ((e = store->Report(filter, runs)).Failed()) return Failed(options, streams, e);
+      if (options.json) {
+        Json list = Json::array();
+        for (const RunRow& r : runs) list.push_back(RunJson(r));
+        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db report"}, {"runs", list}}).c_str());
+      } else {
+        PrintRuns(options, streams, runs);
+      }
+      break;
+    }
+    case DbAction::kFind: {
+      std::vector<AllocationRow> allocations;
+      std::vector<RunRow> runs;
+      if ((e = store->Find(db.serial, allocations, runs)).Failed()) return Failed(options, streams, e);
+      if (options.json) {
+        Json a = Json::array();
+        for (const AllocationRow& row : allocations) a.push_back(AllocationJson(row));
+        Json r = Json::array();
+        for (const RunRow& row : runs) r.push_back(RunJson(row));
+        std::fprintf(streams.out, "%s\n",
+                     JsonLine(Json{{"command", "db find"}, {"serial", db.serial}, {"allocations", a}, {"runs", r}}).c_str());
+      } else {
+        std::fprintf(streams.out, "%s: %zu allocations, %zu runs\n", Printable(db.serial).c_str(), allocations.size(),
+                     runs.size());
+        for (const AllocationRow& row : allocations) PrintAllocation(streams.out, row);
+        PrintRuns(options, streams, runs);
+      }
+      break;
+    }
+    case DbAction::kImportState: {
+      if ((e = store->ImportState(db.stateFile)).Failed()) return Failed(options, streams, e);
+      if (options.json) {
+        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db import-state"}, {"state", db.stateFile}, {"result", 0}}).c_str());
+      } else {
+        std::fprintf(streams.out, "Range imported from %s\n", Printable(db.stateFile).c_str());
+      }
+      break;
+    }
+  }
+  std::fflush(streams.out);
+  return 0;
+}

@@ -1,0 +1,40 @@
+#include "cli/commands/station_run.h"
+
+#include "common/text.h"
+#include "station/station_platform.h"
+
+BoardClaim ClaimFor(const CliOptions& options, const RunReport& report) {
+  BoardClaim claim;
+  if (report.identityRead) claim.identityBefore = HexBytes(report.identityBefore.data(), report.identityBefore.size());
+  claim.station = HostName();
+  claim.slot = options.board;
+  claim.operatorName = options.operatorName.empty() ? UserName() : options.operatorName;
+  claim.sha256 = report.file.sha256;
+  return claim;
+}
+
+StoredRun StoredRunOf(const CliOptions& options, const RunReport& report, const std::string& json) {
+  const char* result = report.stage == RunStage::kRefused  ? "refused"
+                       : report.Interrupted()                ? "interrupted"
+                       : !report.Succeeded()                 ? serial_state_name::kFailed
+                       : report.verify != VerifyMode::kNone  ? serial_state_name::kVerified
+                                                             : serial_state_name::kProgrammed;
+  const BoardClaim claim = ClaimFor(options, report);
+  const char* command = options.command == CliCommand::kBatch ? "batch" : "program";
+  return StoredRun{command, claim.station, claim.slot, claim.operatorName, report.Programmed() ? report.serial : "",
+                   claim.sha256, result, json};
+}
+
+RunEnd RunEndOf(const RunReport& report, const StoredRun& stored) {
+  RunEnd end;
+  end.outcome = !report.Succeeded()                ? RunOutcome::kFailed
+                : report.verify != VerifyMode::kNone ? RunOutcome::kVerified
+                                                   : RunOutcome::kProgrammed;
+  end.stampSent = report.run.stampSent;
+  if (!report.Succeeded()) {
+    const auto cause = CauseOf(report);
+    end.cause = cause ? CauseText(*cause) : RunMessage(report);
+  }
+  end.record = stored;
+  return end;
+}

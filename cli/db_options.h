@@ -1,0 +1,19 @@
+#pragma once
+
+// What `tovrin-cli db` was asked to do with the station database.
+
+#include <string>
+
+enum class DbAction { kPending, kRelease, kReport, kFind, kImportState };
+
+struct DbOptions {
+  DbAction action = DbAction::kReport;
+  std::string serial;     // release, find; report's --serial
+  std::string stateFile;  // import-state
+  // report's filters: empty filters nothing
+  std::string from;
+  std::string to;
+  std::string station;
+  std::string result;
+  bool csv = false;
+};

@@ -1,0 +1,418 @@
+// The serial store over a SQL database, one code for SQLite and PostgreSQL.
+// A number is handed out in one transaction: the range's row is locked (by the
+// write transaction itself on SQLite, FOR UPDATE on PostgreSQL), a number given
+// back to the pool is taken first, else the range's next one, and the
+// allocation is recorded as pending before the transaction commits. A
+// transaction another writer got in the way of is tried again, a bounded number
+// of times.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <functional>
+
+#include "station/serial_numbers.h"
+#include "station/serial_state.h"
+#include "station/serial_store.h"
+#include "station/sql_connection.h"
+#include "station/station_platform.h"
+#include "station/store_schema.h"
+
+namespace {
+
+namespace sql_const {
+// A STATE file is some 60 bytes; the import reads no more than this.
+constexpr std::size_t kMaxStateBytes = 64 * 1024;
+constexpr const char kAllocationColumns[] =
+    "id, serial, state, station, slot, operator_name, sha256, identity_before, allocated_at, finished_at, cause,"
+    " released_by, released_at";
+constexpr const char kRunColumns[] =
+    "id, run_at, command, station, slot, operator_name, serial, sha256, result, record";
+}  // namespace sql_const
+
+std::int64_t ToInt(const SqlValue& v) { return v ? std::strtoll(v->c_str(), nullptr, 10) : 0; }
+std::string ToText(const SqlValue& v) { return v ? *v : std::string(); }
+SqlValue Text(const std::string& s) { return s; }
+SqlValue Number(std::int64_t n) { return std::to_string(n); }
+
+AllocationRow ToAllocation(const SqlRow& r) {
+  AllocationRow a;
+  a.id = ToInt(r[0]);
+  a.serial = ToText(r[1]);
+  a.state = ToText(r[2]);
+  a.station = ToText(r[3]);
+  a.slot = ToText(r[4]);
+  a.operatorName = ToText(r[5]);
+  a.sha256 = ToText(r[6]);
+  a.identityBefore = ToText(r[7]);
+  a.allocatedAt = ToText(r[8]);
+  a.finishedAt = ToText(r[9]);
+  a.cause = ToText(r[10]);
+  a.releasedBy = ToText(r[11]);
+  a.releasedAt = ToText(r[12]);
+  return a;
+}
+
+RunRow ToRun(const SqlRow& r) {
+  RunRow run;
+  run.id = ToInt(r[0]);
+  run.at = ToText(r[1]);
+  run.record = StoredRun{ToText(r[2]), ToText(r[3]), ToText(r[4]), ToText(r[5]),
+                         ToText(r[6]), ToText(r[7]), ToText(r[8]), ToText(r[9])};
+  return run;
+}
+
+const char* EndState(const RunEnd& end) {
+  switch (end.outcome) {
+    case RunOutcome::kProgrammed: return serial_state_name::kProgrammed;
+    case RunOutcome::kVerified: return serial_state_name::kVerified;
+    case RunOutcome::kFailed: break;
+  }
+  return end.stampSent ? serial_state_name::kFailed : serial_state_name::kReturned;
+}
+
+class SqlStore : public SerialStore {
+ public:
+  SqlStore(std::unique_ptr<SqlConnection> connection, const std::string& shownTarget, const StoreWaits& waits)
+      : db_(std::move(connection)), target_(shownTarget), waits_(waits) {}
+
+  const char* Kind() const override { return db_->Engine(); }
+
+  StoreError UseRange(const std::string& first) override {
+    SerialParts parts;
+    if (!SplitSerial(first, parts) || !IsPrintableSerial(first)) {
+      return {store_status::kUsage, "the serial number " + first + " does not end in digits that can count up"};
+    }
+    return Transaction([&]() -> StoreError {
+      SqlResult r = Query("SELECT id, first_serial FROM serial_ranges WHERE prefix = $1 AND width = $2",
+                          {Text(parts.prefix), Number(static_cast<std::int64_t>(parts.width))});
+      if (!r.ok) return Fail(r);
+      if (!r.rows.empty()) {
+        if (ToText(r.rows[0][1]) != first) {
+          return {store_status::kUnusable, "the database " + target_ + " counts these serial numbers from " +
+                                               ToText(r.rows[0][1]) + ", not " + first};
+        }
+        rangeId_ = ToInt(r.rows[0][0]);
+        return {};
+      }
+      const auto value = static_cast<std::int64_t>(parts.value);
+      r = Query("INSERT INTO serial_ranges (first_serial, prefix, width, next_value, last_value, imported_until,"
+                " created_at) VALUES ($1, $2, $3, $4, $5, $4, $6) RETURNING id",
+                {Text(first), Text(parts.prefix), Number(static_cast<std::int64_t>(parts.width)), Number(value),
+                 Number(static_cast<std::int64_t>(LargestValue(parts.width))), Text(UtcNowText())});
+      if (!r.ok || r.rows.empty()) return Fail(r);
+      rangeId_ = ToInt(r.rows[0][0]);
+      return {};
+    });
+  }
+
+  StoreError Next(NextSerialInfo& info) override {
+    if (const StoreError e = Begin(true); e.Failed()) return e;
+    const SqlResult range =
+        Query("SELECT prefix, width, next_value, last_value FROM serial_ranges WHERE id = $1", {Number(rangeId_)});
+    const SqlResult pool = Query(
+        "SELECT MIN(serial_value), COUNT(*) FROM allocations WHERE range_id = $1 AND state IN ('returned', 'released')"
+        " AND reissued = 0",
+        {Number(rangeId_)});
+    if (!range.ok || range.rows.empty()) return Fail(range);
+    if (!pool.ok || pool.rows.empty()) return Fail(pool);
+    const std::string prefix = ToText(range.rows[0][0]);
+    const auto width = static_cast<std::size_t>(ToInt(range.rows[0][1]));
+    const std::int64_t next = ToInt(range.rows[0][2]);
+    const std::int64_t last = ToInt(range.rows[0][3]);
+    const std::int64_t pooled = ToInt(pool.rows[0][1]);
+    info.left = static_cast<std::uint64_t>((next <= last ? last - next + 1 : 0) + pooled);
+    if (pooled > 0) {
+      info.next = JoinSerial(prefix, width, static_cast<std::uint64_t>(ToInt(pool.rows[0][0])));
+    } else {
+      info.next = next <= last ? JoinSerial(prefix, width, static_cast<std::uint64_t>(next)) : "";
+    }
+    return {};
+  }
+
+  StoreError Allocate(const BoardClaim& claim, Allocation& allocation) override {
+    if (const StoreError e = Begin(true); e.Failed()) return e;
+    return Transaction([&]() -> StoreError {
+      SqlResult r = Query(std::string("SELECT prefix, width, next_value, last_value, first_serial FROM serial_ranges"
+                                      " WHERE id = $1") + db_->ForUpdate(),
+                          {Number(rangeId_)});
+      if (!r.ok || r.rows.empty()) return Fail(r);
+      const std::string prefix = ToText(r.rows[0][0]);
+      const auto width = static_cast<std::size_t>(ToInt(r.rows[0][1]));
+      const std::int64_t next = ToInt(r.rows[0][2]);
+      const std::int64_t last = ToInt(r.rows[0][3]);
+      const std::string first = ToText(r.rows[0][4]);
+      // A number given back is handed out before a fresh one, lowest first.
+      r = Query("SELECT id, serial_value FROM allocations WHERE range_id = $1 AND state IN ('returned', 'released')"
+                " AND reissued = 0 ORDER BY serial_value, id LIMIT 1",
+                {Number(rangeId_)});
+      if (!r.ok) return Fail(r);
+      std::int64_t value = 0;
+      if (!r.rows.empty()) {
+        value = ToInt(r.rows[0][1]);
+        const SqlResult taken = Query("UPDATE allocations SET reissued = 1 WHERE id = $1", {r.rows[0][0]});
+        if (!taken.ok) return Fail(taken);
+      } else if (next > last) {
+        return {store_status::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
+                                           JoinSerial(prefix, width, static_cast<std::uint64_t>(last)) + ")"};
+      } else {
+        value = next;
+        const SqlResult advanced =
+            Query("UPDATE serial_ranges SET next_value = next_value + 1 WHERE id = $1", {Number(rangeId_)});
+        if (!advanced.ok) return Fail(advanced);
+      }
+      const std::string serial = JoinSerial(prefix, width, static_cast<std::uint64_t>(value));
+      r = Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
+                " identity_before, allocated_at) VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9) RETURNING id",
+                {Number(rangeId_), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
+                 Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText())});
+      if (!r.ok || r.rows.empty()) return Fail(r);
+      allocation = Allocation{ToInt(r.rows[0][0]), serial};
+      return {};
+    });
+  }
+
+  StoreError Finish(const Allocation& allocation, const RunEnd& end) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    return Transaction([&]() -> StoreError {
+      // Only a pending row ends here: one a person released meanwhile keeps
+      // what the person said.
+      const SqlResult r = Query(
+          "UPDATE allocations SET state = $2, finished_at = $3, cause = $4 WHERE id = $1 AND state = 'pending'",
+          {Number(allocation.id), Text(EndState(end)), Text(UtcNowText()),
+           end.cause.empty() ? SqlValue() : Text(end.cause)});
+      if (!r.ok) return Fail(r);
+      return InsertRun(end.record, allocation.id);
+    }, true);
+  }
+
+  StoreError RecordRun(const StoredRun& run) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    return Transaction([&]() { return InsertRun(run, 0); }, true);
+  }
+
+  StoreError HandedOut(const std::string& serial, bool& handedOut) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    handedOut = false;
+    SqlResult r = Query("SELECT COUNT(*) FROM allocations WHERE serial = $1 AND state IN"
+                        " ('pending', 'programmed', 'verified', 'failed')",
+                        {Text(serial)});
+    if (!r.ok || r.rows.empty()) return Fail(r);
+    if (ToInt(r.rows[0][0]) > 0) {
+      handedOut = true;
+      return {};
+    }
+    // Numbers a STATE file handed out before the database took over.
+    SerialParts parts;
+    if (!SplitSerial(serial, parts)) return {};
+    r = Query("SELECT COUNT(*) FROM serial_ranges WHERE prefix = $1 AND width = $2 AND $3 < imported_until AND"
+              " first_serial <= $4",
+              {Text(parts.prefix), Number(static_cast<std::int64_t>(parts.width)),
+               Number(static_cast<std::int64_t>(parts.value)), Text(serial)});
+    if (!r.ok || r.rows.empty()) return Fail(r);
+    handedOut = ToInt(r.rows[0][0]) > 0;
+    return {};
+  }
+
+  StoreError Pending(std::vector<AllocationRow>& rows) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    const SqlResult r = Query(std::string("SELECT ") + sql_const::kAllocationColumns +
+                                  " FROM allocations WHERE state = 'pending' ORDER BY id",
+                              {});
+    if (!r.ok) return Fail(r);
+    rows.clear();
+    for (const SqlRow& row : r.rows) rows.push_back(ToAllocation(row));
+    return {};
+  }
+
+  StoreError Release(const std::string& serial, const std::string& who, AllocationRow& released) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    return Transaction([&]() -> StoreError {
+      SqlResult r = Query(std::string("SELECT ") + sql_const::kAllocationColumns +
+                              " FROM allocations WHERE serial = $1 AND state = 'pending' ORDER BY id DESC LIMIT 1",
+                          {Text(serial)});
+      if (!r.ok) return Fail(r);
+      if (r.rows.empty()) return {store_status::kUsage, "no pending allocation of " + serial + " to release"};
+      released = ToAllocation(r.rows[0]);
+      const std::string now = UtcNowText();
+      r = Query("UPDATE allocations SET state = 'released', released_by = $2, released_at = $3, finished_at = $3"
+                " WHERE id = $1 AND state = 'pending'",
+                {Number(released.id), Text(who), Text(now)});
+      if (!r.ok) return Fail(r);
+      released.state = serial_state_name::kReleased;
+      released.releasedBy = who;
+      released.releasedAt = now;
+      released.finishedAt = now;
+      return {};
+    });
+  }
+
+  StoreError Report(const ReportFilter& filter, std::vector<RunRow>& rows) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    std::string sql = std::string("SELECT ") + sql_const::kRunColumns + " FROM runs WHERE 1 = 1";
+    std::vector<SqlValue> params;
+    const auto add = [&](const std::string& value, const char* condition) {
+      if (value.empty()) return;
+      params.push_back(value);
+      sql += std::string(" AND ") + condition + " $" + std::to_string(params.size());
+    };
+    add(filter.serial, "serial =");
+    add(filter.from, "run_at >=");
+    add(filter.to, "run_at <=");
+    add(filter.station, "station =");
+    add(filter.result, "result =");
+    const SqlResult r = Query(sql + " ORDER BY id", params);
+    if (!r.ok) return Fail(r);
+    rows.clear();
+    for (const SqlRow& row : r.rows) rows.push_back(ToRun(row));
+    return {};
+  }
+
+  StoreError Find(const std::string& serial, std::vector<AllocationRow>& allocations,
+                  std::vector<RunRow>& runs) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    SqlResult r = Query(std::string("SELECT ") + sql_const::kAllocationColumns +
+                            " FROM allocations WHERE serial = $1 ORDER BY id",
+                        {Text(serial)});
+    if (!r.ok) return Fail(r);
+    allocations.clear();
+    for (const SqlRow& row : r.rows) allocations.push_back(ToAllocation(row));
+    r = Query(std::string("SELECT ") + sql_const::kRunColumns + " FROM runs WHERE serial = $1 ORDER BY id",
+              {Text(serial)});
+    if (!r.ok) return Fail(r);
+    runs.clear();
+    for (const SqlRow& row : r.rows) runs.push_back(ToRun(row));
+    return {};
+  }
+
+  StoreError ImportState(const std::string& statePath) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    std::string text;
+    std::string reason;
+    if (ReadSmallFile(statePath, sql_const::kMaxStateBytes, text, reason) != SmallRead::kRead) {
+      if (reason.empty()) reason = "no such file";
+      return {store_status::kUnusable, "cannot read the state file " + statePath + ": " + reason};
+    }
+    // The range's first number is whatever the file says; it is checked as a
+    // batch would check it.
+    SerialState state;
+    std::string error;
+    std::string first;
+    if (!FirstOfState(text, first) || !ParseSerialState(text, statePath, first, state, error)) {
+      return {store_status::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
+                                                     : error};
+    }
+    SerialParts from;
+    SerialParts next;
+    SplitSerial(state.first, from);
+    SplitSerial(state.next, next);
+    const auto handedUntil = static_cast<std::int64_t>(state.exhausted ? next.value + 1 : next.value);
+    return Transaction([&]() -> StoreError {
+      SqlResult r = Query("SELECT first_serial FROM serial_ranges WHERE prefix = $1 AND width = $2",
+                          {Text(from.prefix), Number(static_cast<std::int64_t>(from.width))});
+      if (!r.ok) return Fail(r);
+      if (!r.rows.empty()) {
+        return {store_status::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
+                                             ToText(r.rows[0][0])};
+      }
+      r = Query("INSERT INTO serial_ranges (first_serial, prefix, width, next_value, last_value, imported_until,"
+                " created_at) VALUES ($1, $2, $3, $4, $5, $4, $6)",
+                {Text(state.first), Text(from.prefix), Number(static_cast<std::int64_t>(from.width)),
+                 Number(handedUntil), Number(static_cast<std::int64_t>(LargestValue(from.width))), Text(UtcNowText())});
+      if (!r.ok) return Fail(r);
+      return {};
+    });
+  }
+
+ private:
+  static bool FirstOfState(const std::string& text, std::string& first);
+
+  // Every call starts here: a connection lost since the last call (a restarted
+  // server) is opened again, and a call that needs a range has one.
+  StoreError Begin(bool needsRange) {
+    const std::string lost = db_->Reconnect();
+    if (!lost.empty()) return {store_status::kUnusable, "cannot reach the database " + target_ + ": " + lost};
+    if (needsRange && rangeId_ == 0) return {store_status::kUsage, "no serial number range chosen"};
+    return {};
+  }
+
+  SqlResult Query(const std::string& sql, const std::vector<SqlValue>& params) { return db_->Run(sql, params); }
+
+  StoreError Fail(const SqlResult& r) {
+    retryable_ = retryable_ || r.retry;
+    return {store_status::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
+  }
+
+  // `body` inside a write transaction; tried again while another writer got in
+  // its way, at most waits_.retries times in all.
+  // A lazy transaction's commit does not wait for the disk (see
+  // SqlConnection::LazyCommitBefore). Runs' ends and records are lazy: lost in a
+  // power cut, a number stays pending, which never hands it out again; and the
+  // next allocation's own flush writes everything committed before it, so a
+  // number given back can never be handed out again durably while its return
+  // is lost.
+  StoreError Transaction(const std::function<StoreError()>& body, bool lazy = false) {
+    for (int attempt = 1;; ++attempt) {
+      retryable_ = false;
+      if (lazy && !db_->LazyCommitInside()) Query(db_->LazyCommitBefore(), {});
+      SqlResult begin = Query(db_->BeginWrite(), {});
+      if (begin.ok && lazy && db_->LazyCommitInside()) begin = Query(db_->LazyCommitBefore(), {});
+      StoreError e = begin.ok ? body() : Fail(begin);
+      if (!e.Failed()) {
+        const SqlResult commit = Query("COMMIT", {});
+        if (commit.ok) {
+          if (lazy) Query(db_->LazyCommitAfter(), {});
+          return {};
+        }
+        e = Fail(commit);
+      }
+      Query("ROLLBACK", {});
+      if (lazy) Query(db_->LazyCommitAfter(), {});
+      if (!retryable_ || attempt >= waits_.retries) return e;
+    }
+  }
+
+  StoreError InsertRun(const StoredRun& run, std::int64_t allocationId) {
+    const SqlResult r = Query(
+        "INSERT INTO runs (allocation_id, run_at, command, station, slot, operator_name, serial, sha256, result, record)"
+        " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
+        {allocationId != 0 ? Number(allocationId) : SqlValue(), Text(UtcNowText()), Text(run.command),
+         Text(run.station), Text(run.slot), Text(run.operatorName), run.serial.empty() ? SqlValue() : Text(run.serial),
+         Text(run.sha256), Text(run.result), Text(run.json)});
+    return r.ok ? StoreError{} : Fail(r);
+  }
+
+  std::unique_ptr<SqlConnection> db_;
+  std::string target_;  // as it may be shown: no password
+  StoreWaits waits_;
+  std::int64_t rangeId_ = 0;
+  bool retryable_ = false;
+};
+
+bool SqlStore::FirstOfState(const std::string& text, std::string& first) {
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (!j.is_object() || !j.contains("first") || !j["first"].is_string()) return false;
+  first = j["first"].get<std::string>();
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error, const StoreWaits& waits) {
+  const std::string shown = RedactTarget(target);
+  std::string reason;
+  std::unique_ptr<SqlConnection> connection =
+      IsPostgresTarget(target) ? OpenPostgres(target, reason) : OpenSqlite(target, waits.lockMs, reason);
+  if (!connection) {
+    error = {store_status::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
+    return nullptr;
+  }
+  error = MigrateSchema(*connection);
+  if (error.Failed()) {
+    error.message = "the database " + shown + ": " + WithoutPassword(target, error.message);
+    return nullptr;
+  }
+  return std::make_unique<SqlStore>(std::move(connection), shown, waits);
+}
+
+bool DatabaseStoresBuilt() { return true; }

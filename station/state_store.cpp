@@ -1,0 +1,138 @@
+// The STATE file as a store. Each allocation takes the lock beside the file,
+// reads the file again (another station may have advanced it), advances it
+// durably and lets go: stations sharing the file interleave their numbers and
+// never repeat one.
+
+#include <filesystem>
+#include <system_error>
+
+#include "station/serial_numbers.h"
+#include "station/serial_state.h"
+#include "station/serial_store.h"
+#include "station/station_platform.h"
+
+namespace {
+
+namespace state_const {
+// A state is some 60 bytes; anything near this is not one, and is not read whole.
+constexpr std::size_t kMaxStateBytes = 64 * 1024;
+// Links followed before a loop is assumed, as the system's own limit.
+constexpr int kMaxLinks = 40;
+constexpr const char kLockSuffix[] = ".lock";
+}  // namespace state_const
+
+// The file a link points at, through any chain of links: the temporary file and
+// the rename must happen beside it, or the link would be replaced by a file and
+// the shared state would never advance.
+std::string FollowLinks(const std::string& path) {
+  std::filesystem::path p(path);
+  for (int i = 0; i < state_const::kMaxLinks; ++i) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(p, ec)) break;
+    const std::filesystem::path target = std::filesystem::read_symlink(p, ec);
+    if (ec) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  return p.string();
+}
+
+StoreError Unusable(const std::string& message) { return {store_status::kUnusable, message}; }
+
+class StateStore : public SerialStore {
+ public:
+  StateStore(const std::string& path, const StoreWaits& waits) : path_(path), waits_(waits) {}
+
+  const char* Kind() const override { return "STATE"; }
+
+  StoreError UseRange(const std::string& first) override {
+    SerialParts parts;
+    if (!SplitSerial(first, parts) || !IsPrintableSerial(first)) {
+      return {store_status::kUsage, "the serial number " + first + " does not end in digits that can count up"};
+    }
+    from_ = first;
+    SerialState state;
+    return Load(state);
+  }
+
+  StoreError Next(NextSerialInfo& info) override {
+    SerialState state;
+    const StoreError e = Load(state);
+    if (e.Failed()) return e;
+    info.next = state.exhausted ? "" : state.next;
+    info.left = SerialsLeft(state);
+    return {};
+  }
+
+  StoreError Allocate(const BoardClaim& /*claim*/, Allocation& allocation) override {
+    const std::string target = FollowLinks(path_);
+    FileLock lock;
+    std::string error;
+    if (!lock.Acquire(target + state_const::kLockSuffix, waits_.lockMs, error)) return Unusable(error);
+    SerialState state;
+    const StoreError e = Load(state);
+    if (e.Failed()) return e;
+    if (state.exhausted) {
+      return {store_status::kUsedUp,
+              "the serial numbers from " + state.first + " are used up (the last was " + state.next + ")"};
+    }
+    if (!ReplaceFileDurably(target, SerialStateText(Advanced(state)), error)) return Unusable(error);
+    allocation = Allocation{0, state.next};
+    return {};
+  }
+
+  // STATE cannot take a number back: a run that failed keeps its number.
+  StoreError Finish(const Allocation&, const RunEnd&) override { return {}; }
+  StoreError RecordRun(const StoredRun&) override { return {}; }
+
+  StoreError HandedOut(const std::string& serial, bool& handedOut) override {
+    SerialState state;
+    const StoreError e = Load(state);
+    if (e.Failed()) return e;
+    handedOut = ::HandedOut(state, serial);
+    return {};
+  }
+
+  StoreError Pending(std::vector<AllocationRow>&) override { return NoRecords(); }
+  StoreError Release(const std::string&, const std::string&, AllocationRow&) override { return NoRecords(); }
+  StoreError Report(const ReportFilter&, std::vector<RunRow>&) override { return NoRecords(); }
+  StoreError Find(const std::string&, std::vector<AllocationRow>&, std::vector<RunRow>&) override {
+    return NoRecords();
+  }
+  StoreError ImportState(const std::string&) override { return NoRecords(); }
+
+ private:
+  static StoreError NoRecords() {
+    return {store_status::kUsage, "a STATE file keeps no records of numbers or runs; give a database with --db"};
+  }
+
+  // Only "no such file" starts a new range: a file that is there but cannot be
+  // read (no permission, a folder, an I/O error) would otherwise restart the
+  // numbering at the range's first number.
+  StoreError Load(SerialState& state) const {
+    const std::string target = FollowLinks(path_);
+    std::string text;
+    std::string reason;
+    switch (ReadSmallFile(target, state_const::kMaxStateBytes, text, reason)) {
+      case SmallRead::kMissing:
+        state = FreshState(from_);
+        return {};
+      case SmallRead::kFailed:
+        return Unusable("cannot read the state file " + path_ + ": " + reason);
+      case SmallRead::kRead:
+        break;
+    }
+    std::string error;
+    if (!ParseSerialState(text, path_, from_, state, error)) return Unusable(error);
+    return {};
+  }
+
+  std::string path_;
+  StoreWaits waits_;
+  std::string from_;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialStore> OpenStateStore(const std::string& path, const StoreWaits& waits) {
+  return std::make_unique<StateStore>(path, waits);
+}
