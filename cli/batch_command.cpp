@@ -23,7 +23,7 @@
 #include "cli/run_log.h"
 #include "cli/serial_state.h"
 #include "cli/text_output.h"
-#include "cli/trace.h"
+#include "cli/wire_record.h"
 #include "flash/program_board.h"
 
 namespace {
@@ -151,7 +151,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   // Everything that can end the batch before a board: the log, the trace, the
   // state, the file.
   const int logFd = OpenRunLog(options.logFile);
-  CliTrace trace;
+  WireRecord wire;  // --trace and --pcap
   std::string traceError;
   SerialState state;
   std::string stateError;
@@ -159,7 +159,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = "Cannot open the run log " + options.logFile + ": " + std::strerror(errno);
-  } else if (!options.traceFile.empty() && !trace.Open(options.traceFile, traceError)) {
+  } else if (wire.Open(options.traceFile, options.pcapFile, traceError) != 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = traceError;
   } else if (!LoadSerialState(options.stateFile, options.serialFrom, state, stateError)) {
@@ -174,7 +174,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.status = image.result;
     if (sum.status != 0) sum.ending = LoadMessage(image);
   }
-  LinkObserver* traceObserver = options.traceFile.empty() ? nullptr : &trace;
+  LinkObserver* traceObserver = wire.Observer();
 
   for (int met = 0; sum.status == 0 && (options.count == 0 || met < options.count); ++met) {
     BoardRun b(waits);
@@ -300,5 +300,5 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     std::fprintf(streams.out, "\n");
   }
   std::fflush(streams.out);
-  return sum.status;
+  return wire.Finish(sum.status, streams.err);
 }

@@ -27,15 +27,11 @@ int BeginBoardSession(const std::string& address, BoardSession& session, std::st
   return 0;
 }
 
-int StartTrace(const std::string& path, BoardSession& session, std::string& message) {
-  if (path.empty()) return 0;
-  session.trace = std::make_unique<CliTrace>();
-  if (!session.trace->Open(path, message)) {
-    session.trace.reset();
-    return exit_code::kLogUnwritable;
-  }
-  session.link.observer = session.trace.get();
-  return 0;
+int StartTrace(const std::string& tracePath, const std::string& pcapPath, BoardSession& session,
+               std::string& message) {
+  const int opened = session.wire.Open(tracePath, pcapPath, message);
+  if (opened == 0) session.link.observer = session.wire.Observer();
+  return opened;
 }
 
 int CheckHardware(const BoardSession& session, const std::string& expected, std::string& message) {

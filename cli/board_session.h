@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/trace.h"
+#include "cli/wire_record.h"
 
 #include "flash/vocabulary.h"
 #include "link/frames.h"
@@ -22,12 +22,14 @@ struct BoardSession {
   LinkOutcome identityOutcome;  // why the read failed, when it did
   IdentityBlock block{};
   IdentityTexts texts;
-  std::unique_ptr<CliTrace> trace;  // --trace: watches the link
+  WireRecord wire;  // --trace and --pcap: watch the link
 };
 
-// With a path, opens the trace and sets it to watch the session's link: 0, or
-// exit_code::kLogUnwritable with the reason in message. Without one, 0.
-int StartTrace(const std::string& path, BoardSession& session, std::string& message);
+// Opens the trace and the capture that have a path and sets them to watch the
+// session's link: 0, or exit_code::kLogUnwritable with the reason in message.
+// Without either, 0.
+int StartTrace(const std::string& tracePath, const std::string& pcapPath, BoardSession& session,
+               std::string& message);
 
 // 0 with the link open and the identity read; exit_code::kConnectFailed or
 // kIdentityFailed otherwise, with the operator's text in message. After a failed

@@ -29,6 +29,8 @@ const char kMainFooter[] =
     "  tovrin-cli batch firmware.s19 --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
     "\n";
 
+constexpr const char kPcapHelp[] = "Write every packet the link sends and receives to FILE, a capture (pcap) for Wireshark";
+
 // Each command's help ends with the global options, which CLI11 lists only in
 // the top-level help.
 std::string GlobalOptionsNote() {
@@ -46,7 +48,8 @@ const char kProgramFooter[] =
     "revision and serial number written, file and its SHA-256, frames, result.\n"
     "With --verify every frame is read back before the lock; a difference exits\n"
     "with 7 and leaves the board unlocked. --trace writes one JSON line per\n"
-    "request, reply, resend, passed-over datagram and time-out.\n";
+    "request, reply, resend, passed-over datagram and time-out; --pcap writes every\n"
+    "datagram or TCP segment sent and received as a capture for Wireshark.\n";
 
 const char kBatchFooter[] =
     "\n"
@@ -158,6 +161,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
   identityCommand->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
       ->type_name("FILE");
+  identityCommand->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from an S-record file");
@@ -170,6 +174,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   program->add_option("--log", options.logFile, "Append one JSON line per run to this file")->type_name("FILE");
   program->add_flag("--verify", options.verify, "Read every frame back before the lock; a difference exits 7, unlocked");
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  program->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
@@ -201,6 +206,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   batch->add_flag("--verify", options.verify, "Read every frame back before the lock");
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  batch->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");

@@ -28,6 +28,7 @@ struct CliOptions {
   std::string logFile;         // empty: no run log
   bool verify = false;         // read every frame back before the lock
   std::string traceFile;       // empty: no trace of the exchanges
+  std::string pcapFile;        // empty: no capture of the link's packets
   // batch
   std::string serialFrom;      // the first serial number of the range
   std::string stateFile;       // holds the next serial number

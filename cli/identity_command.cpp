@@ -17,7 +17,7 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
   BoardSession session(options.waits);
   std::string message = kIdentityRead;
-  int code = StartTrace(options.traceFile, session, message);
+  int code = StartTrace(options.traceFile, options.pcapFile, session, message);
   if (code == 0) code = BeginBoardSession(options.board, session, message);
   EndBoardSession(session, DiagnosticStream(options, streams));
 
@@ -45,5 +45,5 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   }
   std::fflush(streams.out);
   // The read is bounded and has ended either way; the shell still learns of the stop.
-  return InterruptStatus() != 0 ? InterruptStatus() : code;
+  return session.wire.Finish(InterruptStatus() != 0 ? InterruptStatus() : code, streams.err);
 }

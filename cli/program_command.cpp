@@ -118,7 +118,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     if (!file.reason.empty()) r.load.reason = file.reason;
     if (r.result != 0) r.message = ProgramResultMessage(r.result);
   }
-  if (r.result == 0) r.result = StartTrace(options.traceFile, r.session, r.message);
+  if (r.result == 0) r.result = StartTrace(options.traceFile, options.pcapFile, r.session, r.message);
   if (r.result == 0) {
     r.result = BeginBoardSession(options.board, r.session, r.message);
     // Connect and the identity read are bounded; a stop asked for during them
@@ -163,5 +163,5 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     }
     CloseAppendFile(logFd);
   }
-  return status;
+  return r.session.wire.Finish(status, streams.err);
 }
