@@ -297,10 +297,13 @@ local function analyse_tcp_frame(pinfo, talk, bytes, reply)
 end
 
 -- Cuts a TCP segment into loader frames. A frame longer than what has come is
--- kept and completed by the next segment in the same direction; the parts
+-- kept and completed by the next segments in the same direction; the parts
 -- are shown where they came, and the whole where it ends.
 local function analyse_tcp(pinfo, segment, reply)
   local talk = tcp_talk(pinfo, reply)
+  -- Bytes from the other side end what was kept: a frame is continued only
+  -- until the tool sends again, or the board answers.
+  talk.pending[not reply] = nil
   local pieces = {}
   local at = 1
   local pending = talk.pending[reply]
@@ -380,9 +383,9 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
       item:set_text("Varnel loader, part of a frame")
       return "part of a frame, continued in " .. piece.continued_in
     end
-    item:add_proto_expert_info(e.not_frame, string.format("Not a loader frame: %d bytes starting %s", n,
-                                                          n > 0 and string.format("0x%02X", byte_at(bytes, 0))
-                                                          or "with nothing"))
+    item:add_proto_expert_info(e.not_frame, n == 0 and "Not a loader frame: nothing after the sequence byte" or
+                               string.format("Not a loader frame: %d byte%s from 0x%02X", n, n == 1 and "" or "s",
+                                             byte_at(bytes, 0)))
     item:set_text("Varnel loader, not a loader frame")
     return "not a loader frame"
   end
@@ -394,7 +397,8 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
   local function range(offset, length) return tvb(header + offset, length) end
   local function has(offset, length) return n >= offset + length end
 
-  -- The length this command's frame must have, and a name for it.
+  -- The length this command's frame must have (-1: none can), a name for it,
+  -- and how the Info column says what was expected.
   local expected, what
   if not reply then
     expected, what = REQUEST_LENGTH[command], name .. " request"
@@ -402,8 +406,12 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
     expected, what = REPLY_LENGTH[command], name .. " reply"
   elseif has(K.count_at, 1) then
     local count = signed_byte(byte_at(bytes, K.count_at))
-    expected = 4 * count + K.read_reply_overhead
+    expected = count < 0 and -1 or 4 * count + K.read_reply_overhead
     what = string.format("read reply of %d words", count)
+  end
+  local function expected_text()
+    if expected < 0 then return string.format("count %d", signed_byte(byte_at(bytes, K.count_at))) end
+    return string.format("%d expected", expected)
   end
 
   -- Address, data words and checksum where the command has them.
@@ -456,10 +464,10 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
       ack_item:add_proto_expert_info(e.refused, string.format("Refused: NAK 0x%02X instead of 0x4F", ack))
     end
   end
-  if reply and record.request and record.request.command ~= command then
-    item:add_proto_expert_info(e.wrong_command, string.format("A %s reply to a %s request", name,
-                                                             COMMAND_NAMES[record.request.command] or
-                                                             string.format("0x%02X", record.request.command)))
+  local asked = record.request and record.request.command
+  if reply and asked and asked ~= command then
+    item:add_proto_expert_info(e.wrong_command, string.format("Reply to %s, but the request was %s", name,
+                                                             COMMAND_NAMES[asked] or string.format("0x%02X", asked)))
   end
   local wrong_echo = false
   if reply and address and record.request and record.request.command == command and record.request.address
@@ -502,8 +510,8 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
                                                       table.concat(piece.frames, ", ")))
   end
   if not length_fits then
-    item:add_proto_expert_info(e.bad_length, string.format("Length %d does not fit a %s (%d bytes)", n,
-                                                           what or name, expected))
+    item:add_proto_expert_info(e.bad_length, expected < 0 and string.format("No length fits a %s", what)
+                               or string.format("Length %d does not fit a %s (%d bytes)", n, what or name, expected))
   end
 
   -- Matching.
@@ -538,9 +546,9 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
     info[#info + 1] = string.format("%s %d of %d bytes, continued in %d", start, n, expected or n,
                                     piece.continued_in)
   elseif not reply then
-    if command == K.read or command == K.program then
+    if (command == K.read or command == K.program) and has(K.count_at, 1) then
       info[#info + 1] = string.format("%s %s %d words", name, address and flash_address(address) or "?",
-                                      has(K.count_at, 1) and byte_at(bytes, K.count_at) or 0)
+                                      byte_at(bytes, K.count_at))
     else
       info[#info + 1] = name
     end
@@ -549,7 +557,7 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
     if identity or words > 0 or length_fits then
       info[#info + 1] = string.format("read %s → %s", shown, identity or string.format("%d words", words))
     else
-      info[#info + 1] = string.format("read %s → %d bytes (%d expected)", shown, n, expected)
+      info[#info + 1] = string.format("read %s → %d bytes (%s)", shown, n, expected_text())
     end
   elseif ack == nil then
     info[#info + 1] = name .. " reply"
@@ -561,7 +569,7 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
   if wrong_echo then info[#info + 1] = "echo " .. flash_address(address) end
   if checksum_good == false then info[#info + 1] = "bad checksum" end
   if not length_fits and not (reply and command == K.read and words == 0) then
-    info[#info + 1] = string.format("%d bytes (%d expected)", n, expected)
+    info[#info + 1] = string.format("%d bytes (%s)", n, expected_text())
   end
   if header > 0 then info[#info + 1] = string.format("seq %d", byte_at(tvb:raw(0, 1), 0)) end
   if record.resend_of then info[#info + 1] = "[resend]" end
