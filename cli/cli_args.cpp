@@ -39,6 +39,8 @@ const char kMainFooter[] =
     "  tovrin-cli db report --db /var/lib/tovrin/station.db --csv\n"
     "\n";
 
+constexpr const char kPcapHelp[] = "Write every packet the link sends and receives to FILE, a capture (pcap) for Wireshark";
+
 // Each command's help ends with the global options, which CLI11 lists only in
 // the top-level help.
 std::string GlobalOptionsNote() {
@@ -58,7 +60,8 @@ const char kProgramFooter[] =
     "--verify=full reads the whole flash back (8192 reads) and also finds bytes an\n"
     "erase left behind. A difference exits with 7 and leaves the board unlocked.\n"
     "--trace writes one JSON line per request, reply, resend, passed-over\n"
-    "datagram and time-out. With --db the run is recorded in the station database\n"
+    "datagram and time-out; --pcap writes every datagram or TCP segment sent and\n"
+    "received as a capture for Wireshark. With --db the run is recorded in the station database\n"
     "too; one that cannot be reached ends the command before anything is sent (14).\n";
 
 const char kBatchFooter[] =
@@ -195,6 +198,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
   identityCommand->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
       ->type_name("FILE");
+  identityCommand->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
@@ -209,6 +213,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   std::string verify;
   AddVerifyOption(*program, verify);
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  program->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   AddStationOptions(*program, options);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
@@ -242,6 +247,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   AddVerifyOption(*batch, verify);
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  batch->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   AddStationOptions(*batch, options);
   // One store of serial numbers: a STATE file or the station database.
   batch->get_option("--db")->excludes(state);

@@ -32,6 +32,7 @@ struct CliOptions {
   std::string logFile;         // empty: no run log
   VerifyMode verify = VerifyMode::kNone;  // read back before the lock: the frames, or the whole flash
   std::string traceFile;       // empty: no trace of the exchanges
+  std::string pcapFile;        // empty: no capture of the link's packets
   // batch
   std::string serialFrom;      // the first serial number of the range
   std::string stateFile;       // holds the next serial number

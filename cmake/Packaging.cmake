@@ -1,7 +1,8 @@
 # The Debian package: `cpack -G DEB` in a build tree (a release build, so the
 # binaries carry no sanitizer runtime) gives tovrin_<version>_<arch>.deb with
 # the window, tovrin-cli and varnel-sim, and whatever each target installs
-# beside its binary (desktop entry, icons, AppStream metadata, manual pages).
+# beside its binary (desktop entry, icons, AppStream metadata, manual pages),
+# and the Wireshark dissector.
 # scripts/package builds it and holds it to lintian.
 include(GNUInstallDirs)
 
@@ -35,6 +36,11 @@ add_custom_command(OUTPUT "${changelog}.gz"
 add_custom_target(changelog ALL DEPENDS "${changelog}.gz")
 install(FILES "${changelog}.gz" DESTINATION "${TOVRIN_DOC_DIR}")
 
+# The loader's Wireshark dissector, where Debian's Wireshark loads Lua plugins
+# for every user (tshark -G folders: "Global Lua Plugins").
+install(FILES "${PROJECT_SOURCE_DIR}/tools/wireshark/varnel.lua"
+        DESTINATION "lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins")
+
 set(CPACK_DEBIAN_PACKAGE_NAME "tovrin")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
@@ -44,5 +50,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # package's dependencies, read off the binaries by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Wireshark or tshark reads what the dissector and tovrin-cli --pcap give.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wireshark | tshark")
 
 include(CPack)

@@ -1,5 +1,6 @@
 # The Windows packages, from the cross build (scripts/test-windows makes both):
-#   cpack -G ZIP    tovrin-<version>-win64.zip: the exes and README.txt in one folder
+#   cpack -G ZIP    tovrin-<version>-win64.zip: the exes, README.txt and the Wireshark
+#                   dissector varnel.lua in one folder
 #   cpack -G NSIS   tovrin-<version>-win64.exe: an installer for Program Files, with a
 #                   Start-menu folder and an uninstaller (Apps & features lists it)
 # The executables install at the top of the package (CMAKE_INSTALL_BINDIR is "."),
@@ -21,6 +22,8 @@ file(READ "${PROJECT_SOURCE_DIR}/docs/README-Windows.txt" _tovrin_readme)
 string(REPLACE "\n" "\r\n" _tovrin_readme "${_tovrin_readme}")
 file(WRITE "${CMAKE_BINARY_DIR}/README.txt" "${_tovrin_readme}")
 install(FILES "${CMAKE_BINARY_DIR}/README.txt" DESTINATION .)
+# The Wireshark dissector; README.txt says which folder it goes into.
+install(FILES "${PROJECT_SOURCE_DIR}/tools/wireshark/varnel.lua" DESTINATION .)
 
 # A 64-bit installer for 64-bit programs: it writes the 64-bit registry view,
 # and a 64-bit-only Wine can run it in scripts/test-windows.

@@ -14,9 +14,13 @@ int LoggedError(const char* format) {
   return error;
 }
 
+// `remote` is the board's end, or the sender of a datagram passed over. The
+// socket's own end is asked for once, and only when someone watches.
 void Trace(BoardLink& link, LinkTraceEvent::Kind kind, const std::uint8_t* bytes, int length,
-           std::uint32_t from = 0) {
-  if (link.observer != nullptr) link.observer->Trace({kind, link.mode, bytes, length, from});
+           const Endpoint& remote, std::uint32_t from = 0) {
+  if (link.observer == nullptr) return;
+  if (link.local.port == 0) SockLocalEndpoint(link.socket, remote, &link.local);
+  link.observer->Trace({kind, link.mode, bytes, length, from, link.local, remote});
 }
 
 // Nothing arrived before the deadline: a value no datagram length can take.
@@ -37,7 +41,7 @@ int ReceiveFromBoard(BoardLink& link, std::uint8_t* buffer, std::int64_t until, 
       return kNoDatagram;  // a failed wait with nothing to take counts as a time-out
     }
     if (from.address != link.boardUdp.address) {
-      Trace(link, LinkTraceEvent::kPassedOver, buffer, received, from.address);
+      Trace(link, LinkTraceEvent::kPassedOver, buffer, received, from, from.address);
       continue;
     }
     *fromPort = from.port;
@@ -56,15 +60,15 @@ bool ProbeUdp(BoardLink& link) {
   LinkRequest reply;
   for (int attempt = 0; attempt < link_const::kProbeAttempts; ++attempt) {
     SockSendTo(link.socket, buffer, length, link.boardUdp);
-    Trace(link, attempt == 0 ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, buffer, length);
+    Trace(link, attempt == 0 ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, buffer, length, link.boardUdp);
     std::uint16_t port = 0;
     const int received = ReceiveFromBoard(link, reply, MonotonicMs() + link.waits.probeMs, &port);
     if (IsDatagram(received)) {
       link.boardUdp.port = port;
-      Trace(link, LinkTraceEvent::kReply, reply, received);
+      Trace(link, LinkTraceEvent::kReply, reply, received, link.boardUdp);
       return true;
     }
-    Trace(link, LinkTraceEvent::kTimeout, nullptr, link.waits.probeMs);
+    Trace(link, LinkTraceEvent::kTimeout, nullptr, link.waits.probeMs, link.boardUdp);
   }
   return false;
 }
@@ -163,6 +167,7 @@ OpenOutcome OpenLink(BoardLink& link, const char* address) {
   link.socket = SockOpenUdp();
   if (!link.IsOpen()) return OpenOutcome::Failed(SockLastError());
   link.mode = LinkMode::kUdp;
+  link.local = {};
   link.sequence = 0;
   link.localUdp = {0, link_const::kUdpLocalPort};
   link.boardUdp = {board, link_const::kUdpBoardPort};
@@ -177,6 +182,7 @@ OpenOutcome OpenLink(BoardLink& link, const char* address) {
 
   SockClose(link.socket);
   link.mode = LinkMode::kTcp;
+  link.local = {};
   link.socket = SockOpenTcp();
   if (!link.IsOpen()) return OpenOutcome::Failed(SockLastError());
   link.boardTcp = {board, link_const::kTcpBoardPort};
@@ -214,10 +220,10 @@ int WaitReadable(BoardLink& link, int milliseconds) {
 
 LinkOutcome TcpExchange(BoardLink& link, std::uint8_t* buffer, int length, int milliseconds) {
   if (SockSend(link.socket, buffer, length) != length) return SocketFailure(LoggedError("Send failed %d.\n"));
-  Trace(link, LinkTraceEvent::kRequest, buffer, length);
+  Trace(link, LinkTraceEvent::kRequest, buffer, length, link.boardTcp);
   const int ready = WaitReadable(link, milliseconds);
   if (ready == 0) {
-    Trace(link, LinkTraceEvent::kTimeout, nullptr, milliseconds);
+    Trace(link, LinkTraceEvent::kTimeout, nullptr, milliseconds, link.boardTcp);
     return NoReply(milliseconds);
   }
   // One receive makes the reply; the loader sends each reply in one piece.
@@ -227,7 +233,7 @@ LinkOutcome TcpExchange(BoardLink& link, std::uint8_t* buffer, int length, int m
     if (SockWouldBlock()) return NoReply(milliseconds);
     return SocketFailure(LoggedError("recv failed %d.\n"));
   }
-  Trace(link, LinkTraceEvent::kReply, buffer, received);
+  Trace(link, LinkTraceEvent::kReply, buffer, received, link.boardTcp);
   return Received(received);
 }
 
@@ -241,7 +247,7 @@ LinkOutcome UdpExchange(BoardLink& link, std::uint8_t* buffer, int length, int p
     if (SockSendTo(link.socket, request, length, link.boardUdp) == -1) {
       return SocketFailure(LoggedError("Sendto failed %d.\n"));
     }
-    Trace(link, first ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, request, length);
+    Trace(link, first ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, request, length, link.boardUdp);
     const std::int64_t resendAt = std::min(MonotonicMs() + perSendMs, giveUpAt);
     std::uint16_t port = 0;
     for (int received; (received = ReceiveFromBoard(link, buffer, resendAt, &port)) != kNoDatagram;) {
@@ -252,18 +258,19 @@ LinkOutcome UdpExchange(BoardLink& link, std::uint8_t* buffer, int length, int p
       // A reply to an earlier request (a resend answered twice) is skipped, and
       // so is a datagram too short to carry a sequence byte at all.
       if (received < 1 || buffer[0] != link.sequence) {
-        Trace(link, LinkTraceEvent::kPassedOver, buffer, received, link.boardUdp.address);
+        Trace(link, LinkTraceEvent::kPassedOver, buffer, received, {link.boardUdp.address, port},
+              link.boardUdp.address);
         continue;
       }
       link.boardUdp.port = port;
       // 0 belonged to the probe and is never used again.
       link.sequence = link.sequence == 255 ? 1 : static_cast<std::uint8_t>(link.sequence + 1);
-      Trace(link, LinkTraceEvent::kReply, buffer, received);
+      Trace(link, LinkTraceEvent::kReply, buffer, received, link.boardUdp);
       return Received(received);
     }
     if (MonotonicMs() >= giveUpAt) {
       LogLine("No reply from the board in %d ms.\n", giveUpMs);
-      Trace(link, LinkTraceEvent::kTimeout, nullptr, giveUpMs);
+      Trace(link, LinkTraceEvent::kTimeout, nullptr, giveUpMs, link.boardUdp);
       return NoReply(giveUpMs);
     }
   }

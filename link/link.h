@@ -75,6 +75,11 @@ struct LinkTraceEvent {
   const std::uint8_t* bytes;       // what was sent or received; null for kTimeout
   int length;                      // bytes, or for kTimeout the wait in ms
   std::uint32_t fromAddress = 0;   // kPassedOver: the datagram's source
+  // Where the bytes went or came from, as on the wire: the socket's own end
+  // (zero while the system cannot say) and the board's, or for kPassedOver the
+  // datagram's sender, whatever address it came from.
+  Endpoint local;
+  Endpoint remote;
 };
 
 // A front end's view into the waits: a window stays painted by handling its
@@ -104,6 +109,7 @@ struct BoardLink {
   SocketHandle socket = kNoSocket;
   LinkMode mode = LinkMode::kTcp;  // while open
   Endpoint localUdp;
+  Endpoint local;  // the socket's own end as the board sees it, once a trace asked
   Endpoint boardTcp;
   Endpoint boardUdp;
   std::uint8_t sequence = 0;  // 0 only during the probe; 1..255 afterwards

@@ -49,6 +49,12 @@ int SockRecv(SocketHandle s, std::uint8_t* data, int capacity);
 int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* from);
 bool SockWouldBlock();
 
+// The socket's own address and port as the peer at `remote` sees them: for a
+// socket bound to any address, the address the route to `remote` leaves from,
+// found without sending anything. 0, or -1 when the system cannot say (a socket
+// not bound yet).
+int SockLocalEndpoint(SocketHandle s, const Endpoint& remote, Endpoint* local);
+
 // 1 when the socket has something to read, 0 on time-out, -1 on failure.
 int SockWaitReadable(SocketHandle s, int milliseconds);
 
@@ -58,3 +64,7 @@ int SockBadAddressError();  // the error code for text that is not an address
 
 void SleepMs(int milliseconds);
 std::int64_t MonotonicMs();
+// For a capture's time stamps: a monotonic clock in microseconds, and the time
+// of day in microseconds since 1970-01-01 UTC.
+std::int64_t MonotonicUs();
+std::int64_t WallClockUs();

@@ -109,6 +109,38 @@ int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* fro
 
 bool SockWouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
+namespace {
+
+bool OwnName(int s, Endpoint* local) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &length) != 0 || sa.sin_family != AF_INET) return false;
+  local->address = ntohl(sa.sin_addr.s_addr);
+  local->port = ntohs(sa.sin_port);
+  return true;
+}
+
+}  // namespace
+
+int SockLocalEndpoint(SocketHandle s, const Endpoint& remote, Endpoint* local) {
+  Endpoint own;
+  if (!OwnName(s, &own) || own.port == 0) return -1;
+  if (own.address == 0) {
+    // Connecting a datagram socket only picks the route; nothing is sent.
+    const int scratch = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (scratch < 0) return -1;
+    sockaddr_in sa = ToSockaddr(remote);
+    Endpoint routed;
+    const bool found = ::connect(scratch, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 &&
+                       OwnName(scratch, &routed);
+    ::close(scratch);
+    if (!found) return -1;
+    own.address = routed.address;
+  }
+  *local = own;
+  return 0;
+}
+
 int SockWaitReadable(SocketHandle s, int milliseconds) {
   if (s < 0) {
     errno = EBADF;
@@ -149,4 +181,16 @@ std::int64_t MonotonicMs() {
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::int64_t MonotonicUs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+std::int64_t WallClockUs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }

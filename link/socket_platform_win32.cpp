@@ -193,6 +193,38 @@ int SockRecvFrom(SocketHandle s, std::uint8_t* data, int capacity, Endpoint* fro
 
 bool SockWouldBlock() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
 
+namespace {
+
+bool OwnName(SOCKET s, Endpoint* local) {
+  sockaddr_in sa{};
+  int length = sizeof sa;
+  if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &length) != 0 || sa.sin_family != AF_INET) return false;
+  local->address = ntohl(sa.sin_addr.s_addr);
+  local->port = ntohs(sa.sin_port);
+  return true;
+}
+
+}  // namespace
+
+int SockLocalEndpoint(SocketHandle s, const Endpoint& remote, Endpoint* local) {
+  Endpoint own;
+  if (!OwnName(ToSocket(s), &own) || own.port == 0) return -1;
+  if (own.address == 0) {
+    // Connecting a datagram socket only picks the route; nothing is sent.
+    const SOCKET scratch = OpenSocket(SOCK_DGRAM, IPPROTO_UDP);
+    if (scratch == INVALID_SOCKET) return -1;
+    sockaddr_in sa = ToSockaddr(remote);
+    Endpoint routed;
+    const bool found = ::connect(scratch, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 &&
+                       OwnName(scratch, &routed);
+    ::closesocket(scratch);
+    if (!found) return -1;
+    own.address = routed.address;
+  }
+  *local = own;
+  return 0;
+}
+
 int SockWaitReadable(SocketHandle s, int milliseconds) {
   if (s < 0) {
     ::WSASetLastError(WSAENOTSOCK);
@@ -218,9 +250,10 @@ int SockBadAddressError() { return SockErrorFromNative(WSAEINVAL); }
 
 void SleepMs(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
 
-std::int64_t MonotonicMs() {
-  // GetTickCount64 moves in steps of about 16 ms, coarse beside the 50 ms resend
-  // interval; the performance counter is exact and never goes back.
+namespace {
+
+// The performance counter in `perSecond` steps: exact, and never going back.
+std::int64_t CounterIn(std::int64_t perSecond) {
   static const std::int64_t frequency = [] {
     LARGE_INTEGER f;
     ::QueryPerformanceFrequency(&f);
@@ -229,5 +262,23 @@ std::int64_t MonotonicMs() {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);
   const std::int64_t ticks = now.QuadPart;
-  return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+  return ticks / frequency * perSecond + ticks % frequency * perSecond / frequency;
+}
+
+}  // namespace
+
+// GetTickCount64 moves in steps of about 16 ms, coarse beside the 50 ms resend
+// interval; the performance counter is exact and never goes back.
+std::int64_t MonotonicMs() { return CounterIn(1000); }
+std::int64_t MonotonicUs() { return CounterIn(1000000); }
+
+std::int64_t WallClockUs() {
+  // In 100 ns steps since 1601-01-01; the system's own resolution is coarser,
+  // which is why a capture takes its steps from MonotonicUs.
+  constexpr std::int64_t kUnixEpochIn100ns = 116444736000000000LL;
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::int64_t ticks =
+      static_cast<std::int64_t>(static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+  return (ticks - kUnixEpochIn100ns) / 10;
 }

@@ -11,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/output/wire_record.h"
 #include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
@@ -139,7 +140,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   // Everything that can end the batch before a board: the log, the trace, the
   // state, the file.
   const int logFd = OpenRunLog(options.logFile);
-  LinkWatch watch;
+  WireRecord watch;  // --trace and --pcap
   std::string watchError;
   // The serial numbers come from STATE, or from the station database, which
   // also records every number's claim and every run.
@@ -154,7 +155,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
-  } else if (!watch.Open(options, watchError)) {
+  } else if (watch.Open(options.traceFile, options.pcapFile, watchError) != 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = watchError;
   } else if (storeError.Failed()) {
@@ -293,5 +294,5 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   if (!store || store->Next(next).Failed()) next.next.clear();
   if (sum.status == 0) sum.status = sum.lastFailure;
   PrintSummary(options, streams, sum, next, SecondsSince(batchStarted));
-  return sum.status;
+  return watch.Finish(sum.status, streams.err);
 }

@@ -5,14 +5,6 @@
 #include "cli/platform/interrupt.h"
 #include "vocabulary/vocabulary.h"
 
-bool LinkWatch::Open(const CliOptions& options, std::string& error) {
-  if (options.traceFile.empty()) return true;
-  trace_ = std::make_unique<CliTrace>();
-  if (trace_->Open(options.traceFile, error)) return true;
-  trace_.reset();
-  return false;
-}
-
 std::string StopName() {
   switch (InterruptStatus()) {
     case 0: return "";

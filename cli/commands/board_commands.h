@@ -1,28 +1,16 @@
 #pragma once
 
-// What the commands that talk to a board share: what watches the link (the
-// trace), who stopped a run, the check of the board's model, and the close.
+// What the commands that talk to a board share: who stopped a run, the check
+// of the board's model, and the close. What watches the link (--trace,
+// --pcap) is cli/output/wire_record.h.
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/output/trace.h"
 #include "run/run_report.h"
 #include "run/session.h"
-
-// --trace: opened before anything is sent, watching every link of the command.
-class LinkWatch {
- public:
-  // False, with the operator's words in error, when a file cannot be opened.
-  bool Open(const CliOptions& options, std::string& error);
-  // Null when nothing watches.
-  LinkObserver* Observer() const { return trace_.get(); }
-
- private:
-  std::unique_ptr<CliTrace> trace_;
-};
 
 // "Ctrl+C" or "SIGTERM" once a stop was asked for, else empty.
 std::string StopName();

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/output/wire_record.h"
 #include "cli/exit_codes.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
@@ -14,9 +15,9 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
   RunReport report;
   report.board = options.board;
-  LinkWatch watch;
+  WireRecord watch;  // --trace and --pcap
   std::string refused;
-  if (!watch.Open(options, refused)) {
+  if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     report.stage = RunStage::kRefused;
     report.refusal = exit_code::kLogUnwritable;
     report.refusalMessage = refused;
@@ -56,5 +57,5 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   }
   std::fflush(streams.out);
   // The read is bounded and has ended either way; the shell still learns of the stop.
-  return InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0);
+  return watch.Finish(InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0), streams.err);
 }

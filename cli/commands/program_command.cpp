@@ -10,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/output/wire_record.h"
 #include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
@@ -87,10 +88,10 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   report.file.name = options.file;
   std::string refused;
   int logFd = -1;
-  LinkWatch watch;
+  WireRecord watch;  // --trace and --pcap
   if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile)) < 0) {
     refused = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
-  } else if (!watch.Open(options, refused)) {
+  } else if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     // the trace's own words
   }
   // Nor one whose station database cannot be reached.
@@ -139,5 +140,5 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
       status = e.status;
     }
   }
-  return status;
+  return watch.Finish(status, streams.err);
 }

@@ -59,7 +59,8 @@ void CliTrace::Trace(const LinkTraceEvent& e) {
     if (e.kind == LinkTraceEvent::kPassedOver) line["from"] = DottedAddress(e.fromAddress);
   }
   const std::string text = JsonLine(line) + "\n";
-  std::fwrite(text.data(), 1, text.size(), file_);
   // A run that ends in a crash or a kill still leaves what it sent.
-  std::fflush(file_);
+  if ((std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) && !Failed()) {
+    error_ = std::strerror(errno);
+  }
 }

@@ -26,7 +26,12 @@ class CliTrace : public LinkObserver {
   // over its sender in "from".
   void Trace(const LinkTraceEvent& event) override;
 
+  // Whether every line so far went into the file; when not, the system's reason.
+  bool Failed() const { return !error_.empty(); }
+  const std::string& Error() const { return error_; }
+
  private:
   std::FILE* file_ = nullptr;
+  std::string error_;
   std::chrono::steady_clock::time_point start_;
 };

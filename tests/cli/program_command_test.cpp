@@ -486,6 +486,30 @@ TEST_F(CliFast, RunLogRecordIsWrittenWholeOrTheStatusSaysSo) {
   EXPECT_EQ(json::parse(second, nullptr, false)["result"], 0);
 }
 
+#ifndef _WIN32
+// A trace or capture that stops taking what is written ends the command with 13
+// and a line that names it; a capture whose header finds the disk full ends it
+// before anything is sent.
+TEST_F(CliFast, TraceAndCaptureThatCannotBeWrittenEndWith13) {
+  const std::string path = files.Write("a.s19", S3(0x4000, {1, 2}) + "\n");
+  struct Case {
+    const char* option;
+    bool programmed;
+    const char* says;
+  } cases[] = {{"--trace", true, "tovrin-cli: the trace /dev/full did not take every event"},
+               {"--pcap", false, "Cannot write the capture /dev/full"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    SimBoard sim;
+    START_SIM(sim, UdpBoard());
+    const Outcome o = Cli({"--board", "127.0.0.1", "program", path, c.option, "/dev/full"});
+    EXPECT_EQ(o.status, 13);
+    EXPECT_EQ(sim.Locked(), c.programmed);
+    EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
+  }
+}
+#endif
+
 // Bad command lines end with 64 before a single packet: the board hears nothing.
 TEST_F(CliFast, UsageErrorsSendNothing) {
   const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The NSIS installer as an administrator runs it, silently, under Wine: it puts
-# the exes and the README under Program Files with the uninstaller and a
+# the exes, the README and the Wireshark dissector under Program Files with the uninstaller and a
 # Start-menu folder, the installed tovrin-cli.exe runs, and the uninstaller
 # removes what was installed. Run inside scripts/with-wine.
 #   installer_check.sh INSTALLER.exe
@@ -14,7 +14,7 @@ fail() {
 }
 
 timeout 120 "$WINE64" "$installer" /S </dev/null
-for file in tovrin-cli.exe varnel-sim.exe README.txt Uninstall.exe; do
+for file in tovrin-cli.exe varnel-sim.exe README.txt varnel.lua Uninstall.exe; do
   [ -f "$dir/$file" ] || fail "$file is not in Program Files\\Tovrin"
 done
 find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Tovrin/Tovrin README.lnk' | grep -q . ||

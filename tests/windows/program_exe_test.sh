@@ -4,10 +4,11 @@
 # board's flash must then equal the image byte for byte. srec_cat, an independent
 # S-record writer, makes the file from random bytes and the image the board must
 # hold (the revision and serial number stamped over the identity record); the
-# run log's SHA-256 must equal sha256sum's.
-#   program_exe_test.sh WINE64 TOVRIN_CLI_EXE VARNEL_SIM_EXE SREC_CAT WORK_DIR udp|tcp
+# run log's SHA-256 must equal sha256sum's. With tshark and the dissector, the
+# run's --pcap capture must show every acknowledged frame matched to its request.
+#   program_exe_test.sh WINE64 TOVRIN_CLI_EXE VARNEL_SIM_EXE SREC_CAT WORK_DIR udp|tcp [TSHARK DISSECTOR]
 set -eu
-wine=$1 cli=$2 sim=$3 srec_cat=$4 work=$5 transport=$6
+wine=$1 cli=$2 sim=$3 srec_cat=$4 work=$5 transport=$6 tshark=${7:-} dissector=${8:-}
 
 fail() {
   echo "FAILED: $*" >&2
@@ -43,7 +44,7 @@ done
 
 status=0
 "$wine" "$cli" --board 127.0.0.1 program image.s19 --serial SN0042 --rev C --json --log runs.jsonl \
-  >report.json 2>cli.err || status=$?
+  --pcap run.pcap >report.json 2>cli.err || status=$?
 [ "$status" -eq 0 ] || { cat report.json cli.err >&2; fail "tovrin-cli.exe exited with $status"; }
 
 link=$(echo "$transport" | tr a-z A-Z)
@@ -52,6 +53,14 @@ grep -q '"message":"Download Successful"' report.json || { cat report.json >&2; 
 sha256=$(sha256sum image.s19 | cut -d' ' -f1)
 grep -q "\"sha256\":\"$sha256\"" runs.jsonl || { cat runs.jsonl >&2; fail "the run log's SHA-256 is not $sha256"; }
 cmp expected.bin flash.bin || fail "the board's flash differs from the image"
+acknowledged=$(grep -o '"acknowledged":[0-9]*' report.json | cut -d: -f2)
+if [ -n "$tshark" ]; then
+  matched=$(HOME="$work" "$tshark" -2 -n -r run.pcap -X "lua_script:$dissector" \
+    -Y 'varnel.command == 0x70 && varnel.reply == 1 && varnel.ack == 0x4f && varnel.response_to' 2>/dev/null |
+    wc -l)
+  [ "$matched" -eq "$acknowledged" ] ||
+    fail "the capture shows $matched acknowledged program frames, the run $acknowledged"
+fi
 
 # Ctrl+C (Wine turns SIGINT into it) stops the board, which exits with 0.
 kill -INT "$sim_pid"
@@ -60,4 +69,4 @@ wait "$sim_pid" || status=$?
 trap - EXIT
 [ "$status" -eq 0 ] || { cat sim.log >&2; fail "varnel-sim.exe ended with $status after Ctrl+C"; }
 rm -rf "$work"
-echo "programmed $(grep -o '"acknowledged":[0-9]*' report.json | cut -d: -f2) frames over $link, byte-exact"
+echo "programmed $acknowledged frames over $link, byte-exact"

@@ -1,0 +1,27 @@
+#pragma once
+
+// One observer for a link that passes every call on to several: a trace and a
+// capture of the same run, say. The observers are not owned and are called in
+// the order they were added.
+
+#include <vector>
+
+#include "link/link.h"
+
+class LinkObserverFan : public LinkObserver {
+ public:
+  void Add(LinkObserver* observer) {
+    if (observer != nullptr) observers_.push_back(observer);
+  }
+  bool Empty() const { return observers_.empty(); }
+
+  void Idle() override {
+    for (LinkObserver* o : observers_) o->Idle();
+  }
+  void Trace(const LinkTraceEvent& event) override {
+    for (LinkObserver* o : observers_) o->Trace(event);
+  }
+
+ private:
+  std::vector<LinkObserver*> observers_;
+};
