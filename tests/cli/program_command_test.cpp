@@ -358,6 +358,16 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"program", path, "second.s19"},
       {"identity", "--rev", "C"},
       {"inspect", path, "--log", "runs.log"},
+      {"read"},                                     // no --out
+      {"read", "--out", "d.s19", "--range", "0:0x20001"},  // past the flash's end
+      {"read", "--out", "d.s19", "--range", "0x100:0x100"},
+      {"read", "--out", "d.s19", "--range", "0x100:0x80"},
+      {"read", "--out", "d.s19", "--range", "-1:16"},
+      {"read", "--out", "d.s19", "--range", "0x10"},
+      {"read", "--out", "d.s19", "--range", "0xG:"},
+      {"compare"},
+      {"compare", path, "--out", "d.s19"},
+      {"identity", "--skip-if-same"},
   };
   SimBoard sim;
   START_SIM(sim, SimOptions{});
