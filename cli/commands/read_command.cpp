@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -29,7 +30,7 @@ constexpr const char kBinarySuffix[] = ".bin";
 bool IsBinaryName(const std::string& name) {
   const std::string suffix = kBinarySuffix;
   if (name.size() < suffix.size()) return false;
-  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
+  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<std::ptrdiff_t>(suffix.size()),
                     [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
 }
 

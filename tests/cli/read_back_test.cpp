@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -99,7 +100,7 @@ TEST_P(ReadBackTest, DumpProgrammedBackWritesTheSameBytes) {
       ASSERT_EQ(LoadSRecordText(bytes.data(), bytes.size(), *image).result, kLoadOk);
       EXPECT_EQ(std::count(image->begin(), image->end(), 0xFF) -
                     std::count(image->begin() + c.start, image->begin() + c.end, 0xFF),
-                static_cast<long>(0x20000 - (c.end - c.start)))
+                static_cast<std::ptrdiff_t>(0x20000 - (c.end - c.start)))
           << "nothing outside the range";
       got.assign(image->begin() + c.start, image->begin() + c.end);
     }
