@@ -8,6 +8,11 @@
 // run's); run_us_per_frame and floor_us_per_frame divide each by 2047, the run's
 // share of loading the file, erase and lock included.
 //
+// A full dump beside its floor: the whole flash read back (tovrin-cli read), 8192
+// reads of 16 bytes, against the same 8192 read round trips made with bare
+// sockets. x_floor is the dump's ratio to that floor; the aim is that a dump
+// costs its round trips and no more.
+//
 // Verification beside programming: the same full image programmed with and
 // without the read-back (--verify), over a link each. The read-back takes four
 // round trips of 16 bytes per 64-byte frame; verify_ms is its cost (the run with
@@ -40,6 +45,7 @@
 #include "flash/program_image.h"
 #include "link/file_platform.h"
 #include "run/program_run.h"
+#include "run/read_back.h"
 #include "link/link.h"
 #include "sim/sim_board.h"
 #include "tests/support/srecord_text.h"
@@ -174,6 +180,11 @@ class PinnedBoard {
 namespace wire {
 constexpr std::uint8_t kLead = 0x66;     // 'f'
 constexpr std::uint8_t kProgram = 0x70;  // 'p'
+constexpr std::uint8_t kRead = 0x75;     // 'u'
+constexpr std::uint8_t kReadWords = 4;
+constexpr std::uint32_t kReadBytes = 4 * kReadWords;
+constexpr std::size_t kTcpReadRequest = 7;                       // lead, letter, count, address
+constexpr std::size_t kTcpReadReply = 4 * kReadWords + 11;       // 27: and the words and their sum
 constexpr std::uint8_t kAck = 0x4F;      // 'O'
 constexpr std::uint8_t kWords = 16;
 // Offsets and lengths without the UDP sequence byte.
@@ -184,12 +195,18 @@ constexpr std::size_t kTcpRequest = kSumAt + 4;
 constexpr std::size_t kUdpRequest = 1 + kTcpRequest;
 constexpr std::size_t kAckAt = 2;
 constexpr std::size_t kTcpReply = 7;  // lead, letter, ack, echoed address
-constexpr std::size_t kUdpReply = 1 + kTcpReply;
 constexpr std::size_t kReplyCapacity = 128;
 static_assert(kTcpRequest == 75 && kUdpRequest == 76);
 }  // namespace wire
 
-using Request = std::array<std::uint8_t, wire::kTcpRequest>;
+// A floor's round: each request as it travels over TCP (UDP puts the sequence
+// byte in front), and the reply each must get: its length over TCP and, for a
+// program frame, the acknowledgement.
+struct FloorRequests {
+  std::vector<std::vector<std::uint8_t>> requests;
+  std::size_t tcpReply = 0;
+  bool acknowledged = false;
+};
 
 void PutWord(std::uint8_t* at, std::uint32_t word) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(word >> (24 - 8 * i));
@@ -198,12 +215,13 @@ void PutWord(std::uint8_t* at, std::uint32_t word) {
 // Program requests for the whole image as they travel over TCP: 'f' 'p', the
 // word count, the address, 64 data bytes and the sum of address and words. Made
 // before the clock starts; the floor is the wire and the board, not the framing.
-std::vector<Request> ProgramRequests() {
+FloorRequests ProgramRequests() {
   const std::vector<std::uint8_t> image = FullImage();
-  std::vector<Request> requests(kFullImageFrames);
+  FloorRequests round{std::vector<std::vector<std::uint8_t>>(kFullImageFrames), wire::kTcpReply, true};
   for (int i = 0; i < kFullImageFrames; ++i) {
     const std::uint32_t address = static_cast<std::uint32_t>(i) * kFrameBytes;
-    Request& r = requests[i];
+    std::vector<std::uint8_t>& r = round.requests[i];
+    r.resize(wire::kTcpRequest);
     r[0] = wire::kLead;
     r[1] = wire::kProgram;
     r[2] = wire::kWords;
@@ -217,7 +235,21 @@ std::vector<Request> ProgramRequests() {
     }
     PutWord(&r[wire::kSumAt], sum);
   }
-  return requests;
+  return round;
+}
+
+// The read requests of a full dump: 'f' 'u', four words, each 16-byte block.
+FloorRequests ReadRequests() {
+  FloorRequests round{{}, wire::kTcpReadReply, false};
+  for (std::uint32_t address = 0; address < kFlashSize; address += wire::kReadBytes) {
+    std::vector<std::uint8_t> r(wire::kTcpReadRequest);
+    r[0] = wire::kLead;
+    r[1] = wire::kRead;
+    r[2] = wire::kReadWords;
+    PutWord(&r[wire::kAddressAt], address);
+    round.requests.push_back(std::move(r));
+  }
+  return round;
 }
 
 // A socket whose blocking calls, connect included, give up after the floor's
@@ -241,21 +273,21 @@ sockaddr_in BoardEndpoint(std::uint16_t port) {
   return a;
 }
 
-// One round of 2047 UDP requests, each behind its sequence byte. False when a
-// reply is missing or is not the acknowledgement of that request.
-bool UdpFloorRound(int s, const sockaddr_in& board, const std::vector<Request>& requests,
-                   std::uint8_t& sequence) {
+// One round of UDP requests, each behind its sequence byte. False when a reply
+// is missing or is not the one that request asks for.
+bool UdpFloorRound(int s, const sockaddr_in& board, const FloorRequests& round, std::uint8_t& sequence) {
   std::uint8_t datagram[wire::kUdpRequest];
   std::uint8_t reply[wire::kReplyCapacity];
-  for (const auto& request : requests) {
+  for (const auto& request : round.requests) {
     datagram[0] = sequence;
     std::copy(request.begin(), request.end(), datagram + 1);
-    if (::sendto(s, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&board),
-                 sizeof board) != static_cast<ssize_t>(sizeof datagram)) {
+    const std::size_t length = 1 + request.size();
+    if (::sendto(s, datagram, length, 0, reinterpret_cast<const sockaddr*>(&board), sizeof board) !=
+        static_cast<ssize_t>(length)) {
       return false;
     }
-    if (::recv(s, reply, sizeof reply, 0) != static_cast<ssize_t>(wire::kUdpReply) || reply[0] != sequence ||
-        reply[1 + wire::kAckAt] != wire::kAck) {
+    if (::recv(s, reply, sizeof reply, 0) != static_cast<ssize_t>(1 + round.tcpReply) || reply[0] != sequence ||
+        (round.acknowledged && reply[1 + wire::kAckAt] != wire::kAck)) {
       return false;
     }
     sequence = sequence == 255 ? 1 : static_cast<std::uint8_t>(sequence + 1);
@@ -264,19 +296,19 @@ bool UdpFloorRound(int s, const sockaddr_in& board, const std::vector<Request>& 
 }
 
 // The same over TCP, where a reply may arrive in pieces.
-bool TcpFloorRound(int s, const std::vector<Request>& requests) {
+bool TcpFloorRound(int s, const FloorRequests& round) {
   std::uint8_t reply[wire::kReplyCapacity];
-  for (const auto& request : requests) {
+  for (const auto& request : round.requests) {
     if (::send(s, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
       return false;
     }
     std::size_t got = 0;
-    while (got < wire::kTcpReply) {
+    while (got < round.tcpReply) {
       const ssize_t n = ::recv(s, reply + got, sizeof reply - got, 0);
       if (n <= 0) return false;
       got += static_cast<std::size_t>(n);
     }
-    if (got != wire::kTcpReply || reply[wire::kAckAt] != wire::kAck) return false;
+    if (got != round.tcpReply || (round.acknowledged && reply[wire::kAckAt] != wire::kAck)) return false;
   }
   return true;
 }
@@ -284,7 +316,7 @@ bool TcpFloorRound(int s, const std::vector<Request>& requests) {
 // The floor's own connection, opened and closed around each round: the board
 // serves one TCP connection at a time, the newest, so the floor and the tool
 // take turns. Seconds for the round, or a negative value when it failed.
-double TimedFloorRound(LinkMode mode, const SimOptions& options, const std::vector<Request>& requests,
+double TimedFloorRound(LinkMode mode, const SimOptions& options, const FloorRequests& requests,
                        std::uint8_t& sequence) {
   const int s = BoundedSocket(mode == LinkMode::kUdp ? SOCK_DGRAM : SOCK_STREAM);
   const sockaddr_in to = BoardEndpoint(mode == LinkMode::kUdp ? options.udpPort : options.tcpPort);
@@ -419,6 +451,59 @@ void VerifyBesideProgram(benchmark::State& state, LinkMode mode, VerifyMode veri
   }
   SetLogStream(nullptr);
 }
+
+// Each iteration is one floor round of 8192 reads, then one full dump over a
+// session opened before its clock starts, as ProgramRun takes them in turn.
+void DumpBesideFloor(benchmark::State& state, LinkMode mode, Placement placement) {
+  const SimOptions options = BoardFor(mode);
+  PinnedBoard board(options, placement);
+  if (!board.Started()) {
+    state.SkipWithError(("the simulated board did not start: " + board.Board().Error()).c_str());
+    return;
+  }
+  const FloorRequests requests = ReadRequests();
+  std::uint8_t sequence = 1;
+  ReadObserver quiet;
+  double dumpSeconds = 0;
+  double floorSeconds = 0;
+  for (auto _ : state) {
+    const double floor = TimedFloorRound(mode, options, requests, sequence);
+    if (floor < 0) {
+      state.SkipWithError("a round trip of the floor failed");
+      break;
+    }
+    Session session(BenchWaits());
+    session.Open(kBoardAddress);
+    if (session.Opened() != OpenOutcome::Open(mode)) {
+      state.SkipWithError("the link did not open over the transport under test");
+      break;
+    }
+    const BoardDump dump = DumpBoard(session, FlashRange{}, quiet);
+    session.Close();
+    // A dump that read less would look fast for the wrong reason.
+    if (!dump.read.Whole() || dump.read.reads != read_const::kFullReads) {
+      state.SkipWithError("the dump did not read the whole flash");
+      break;
+    }
+    state.SetIterationTime(dump.seconds);
+    dumpSeconds += dump.seconds;
+    floorSeconds += floor;
+  }
+  using benchmark::Counter;
+  state.counters["floor_ms"] = Counter(floorSeconds * 1e3, Counter::kAvgIterations);
+  state.counters["dump_us_per_read"] = Counter(dumpSeconds * 1e6 / read_const::kFullReads, Counter::kAvgIterations);
+  state.counters["floor_us_per_read"] = Counter(floorSeconds * 1e6 / read_const::kFullReads, Counter::kAvgIterations);
+  if (floorSeconds > 0) state.counters["x_floor"] = dumpSeconds / floorSeconds;
+}
+
+BENCHMARK_CAPTURE(DumpBesideFloor, udp_own_cores, LinkMode::kUdp, Placement::kOwnCores)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(DumpBesideFloor, udp_shared_core, LinkMode::kUdp, Placement::kSharedCore)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(DumpBesideFloor, tcp_own_cores, LinkMode::kTcp, Placement::kOwnCores)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(DumpBesideFloor, tcp_shared_core, LinkMode::kTcp, Placement::kSharedCore)
+    ->Unit(benchmark::kMillisecond)->UseManualTime();
 
 BENCHMARK_CAPTURE(VerifyBesideProgram, udp_frames, LinkMode::kUdp, VerifyMode::kFrames)
     ->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);

@@ -8,6 +8,7 @@
 #include "cli/db_args.h"
 #include "cli/exit_codes.h"
 #include "cli/format_args.h"
+#include "cli/range_arg.h"
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
 #include "link/frames.h"
@@ -37,6 +38,8 @@ const char kMainFooter[] =
     "  tovrin-cli inspect boot.bin --format bin --base 0x10000\n"
     "  tovrin-cli batch firmware.s19 --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
     "  tovrin-cli db report --db /var/lib/tovrin/station.db --csv\n"
+    "  tovrin-cli read --out board.s19\n"
+    "  tovrin-cli compare firmware.s19\n"
     "\n";
 
 constexpr const char kPcapHelp[] = "Write every packet the link sends and receives to FILE, a capture (pcap) for Wireshark";
@@ -61,8 +64,11 @@ const char kProgramFooter[] =
     "erase left behind. A difference exits with 7 and leaves the board unlocked.\n"
     "--trace writes one JSON line per request, reply, resend, passed-over\n"
     "datagram and time-out; --pcap writes every datagram or TCP segment sent and\n"
-    "received as a capture for Wireshark. With --db the run is recorded in the station database\n"
-    "too; one that cannot be reached ends the command before anything is sent (14).\n";
+    "received as a capture for Wireshark. With --db the run is recorded in the\n"
+    "station database too; one that cannot be reached ends the command before\n"
+    "anything is sent (14). With --skip-if-same the whole flash is read back\n"
+    "first (8192 reads, ending at the first difference): a board that already\n"
+    "holds what the run would write is left alone (exit 0, result \"skipped\").\n";
 
 const char kBatchFooter[] =
     "\n"
@@ -82,6 +88,29 @@ const char kIdentityFooter[] =
     "\n"
     "Prints the revision, serial number, hardware code and link type (UDP or\n"
     "TCP). Exits with 0, 10 (connect failed), 11 (identity not read) or 64.\n";
+
+const char kReadFooter[] =
+    "\n"
+    "Connects, reads the board's identity and reads the flash back, 16 bytes per\n"
+    "read (8192 reads for the whole of it); nothing is erased, written or locked.\n"
+    "FILE gets S3 records of up to 32 bytes between an S0 header and an S7 end,\n"
+    "leaving out erased bytes (0xFF), or the raw bytes of the range when its name\n"
+    "ends in .bin. It is written only once every byte was read, through a\n"
+    "temporary file. Programmed back, a dump of a whole board writes the same\n"
+    "bytes. --range START:END (hex with 0x, or decimal; END not included; either\n"
+    "may be left out) reads part of the flash, inside 0x0:0x20000.\n"
+    "Exits with 0, 10, 11, 13 (FILE cannot be written), 17 (a read got no good\n"
+    "reply), 130, 143 or 64; FILE is not written unless 0.\n";
+
+const char kCompareFooter[] =
+    "\n"
+    "Connects, reads the board's identity and reads the whole flash back (8192\n"
+    "reads), then lists the ranges that differ from what a run of FILE would\n"
+    "write: the file's image stamped with --rev and --serial (default: the\n"
+    "board's current ones), 0xFF wherever no frame writes. Nothing is erased,\n"
+    "written or locked. Exits with 0 when the board holds that image, 7 when it\n"
+    "differs, 17 when a read got no good reply, or 1, 2, 6, 10, 11, 13, 130, 143,\n"
+    "64.\n";
 
 const char kInspectFooter[] =
     "\n"
@@ -215,6 +244,8 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
   program->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
   AddStationOptions(*program, options);
+  program->add_flag("--skip-if-same", options.skipIfSame,
+                    "Read the board back first; leave it alone (exit 0) when it already holds the image");
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
@@ -261,6 +292,26 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   const StampOptions inspectStamp = AddStampOptions(*inspect, options, "default: the file's own");
   inspect->footer(std::string(kInspectFooter) + GlobalOptionsNote());
 
+  CLI::App* read = app.add_subcommand("read", "Dump the board's flash to a file, reading only");
+  read->add_option("--out", options.outFile, "The dump: S-records, or raw bytes when FILE ends in .bin")
+      ->type_name("FILE")
+      ->required();
+  std::string range;
+  read->add_option("--range", range, "Flash addresses to read, END not included (default: all, 0x0:0x20000)")
+      ->type_name("START:END")
+      ->check(CLI::Validator([](std::string& text) { std::uint32_t a, b; return ParseFlashRange(text, a, b); }, ""));
+  read->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  read->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+  read->footer(std::string(kReadFooter) + GlobalOptionsNote());
+
+  CLI::App* compare = app.add_subcommand("compare", "List where the board differs from what a run of a file would write");
+  compare->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  const StampOptions compareStamp = AddStampOptions(*compare, options, "default: the board's current one");
+  compare->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  compare->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+  AddFormatOptions(*compare, options.input);
+  compare->footer(std::string(kCompareFooter) + GlobalOptionsNote());
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -282,7 +333,10 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
                     : inspect->parsed() ? CliCommand::kInspect
                     : batch->parsed()   ? CliCommand::kBatch
                     : db.db->parsed()   ? CliCommand::kDb
+                    : read->parsed()    ? CliCommand::kRead
+                    : compare->parsed() ? CliCommand::kCompare
                                         : CliCommand::kIdentity;
+  if (!range.empty()) ParseFlashRange(range, options.rangeStart, options.rangeEnd);
   if (db.db->parsed()) {
     DbActionParsed(db, options);
     return kRunCommand;
@@ -296,7 +350,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
     options.revisionGiven = batchRevision->count() > 0;
     return kRunCommand;
   }
-  const StampOptions& stamp = program->parsed() ? programStamp : inspectStamp;
+  const StampOptions& stamp = program->parsed() ? programStamp : compare->parsed() ? compareStamp : inspectStamp;
   options.revisionGiven = stamp.revision->count() > 0;
   options.serialGiven = stamp.serial->count() > 0;
   return kRunCommand;

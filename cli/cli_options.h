@@ -3,15 +3,17 @@
 // What the command line asked for, once parsed and checked, and where a command
 // writes. Commands take both, so tests run them in-process on captured streams.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "cli/db_options.h"
+#include "flash/flash_image.h"
 #include "flash/program_image.h"
 #include "run/firmware_file.h"
 #include "link/link.h"
 
-enum class CliCommand { kIdentity, kProgram, kInspect, kBatch, kDb };
+enum class CliCommand { kIdentity, kProgram, kInspect, kBatch, kDb, kRead, kCompare };
 
 constexpr const char kBoardAddress[] = "192.168.167.100";  // the board's fixed address
 
@@ -33,6 +35,11 @@ struct CliOptions {
   VerifyMode verify = VerifyMode::kNone;  // read back before the lock: the frames, or the whole flash
   std::string traceFile;       // empty: no trace of the exchanges
   std::string pcapFile;        // empty: no capture of the link's packets
+  bool skipIfSame = false;     // program: read back first, and leave a board that holds the image
+  // read
+  std::string outFile;                    // the dump: raw bytes when it ends in .bin, else S-records
+  std::uint32_t rangeStart = 0;           // flash addresses read, the end not included
+  std::uint32_t rangeEnd = kFlashSize;
   // batch
   std::string serialFrom;      // the first serial number of the range
   std::string stateFile;       // holds the next serial number

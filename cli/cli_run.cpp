@@ -16,6 +16,8 @@ int RunCommand(const CliOptions& options, const CliStreams& streams) {
     case CliCommand::kInspect: return RunInspect(options, streams);
     case CliCommand::kBatch: return RunBatch(options, streams);
     case CliCommand::kDb: return RunDb(options, streams);
+    case CliCommand::kRead: return RunRead(options, streams);
+    case CliCommand::kCompare: return RunCompare(options, streams);
   }
   return exit_code::kInternal;
 }

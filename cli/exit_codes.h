@@ -16,6 +16,7 @@ constexpr int kLogUnwritable = 13;
 constexpr int kStateUnusable = 14;
 constexpr int kRepeatRefused = 15;
 constexpr int kSerialsExhausted = 16;
+constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
@@ -34,10 +35,12 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kStateUnusable, "batch, db: the --state file or --db database cannot be read, reached or written; the board not erased"},
     {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state or --db"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
+    {exit_code::kReadFailed, "read, compare: a read got no good reply; no dump written, nothing compared"},
     {exit_code::kUsage, "usage error; nothing sent, and no JSON printed"},
     {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };
 
 // The status a run's report stands for: a stopped run exits as a shell expects
-// of a process ended by that signal (interruptStatus: 130, 143, or 0 for none).
+// of a process ended by that signal (interruptStatus: 130, 143, or 0 for none);
+// a run skipped because the board already held its image exits 0.
 int RunExitStatus(const RunReport& report, int interruptStatus);

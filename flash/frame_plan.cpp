@@ -36,3 +36,13 @@ void FrameBytes(const FlashImage& image, std::uint32_t start, std::uint8_t (&blo
   const std::uint32_t inside = std::min(kBlockLength, kFlashSize - start);
   std::copy_n(image.begin() + start, inside, block);
 }
+
+std::unique_ptr<FlashImage> WrittenImage(const FlashImage& stamped, const FramePlan& plan) {
+  auto written = std::make_unique<FlashImage>();
+  written->fill(kErasedByte);
+  for (const std::uint32_t start : plan.starts) {
+    const std::uint32_t inside = std::min(kBlockLength, kFlashSize - start);
+    std::copy_n(stamped.begin() + start, inside, written->begin() + start);
+  }
+  return written;
+}

@@ -5,6 +5,7 @@
 // a run would send.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "flash/flash_image.h"
@@ -41,3 +42,9 @@ FramePlan PlanFrames(const FlashImage& stamped);
 // One frame's 64 bytes from `start`. A frame may start close enough to the end
 // to reach past the flash: what lies beyond it is sent as erased bytes.
 void FrameBytes(const FlashImage& image, std::uint32_t start, std::uint8_t (&block)[plan_const::kBlockLength]);
+
+// What the flash holds after an erase and the plan's frames: the stamped
+// image's bytes where a frame writes (a frame's 0xFF tail included), erased
+// bytes everywhere else. A full read-back and a comparison hold the board
+// against it. On the heap: it is 128 KiB.
+std::unique_ptr<FlashImage> WrittenImage(const FlashImage& stamped, const FramePlan& plan);

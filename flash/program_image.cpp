@@ -66,18 +66,6 @@ ProgramRun VerifyFrames(BoardLink& link, const FlashImage& stamped, const FrameP
   return run;
 }
 
-// What the flash holds after the frames of the plan: their bytes where they
-// wrote, erased bytes everywhere else.
-std::unique_ptr<FlashImage> WrittenImage(const FlashImage& stamped, const FramePlan& plan) {
-  auto written = std::make_unique<FlashImage>();
-  written->fill(kErasedByte);
-  for (const std::uint32_t start : plan.starts) {
-    const std::uint32_t inside = std::min(plan_const::kBlockLength, kFlashSize - start);
-    std::copy_n(stamped.begin() + start, inside, written->begin() + start);
-  }
-  return written;
-}
-
 // The whole flash read back in slices, so a stop request is heard between them.
 ProgramRun VerifyWhole(BoardLink& link, const FlashImage& stamped, const FramePlan& plan, ProgramRun run,
                        ProgramObserver& observer) {

@@ -11,38 +11,39 @@ namespace {
 constexpr double kMsPerSecond = 1000.0;
 }
 
-namespace {
-
-std::unique_ptr<FlashImage> Stamped(const FirmwareFile& file, const RunRequest& request) {
+std::unique_ptr<FlashImage> StampedImage(const FirmwareFile& file, const RunRequest& request) {
   auto stamped = std::make_unique<FlashImage>(*file.image);
   StampIdentity(*stamped, request.serial, request.revision);
   return stamped;
 }
 
-}  // namespace
-
 std::size_t PlannedFrames(const FirmwareFile& file, const RunRequest& request) {
-  return PlanFrames(*Stamped(file, request)).starts.size();
+  return PlanFrames(*StampedImage(file, request)).starts.size();
 }
 
 IdentityBlock IdentityAfter(const FirmwareFile& file, const RunRequest& request) {
-  const std::unique_ptr<FlashImage> stamped = Stamped(file, request);
+  const std::unique_ptr<FlashImage> stamped = StampedImage(file, request);
   IdentityBlock block{};
   std::copy_n(stamped->begin() + identity::kFlashOffset, block.size(), block.begin());
   return block;
 }
 
-RunReport ProgramSession(Session& session, const FirmwareFile& file, const RunRequest& request,
-                         ProgramObserver& observer) {
+RunReport PlannedRun(const Session& session, const FirmwareFile& file, const RunRequest& request) {
   RunReport report = SessionReport(session);
   report.file = FactsOf(file);
   report.stage = RunStage::kProgram;
   report.revision = request.revision;
   report.serial = request.serial.substr(0, kSerialStampMax);
   report.verify = request.verify;
+  report.plan = PlanFrames(*StampedImage(file, request));
+  report.run.framesPlanned = static_cast<int>(report.plan.starts.size());
+  return report;
+}
 
-  const std::unique_ptr<FlashImage> stamped = Stamped(file, request);
-  report.plan = PlanFrames(*stamped);
+RunReport ProgramSession(Session& session, const FirmwareFile& file, const RunRequest& request,
+                         ProgramObserver& observer) {
+  RunReport report = PlannedRun(session, file, request);
+  const std::unique_ptr<FlashImage> stamped = StampedImage(file, request);
 
   const std::int64_t started = MonotonicMs();
   report.run = ProgramImage(session.Link(), *stamped, observer, request.verify);

@@ -5,6 +5,7 @@
 // lock and reset). Every front end's PROGRAM comes through here, and every run
 // returns one report.
 
+#include <memory>
 #include <string>
 
 #include "flash/program_image.h"
@@ -18,6 +19,13 @@ struct RunRequest {
   std::string serial;    // bytes from 0x421, at most 15
   VerifyMode verify = VerifyMode::kNone;
 };
+
+// The file's image with the request's stamp: what the run cuts its frames from.
+std::unique_ptr<FlashImage> StampedImage(const FirmwareFile& file, const RunRequest& request);
+
+// A run's report before anything is sent: the session's facts, the file's, the
+// stamp and the plan (RunStage::kProgram).
+RunReport PlannedRun(const Session& session, const FirmwareFile& file, const RunRequest& request);
 
 // Programs the board of an open session (its identity read) with a file
 // already read and loaded. The file's image is not changed: the stamp goes

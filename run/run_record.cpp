@@ -22,6 +22,26 @@ const char* VerifyName(VerifyMode verify) {
   return "none";
 }
 
+// How the read-back before the erase ended (program --skip-if-same); null
+// when the run did not read the board back first.
+Json CompareJson(const RunReport& report) {
+  if (!report.compared) return nullptr;
+  const FlashRead& read = *report.compared;
+  Json json{{"same", nullptr}};
+  if (read.end == ReadEnd::kWhole) json["same"] = true;
+  if (read.end == ReadEnd::kDiffers) {
+    json["same"] = false;
+    json["first_difference"] = FlashAddress(read.address);
+  }
+  if (read.end == ReadEnd::kFailed) {
+    json["address"] = FlashAddress(read.address);
+    json["what"] = DescribeOutcome(read.outcome);
+  }
+  json["reads"] = read.reads;
+  json["seconds"] = report.compareSeconds;
+  return json;
+}
+
 }  // namespace
 
 std::string JsonLine(const Json& value) {
@@ -63,6 +83,7 @@ Json RunResultJson(const RunReport& report) {
     case RunStage::kConnected: return 0;
     case RunStage::kRefused: return report.refusal;
     case RunStage::kProgram: return report.run.result;
+    case RunStage::kSkipped: return "skipped";
   }
   return nullptr;
 }
@@ -88,6 +109,7 @@ Json RunRecord(const RunReport& report, const RecordContext& context) {
                           {"acknowledged", report.run.framesAcknowledged},
                           {"unsent_bytes", report.plan.unsentBytes}};
   record["verify"] = VerifyName(report.verify);
+  record["compare"] = CompareJson(report);
   record["stamp_sent"] = report.run.stampSent;
   record["result"] = RunResultJson(report);
   record["message"] = RunMessage(report);

@@ -19,7 +19,8 @@ using Json = nlohmann::ordered_json;
 constexpr int kRunRecordVersion = 1;
 
 // The numbers a record's "result" takes for a run that ended before the erase
-// for want of a board; after it, the ProgramResult (0..7) or "interrupted".
+// for want of a board; after it, the ProgramResult (0..7) or "interrupted";
+// "skipped" for a run that found the board already holding its image.
 namespace run_result {
 constexpr int kConnectFailed = 10;
 constexpr int kIdentityFailed = 11;

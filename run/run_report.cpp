@@ -44,7 +44,8 @@ bool RunReport::Interrupted() const {
     case RunStage::kProgram: return run.result == kProgramInterrupted;
     case RunStage::kFile:
     case RunStage::kConnected:
-    case RunStage::kRefused: return false;
+    case RunStage::kRefused:
+    case RunStage::kSkipped: return false;
   }
   return false;
 }
@@ -62,6 +63,7 @@ std::string RunMessage(const RunReport& report) {
     case RunStage::kConnected: return msg::kIdentityRead;
     case RunStage::kRefused: return report.refusalMessage;
     case RunStage::kProgram: return ProgramRunMessage(report.run);
+    case RunStage::kSkipped: return msg::kAlreadyHeld;
   }
   return "";
 }
@@ -87,7 +89,8 @@ std::optional<RunCause> CauseOf(const RunReport& report) {
     case RunStage::kFile:
     case RunStage::kConnect:
     case RunStage::kConnected:
-    case RunStage::kRefused: return std::nullopt;
+    case RunStage::kRefused:
+    case RunStage::kSkipped: return std::nullopt;
     case RunStage::kIdentity:
       if (report.identityOutcome.Accepted()) return std::nullopt;
       cause.command = LinkCommand::kRead;

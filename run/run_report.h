@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "flash/flash_read.h"
 #include "flash/frame_plan.h"
 #include "flash/program_image.h"
 #include "link/link.h"
@@ -23,6 +24,7 @@ enum class RunStage {
   kConnected, // connected and the identity read; nothing more was asked (identity)
   kRefused,   // a front end's own check refused the board before the erase
   kProgram,   // the erase was due: ProgramImage ran (run.result says how it ended)
+  kSkipped,   // the board already held what the run would write (read back first): nothing erased
 };
 
 struct FileFacts {
@@ -55,6 +57,10 @@ struct RunReport {
   FramePlan plan;  // of the stamped image
   VerifyMode verify = VerifyMode::kNone;
   ProgramRun run;  // kProgram
+  // When the board was read back before the erase (program --skip-if-same): how
+  // that read ended (whole: the board holds the image) and how long it took.
+  std::optional<FlashRead> compared;
+  double compareSeconds = 0;
   // Who asked the run to stop, when it was stopped: "Ctrl+C", "SIGTERM", ...
   std::string stoppedBy;
   double connectSeconds = 0;

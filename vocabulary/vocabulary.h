@@ -19,6 +19,8 @@ constexpr const char* kIdentityRead = "Identity read";
 constexpr const char* kNoConnection = "No Connection to the Varnel board.";
 constexpr const char* kNoFileName = "No File Name.";
 constexpr const char* kSerialTooLong = "The serial number can have at most 15 characters.";
+// A run asked to skip a board that already holds its image, which did.
+constexpr const char* kAlreadyHeld = "The board already holds this image; nothing was erased or written";
 constexpr const char* kOneByteCharacters = "REV and Serial Number take only characters of one byte (Latin-1).";
 }  // namespace msg
 

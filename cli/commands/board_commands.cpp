@@ -23,6 +23,22 @@ bool CheckHardware(RunReport& report, const std::string& expected) {
   return false;
 }
 
+RunRequest RequestFor(const CliOptions& options, const Session& session) {
+  const IdentityTexts board = session.Texts();
+  RunRequest request;
+  request.revision = options.revisionGiven ? options.revision : board.revision;
+  request.serial = options.serialGiven ? options.serial : board.serialNumber;
+  request.verify = options.verify;
+  return request;
+}
+
+void PrintBoard(std::FILE* diag, const std::string& address, const Session& session) {
+  const IdentityTexts board = session.Texts();
+  std::fprintf(diag, "Board %s over %s: revision %s, serial number %s, hardware %s\n", address.c_str(),
+               LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
+               Printable(board.serialNumber).c_str(), Printable(board.hardware).c_str());
+}
+
 void CloseSession(Session& session, std::FILE* diag) {
   if (!session.Link().IsOpen()) return;
   const int closed = session.Close();
@@ -31,6 +47,7 @@ void CloseSession(Session& session, std::FILE* diag) {
 
 int RunExitStatus(const RunReport& report, int interruptStatus) {
   if (report.Interrupted()) return interruptStatus != 0 ? interruptStatus : kInterruptedBySigint;
+  if (report.stage == RunStage::kSkipped) return 0;
   const Json result = RunResultJson(report);
   return result.is_number_integer() ? result.get<int>() : exit_code::kInternal;
 }

@@ -1,14 +1,15 @@
 #pragma once
 
 // What the commands that talk to a board share: who stopped a run, the check
-// of the board's model, and the close. What watches the link (--trace,
-// --pcap) is cli/output/wire_record.h.
+// of the board's model, the identity a run stamps, the board's line, and the
+// close. What watches the link (--trace, --pcap) is cli/output/wire_record.h.
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "cli/cli_options.h"
+#include "run/program_run.h"
 #include "run/run_report.h"
 #include "run/session.h"
 
@@ -18,6 +19,13 @@ std::string StopName();
 // Refuses (RunStage::kRefused, exit 12) a board whose hardware code is not the
 // one expected; an empty expectation takes any board. True when it passes.
 bool CheckHardware(RunReport& report, const std::string& expected);
+
+// The identity as the window pre-fills it: what the operator gave, else what
+// the board holds; and the read-back mode asked for.
+RunRequest RequestFor(const CliOptions& options, const Session& session);
+
+// "Board ADDR over UDP: revision B, serial number 123456, hardware VR32".
+void PrintBoard(std::FILE* diag, const std::string& address, const Session& session);
 
 // Closes the session's link if open; a close the socket library refuses is
 // reported on diag with the window's text, and changes no outcome.

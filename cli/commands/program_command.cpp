@@ -19,26 +19,13 @@
 #include "cli/platform/cli_platform.h"
 #include "cli/platform/interrupt.h"
 #include "run/program_run.h"
+#include "run/read_back.h"
 
 namespace {
 
-// The identity as the window pre-fills it: what the operator gave, else what
-// the board holds.
-RunRequest RequestFor(const CliOptions& options, const Session& session) {
-  const IdentityTexts board = session.Texts();
-  RunRequest request;
-  request.revision = options.revisionGiven ? options.revision : board.revision;
-  request.serial = options.serialGiven ? options.serial : board.serialNumber;
-  request.verify = options.verify;
-  return request;
-}
-
 void PrintStart(std::FILE* diag, const CliOptions& options, const Session& session, const RunRequest& request,
                 std::size_t frames) {
-  const IdentityTexts board = session.Texts();
-  std::fprintf(diag, "Board %s over %s: revision %s, serial number %s, hardware %s\n", options.board.c_str(),
-               LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
-               Printable(board.serialNumber).c_str(), Printable(board.hardware).c_str());
+  PrintBoard(diag, options.board, session);
   std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n", Printable(options.file).c_str(),
                Printable(request.revision).c_str(), Printable(request.serial).c_str(), frames);
   std::fflush(diag);
@@ -54,9 +41,13 @@ RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, L
   if (report.stage == RunStage::kConnected && CheckHardware(report, options.expectHardware)) {
     const RunRequest request = RequestFor(options, session);
     if (!options.quiet) PrintStart(diag, options, session, request, PlannedFrames(file, request));
+    if (!options.quiet && options.skipIfSame) {
+      std::fprintf(diag, "Reading the board back first: one that already holds the image is left alone\n");
+    }
     // A stop asked for while connecting ends the run before the erase.
     CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
-    report = ProgramSession(session, file, request, progress);
+    report = options.skipIfSame ? ProgramUnlessSame(session, file, request, progress, progress)
+                                : ProgramSession(session, file, request, progress);
   }
   report.stoppedBy = StopName();
   // Every run, good or bad, ends the connection, as the window's does.

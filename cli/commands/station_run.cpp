@@ -15,6 +15,7 @@ BoardClaim ClaimFor(const CliOptions& options, const RunReport& report) {
 
 StoredRun StoredRunOf(const CliOptions& options, const RunReport& report, const std::string& json) {
   const char* result = report.stage == RunStage::kRefused  ? "refused"
+                       : report.stage == RunStage::kSkipped  ? "skipped"
                        : report.Interrupted()                ? "interrupted"
                        : !report.Succeeded()                 ? serial_state_name::kFailed
                        : report.verify != VerifyMode::kNone  ? serial_state_name::kVerified

@@ -185,6 +185,26 @@ TEST_F(CliProcess, InterruptedRunLeavesTheBoardUnlockedAndARecord) {
   std::filesystem::remove(log);
 }
 
+// Ctrl+C during a dump: the file is not written, so a dump cut short never
+// passes for a whole one, and the output names the read it stopped before.
+TEST_F(CliProcess, InterruptedDumpWritesNoFile) {
+  SimOptions options = UdpBoard();
+  options.faults.replyDelayMs = 1;  // 8192 reads: seconds, so the signal lands mid-read
+  SimBoard sim;
+  START_SIM(sim, options);
+  const std::string dump = path.string() + ".dump.s19";
+  const Finished f =
+      RunCliProcess({"--board", "127.0.0.1", "read", "--out", dump, "--json"}, "", {SIGINT, "read 820 ", {}});
+  EXPECT_EQ(f.status, 130) << f.err;
+  const nlohmann::json r = nlohmann::json::parse(f.out, nullptr, false);
+  EXPECT_EQ(r["result"], "interrupted") << f.out;
+  EXPECT_EQ(r["cause"]["command"], "read") << f.out;
+  EXPECT_EQ(r["written"], false);
+  EXPECT_LT(r["reads"].get<int>(), 8192);
+  EXPECT_FALSE(std::filesystem::exists(dump));
+  EXPECT_FALSE(std::filesystem::exists(dump + ".tmp"));
+}
+
 // A station's store of serial numbers, one per engine: a STATE file, a SQLite
 // file, a PostgreSQL database of the test's own.
 class WithStore : public CliProcess, public testing::WithParamInterface<std::string> {

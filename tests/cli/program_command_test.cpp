@@ -538,6 +538,16 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"inspect", path, "--format", "bin", "--base", "0x20000"},
       {"inspect", path, "--format", "bin", "--base", "010"},
       {"batch", path, "--serial-from", "S1", "--state", "s", "--log", "l", "--format", "elf", "--base", "0"},
+      {"read"},                                     // no --out
+      {"read", "--out", "d.s19", "--range", "0:0x20001"},  // past the flash's end
+      {"read", "--out", "d.s19", "--range", "0x100:0x100"},
+      {"read", "--out", "d.s19", "--range", "0x100:0x80"},
+      {"read", "--out", "d.s19", "--range", "-1:16"},
+      {"read", "--out", "d.s19", "--range", "0x10"},
+      {"read", "--out", "d.s19", "--range", "0xG:"},
+      {"compare"},
+      {"compare", path, "--out", "d.s19"},
+      {"identity", "--skip-if-same"},
   };
   SimBoard sim;
   START_SIM(sim, SimOptions{});
