@@ -51,6 +51,12 @@ inline std::vector<std::uint8_t> Expected(const Runs& runs, const std::string& s
   return flash;
 }
 
+// Identity records that no text option gives a board: a blank one (all 0xFF),
+// and one whose serial number holds the byte 0xE9 (é in Latin-1), followed by
+// its NUL, two blank bytes and the hardware code.
+inline const std::string kBlankIdentity(16, '\xFF');
+inline const std::string kAccentedIdentity("BSN\xE9" "001\0\xFF\xFFVR32\xFF\xFF", 16);
+
 // The distinct program frames the board got, in order; a UDP resend of the same
 // frame counts once.
 inline std::vector<std::uint32_t> Frames(const SimBoard& sim, bool acceptedOnly = true) {
