@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/durable_file.h"
+#include "common/system_text.h"
 
 namespace {
 
@@ -28,8 +29,8 @@ bool Fail(std::string& error, const std::string& what) {
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".tmp";
   {
-    Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr));
+    Handle file(CreateFileW(WideFromUtf8(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.h == INVALID_HANDLE_VALUE) return Fail(error, "cannot create " + temporary);
     DWORD written = 0;
     if (!WriteFile(file.h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
@@ -38,7 +39,8 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     }
     if (!FlushFileBuffers(file.h)) return Fail(error, "cannot flush " + temporary);
   }
-  if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(WideFromUtf8(temporary).c_str(), WideFromUtf8(path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Fail(error, "cannot rename " + temporary);
   }
   return true;

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "cli/durable_file.h"
+#include "common/system_text.h"
 #include "vocabulary/vocabulary.h"
 
 namespace {
@@ -64,7 +65,7 @@ bool LoadSerialState(const std::string& path, const std::string& from, SerialSta
     error = "the serial number " + from + " does not end in digits that can count up";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) {
     state = SerialState{from, from, false};
     return true;
