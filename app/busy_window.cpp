@@ -6,7 +6,11 @@
 #include <QInputEvent>
 #include <QWidget>
 
-void WindowKeepAlive::Idle() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+// Every event, input included: the window system counts a close request from
+// the desktop as input, and input held back would reach the window only after
+// the run, when the message box that ends it blocks the window and the close is
+// dropped. The operator's input to the window ends in BusyWindow's filter.
+void WindowKeepAlive::Idle() { QCoreApplication::processEvents(); }
 
 BusyWindow::BusyWindow(QWidget& window) : window_(window) {
   QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -11,17 +11,18 @@
 
 class QWidget;
 
-// Set on the window's link: every wait handles the window's events, except
-// operator input.
+// Set on the window's link: every wait handles the window's events, a close
+// request from the desktop among them; the operator's input is dropped by the
+// BusyWindow that guards the operation.
 class WindowKeepAlive : public LinkObserver {
  public:
   void Idle() override;
 };
 
 // For the length of one operation: a busy cursor, and mouse and keyboard input
-// to `window` and its controls dropped, not queued for later. Input that
-// arrived during the operation is taken and dropped before the guard goes, so a
-// click made while connecting cannot press PROGRAM once it is enabled. Other
+// to `window` and its controls dropped, not queued for later. Input still
+// queued when the operation ends is taken and dropped before the guard goes, so
+// a click made while connecting cannot press PROGRAM once it is enabled. Other
 // windows (a message box the operation opens) take input as usual.
 class BusyWindow : public QObject {
  public:

@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QProgressBar>
 #include <QValidator>
 #include <QFileDialog>
@@ -193,10 +194,22 @@ void cTovrinDlg::Message(const std::string& text) {
     return;
   }
   QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), Q(text), QMessageBox::Ok, this);
+  if (!m_state.busy) {
+    box.exec();
+    return;
+  }
   // A message that ends an operation waits for the operator: not a busy cursor.
-  if (m_state.busy) QApplication::restoreOverrideCursor();
-  box.exec();
-  if (m_state.busy) QApplication::setOverrideCursor(Qt::WaitCursor);
+  // A modal box would have the window system drop a close request to the window
+  // while it is open; this one leaves the window free to take it (the operation
+  // then ends in a close), and the operator's input to the window still ends in
+  // BusyWindow's filter.
+  QApplication::restoreOverrideCursor();
+  box.setWindowModality(Qt::NonModal);
+  QEventLoop answered;
+  connect(&box, &QDialog::finished, &answered, &QEventLoop::quit);
+  box.show();
+  answered.exec();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void cTovrinDlg::OnSysCommand(int command) {

@@ -1,10 +1,11 @@
 #pragma once
 
-// The only place that reads files by name, one file per system beside the
-// socket calls. Names are UTF-8 everywhere; Windows opens them with its wide
+// The only place in the core that opens files by name, one file per system
+// beside the socket calls. Names are UTF-8 everywhere; Windows opens them with its wide
 // calls, so a folder named in Cyrillic or CJK opens as any other.
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 enum class FileReadStatus {
@@ -28,3 +29,7 @@ FileBytes ReadRegularFile(const std::string& path, std::size_t maxBytes);
 // Standard input to its end, as bytes (Windows would turn CR LF into LF), with
 // the same cap.
 FileBytes ReadStandardInput(std::size_t maxBytes);
+
+// A file created, or emptied when it exists, for writing bytes: null with errno
+// set when it cannot be.
+std::FILE* CreateFileForWriting(const std::string& path);

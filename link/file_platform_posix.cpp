@@ -71,3 +71,5 @@ FileBytes ReadRegularFile(const std::string& path, std::size_t maxBytes) {
 }
 
 FileBytes ReadStandardInput(std::size_t maxBytes) { return ReadAll(STDIN_FILENO, maxBytes); }
+
+std::FILE* CreateFileForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }

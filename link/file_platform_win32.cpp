@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/system_text.h"
 #include "link/file_platform.h"
 
 namespace {
@@ -19,14 +20,6 @@ struct Handle {
   Handle& operator=(const Handle&) = delete;
   HANDLE h;
 };
-
-// File names are UTF-8 inside the tool; the system's own calls take UTF-16.
-std::wstring Wide(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
 
 // The C library's words for the failures a user can mend, so a message reads
 // the same on every system ("No such file or directory").
@@ -72,7 +65,7 @@ FileBytes ReadAll(HANDLE handle, std::size_t maxBytes) {
 }  // namespace
 
 FileBytes ReadRegularFile(const std::string& path, std::size_t maxBytes) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = WideFromUtf8(path);
   const DWORD attributes = ::GetFileAttributesW(name.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(FileReadStatus::kNotOpened, Reason(::GetLastError()));
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failed(FileReadStatus::kNotOpened, "not a regular file: a folder");
@@ -92,3 +85,5 @@ FileBytes ReadRegularFile(const std::string& path, std::size_t maxBytes) {
 }
 
 FileBytes ReadStandardInput(std::size_t maxBytes) { return ReadAll(::GetStdHandle(STD_INPUT_HANDLE), maxBytes); }
+
+std::FILE* CreateFileForWriting(const std::string& path) { return ::_wfopen(WideFromUtf8(path).c_str(), L"wb"); }

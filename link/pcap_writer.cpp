@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/file_platform.h"
+
 namespace {
 
 // The initial sequence numbers of the made-up handshake; a reader shows them
@@ -17,7 +19,7 @@ bool Sent(LinkTraceEvent::Kind kind) { return kind == LinkTraceEvent::kRequest |
 }  // namespace
 
 bool PcapWriter::Open(const std::string& path, std::string& error) {
-  file_.reset(std::fopen(path.c_str(), "wb"));
+  file_.reset(CreateFileForWriting(path));
   if (!file_) {
     error = "Cannot open the capture " + path + ": " + std::strerror(errno);
     return false;

@@ -1,5 +1,6 @@
 #include "sim/sim_args.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -37,6 +38,9 @@ const char kSimUsage[] =
     "                         keeping its width (SN0099, SN0100, ...), or i appended\n"
     "                         when it ends in no digit\n"
     "  --hardware CODE        hardware code, up to 4 characters (default VR32)\n"
+    "  --identity-hex HEX     the whole identity record at 0x420 as 32 hex digits, over\n"
+    "                         --revision, --serial and --hardware (with --boards, for\n"
+    "                         every board): FFFF...FF is a blank board\n"
     "  --flash-file PATH      write the flash there (raw 131072 bytes) on every lock\n"
     "                         and on exit; with --boards, board i's to PATH.i\n"
     "  --boards N             a production line of N boards (1 to 100) in turn: once its\n"
@@ -77,6 +81,20 @@ namespace {
 constexpr int kMaxDelayMs = 10 * 60 * 1000;
 constexpr int kMaxTimeLimitSeconds = 366 * 24 * 60 * 60;
 constexpr int kMaxPort = 65535;
+
+// Two hex digits a byte, no separator; false unless exactly `bytes` of them.
+bool ParseHexBytes(const std::string& text, std::size_t bytes, std::string& out) {
+  if (text.size() != 2 * bytes) return false;
+  out.clear();
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const std::string pair = text.substr(i, 2);
+    if (!std::isxdigit(static_cast<unsigned char>(pair[0])) || !std::isxdigit(static_cast<unsigned char>(pair[1]))) {
+      return false;
+    }
+    out.push_back(static_cast<char>(std::strtoul(pair.c_str(), nullptr, 16)));
+  }
+  return true;
+}
 
 bool ParseInt(const char* text, int min, int max, int& out) {
   errno = 0;
@@ -170,7 +188,7 @@ bool ParseSimArgs(int argc, char** argv, SimArgs& out, std::string& error) {
       }
     } else if (name == "--bind" || name == "--udp-port" || name == "--tcp-port" ||
                name == "--revision" || name == "--serial" || name == "--hardware" ||
-               name == "--flash-file") {
+               name == "--identity-hex" || name == "--flash-file") {
       if (!needValue()) return false;
       ++i;
       const std::string text = value;
@@ -191,6 +209,8 @@ bool ParseSimArgs(int argc, char** argv, SimArgs& out, std::string& error) {
           return bad("empty or too long");
         }
         o.hardware = text;
+      } else if (name == "--identity-hex") {
+        if (!ParseHexBytes(text, kIdentityLength, o.identityRecord)) return bad("takes 32 hex digits");
       } else {
         if (text.empty()) return bad("empty path");
         o.flashFile = text;

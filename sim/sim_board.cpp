@@ -112,6 +112,9 @@ bool SimBoard::Start(const SimOptions& options) {
     why = "a serial number holds at most " + std::to_string(sim::kSerialMax) + " characters";
   } else if (options.hardware.size() > static_cast<std::size_t>(sim::kHardwareLength)) {
     why = "a hardware code holds at most " + std::to_string(sim::kHardwareLength) + " characters";
+  } else if (!options.identityRecord.empty() &&
+             options.identityRecord.size() != static_cast<std::size_t>(sim::kIdentityLength)) {
+    why = "an identity record holds " + std::to_string(sim::kIdentityLength) + " bytes";
   } else if (!options.udp && !options.tcp) {
     why = "neither UDP nor TCP is enabled";
   } else if (options.lineBoards < 0 || options.lineBoards > kMaxLineBoards) {

@@ -72,6 +72,10 @@ struct SimOptions {
   char revision = 'B';
   std::string serial = "123456";
   std::string hardware = "VR32";
+  // The whole record, 16 bytes, as given over the three above (on a line, for
+  // every board): a blank board's 0xFF bytes, or bytes no text option carries.
+  // Empty: the record is made from the three.
+  std::string identityRecord;
   std::string flashFile;            // written on every lock and when the board stops; empty: none.
                                     // A line's board i writes flashFile + "." + i instead.
   int timeLimitSeconds = 600;       // the board stops by itself after this long

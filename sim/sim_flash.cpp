@@ -41,7 +41,7 @@ std::string BoardSerial(const std::string& base, int board) {
 bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& flash,
                     std::string& error) {
   const std::string temporary = path + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  std::FILE* file = OpenForWriting(temporary);
   if (!file) {
     error = "cannot write " + temporary + ": " + std::strerror(errno);
     return false;
@@ -50,7 +50,7 @@ bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& fl
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed || !RenameOver(temporary, path)) {
     error = "cannot write " + path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
+    RemoveFile(temporary);
     return false;
   }
   return true;

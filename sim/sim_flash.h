@@ -14,6 +14,7 @@ constexpr int kSerialAt = 1;     // the serial number, then a NUL
 constexpr int kSerialMax = 15;
 constexpr int kHardwareAt = 10;  // a serial number of 9 or more characters overlaps it
 constexpr int kHardwareLength = 4;
+constexpr int kIdentityLength = 16;
 
 // All erased but for the identity record. The serial number is written after
 // the hardware code, as the tool stamps it over a programmed image, so a long

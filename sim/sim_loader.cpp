@@ -17,7 +17,11 @@ Loader::Loader(const SimOptions& options)
     : faults_(options.faults),
       flash_(FactoryFlash(options.revision, options.serial, options.hardware)),
       resetsAfterLock_(options.lineBoards > 0),
-      silent_(options.faults.silentAfterProgramFrames == 0) {}
+      silent_(options.faults.silentAfterProgramFrames == 0) {
+  if (options.identityRecord.size() == static_cast<std::size_t>(kIdentityLength)) {
+    std::copy(options.identityRecord.begin(), options.identityRecord.end(), flash_.begin() + kIdentityAt);
+  }
+}
 
 Outcome Loader::Handle(const Request& request) {
   const bool repeat = request.udp && haveLastUdp_ && request.sequence == lastUdpSequence_ &&

@@ -9,7 +9,9 @@
 // a kernel handle, whose value Windows keeps within 32 bits.
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -79,8 +81,31 @@ class StopRequests {
   void WaitFor(int seconds);
 };
 
+// File names are UTF-8; Windows opens them through its wide calls, so a folder
+// named in Cyrillic or CJK works as any other.
+// Creates or empties a file for writing bytes: a stream, or null with errno set.
+std::FILE* OpenForWriting(const std::string& path);
+void RemoveFile(const std::string& path);
 // Moves temporary over path, replacing the file there in one step; false with
 // errno set.
 bool RenameOver(const std::string& temporary, const std::string& path);
+
+// The program's arguments as UTF-8: on POSIX as given; on Windows from the wide
+// command line (the narrow argv has been through the ANSI code page).
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// For its lifetime, a Windows console shows the program's UTF-8 text as such
+// (its output code page, put back afterwards); elsewhere the bytes go out as
+// written.
+class Utf8ConsoleOutput {
+ public:
+  Utf8ConsoleOutput();
+  ~Utf8ConsoleOutput();
+  Utf8ConsoleOutput(const Utf8ConsoleOutput&) = delete;
+  Utf8ConsoleOutput& operator=(const Utf8ConsoleOutput&) = delete;
+
+ private:
+  unsigned previousCodePage_ = 0;  // 0: left as it was
+};
 
 }  // namespace sim

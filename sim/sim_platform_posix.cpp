@@ -186,6 +186,15 @@ void StopRequests::WaitFor(int seconds) {
   }
 }
 
+std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
+
+void RemoveFile(const std::string& path) { std::remove(path.c_str()); }
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+Utf8ConsoleOutput::Utf8ConsoleOutput() = default;
+Utf8ConsoleOutput::~Utf8ConsoleOutput() = default;
+
 bool RenameOver(const std::string& temporary, const std::string& path) {
   return std::rename(temporary.c_str(), path.c_str()) == 0;
 }

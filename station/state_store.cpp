@@ -8,6 +8,7 @@
 
 #include "station/serial_numbers.h"
 #include "station/serial_state.h"
+#include "common/system_text.h"
 #include "station/serial_store.h"
 #include "station/station_platform.h"
 
@@ -25,7 +26,7 @@ constexpr const char kLockSuffix[] = ".lock";
 // the rename must happen beside it, or the link would be replaced by a file and
 // the shared state would never advance.
 std::string FollowLinks(const std::string& path) {
-  std::filesystem::path p(path);
+  std::filesystem::path p = PathFromUtf8(path);
   for (int i = 0; i < state_const::kMaxLinks; ++i) {
     std::error_code ec;
     if (!std::filesystem::is_symlink(p, ec)) break;
@@ -33,7 +34,7 @@ std::string FollowLinks(const std::string& path) {
     if (ec) break;
     p = target.is_absolute() ? target : p.parent_path() / target;
   }
-  return p.string();
+  return Utf8FromPath(p);
 }
 
 StoreError Unusable(const std::string& message) { return {store_status::kUnusable, message}; }

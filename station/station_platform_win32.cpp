@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "common/system_text.h"
 #include "station/station_platform.h"
 
 namespace {
@@ -36,7 +37,7 @@ bool Fail(std::string& error, const std::string& what) {
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".tmp";
   {
-    Handle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    Handle file(CreateFileW(WideFromUtf8(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
     if (file.h == INVALID_HANDLE_VALUE) return Fail(error, "cannot create " + temporary);
     DWORD written = 0;
@@ -46,19 +47,19 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     }
     if (!FlushFileBuffers(file.h)) return Fail(error, "cannot flush " + temporary);
   }
-  if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(WideFromUtf8(temporary).c_str(), WideFromUtf8(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Fail(error, "cannot rename " + temporary);
   }
   return true;
 }
 
 SmallRead ReadSmallFile(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& reason) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     reason = "a folder, not a file";
     return SmallRead::kFailed;
   }
-  Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  Handle file(CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.h == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
@@ -101,7 +102,7 @@ FileLock::~FileLock() {
 }
 
 bool FileLock::Acquire(const std::string& path, int waitMs, std::string& error) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return Fail(error, "cannot open the lock file " + path);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
@@ -126,15 +127,15 @@ bool FileLock::Acquire(const std::string& path, int waitMs, std::string& error) 
 }
 
 std::string HostName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = sizeof name;
-  return GetComputerNameA(name, &size) ? std::string(name, size) : std::string("unknown");
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;  // characters
+  return GetComputerNameW(name, &size) ? Utf8FromWide(std::wstring_view(name, size)) : std::string("unknown");
 }
 
 std::string UserName() {
-  char name[256] = {};
-  DWORD size = sizeof name;
-  return GetUserNameA(name, &size) ? std::string(name) : std::string("unknown");
+  wchar_t name[256] = {};
+  DWORD size = 256;  // characters
+  return GetUserNameW(name, &size) ? Utf8FromWide(name) : std::string("unknown");
 }
 
 std::string UtcNowText() {

@@ -6,6 +6,8 @@
 #include <climits>
 #include <string>
 
+#include "common/system_text.h"
+
 namespace {
 
 // Predefined window classes by ordinal, as a compiled dialog resource names them.
@@ -61,23 +63,9 @@ void PushClass(std::vector<WORD>& out, ControlKind kind) {
 
 }  // namespace
 
-std::wstring Wide(const char* text) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-  if (n <= 1) return L"";
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), n);
-  wide.resize(static_cast<std::size_t>(n - 1));
-  return wide;
-}
+std::wstring Wide(const char* text) { return WideFromUtf8(text); }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return "";
-  const int size = static_cast<int>(text.size());
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), n, nullptr, nullptr);
-  return narrow;
-}
+std::string Narrow(const std::wstring& text) { return Utf8FromWide(text); }
 
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& form, DWORD style) {
   std::vector<const ControlTemplate*> order;

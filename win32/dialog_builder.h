@@ -16,6 +16,7 @@
 // come first, in that order, because the order of the items is the tab order.
 std::vector<WORD> BuildDialogTemplate(const DialogTemplate& form, DWORD style);
 
-// UTF-8 <-> UTF-16 for the texts the core and the controls exchange.
+// UTF-8 <-> UTF-16 for the texts the core and the controls exchange; every
+// character survives both ways (a field's é is U+00E9, never U+FFFD).
 std::wstring Wide(const char* text);
 std::string Narrow(const std::wstring& text);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/platform/cli_platform.h"
 #include "run/run_record.h"
 #include "cli/output/text_output.h"
 #include "vocabulary/vocabulary.h"
@@ -33,7 +34,7 @@ CliTrace::~CliTrace() {
 }
 
 bool CliTrace::Open(const std::string& path, std::string& error) {
-  file_ = std::fopen(path.c_str(), "w");
+  file_ = OpenTextFileForWriting(path);
   if (file_ == nullptr) {
     error = "Cannot open the trace " + path + ": " + std::strerror(errno);
     return false;

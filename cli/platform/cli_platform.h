@@ -1,13 +1,39 @@
 #pragma once
 
 // The few system calls tovrin-cli makes beside the core's, one file per system:
-// the run log's shared append-only file, whether a stream is a terminal, the
-// time of day in UTC, and a stream kept in memory.
+// the run log's shared append-only file, the trace's file, the arguments and
+// the console's text, whether a stream is a terminal, the time of day in UTC,
+// and a stream kept in memory. File names and arguments are UTF-8 on every
+// system; Windows gets them through its wide calls.
 
 #include <cstddef>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
+
+// The command's arguments as UTF-8: on POSIX as given; on Windows from the
+// system's wide command line, as the narrow argv has been through the ANSI code
+// page, where a Cyrillic or CJK name does not survive.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// For its lifetime, text written to a Windows console shows as the UTF-8 it is:
+// the console's output code page is switched, and put back afterwards (the
+// console outlives the command). Output to a file or a pipe, and everything on
+// POSIX, is the bytes as written.
+class Utf8ConsoleOutput {
+ public:
+  Utf8ConsoleOutput();
+  ~Utf8ConsoleOutput();
+  Utf8ConsoleOutput(const Utf8ConsoleOutput&) = delete;
+  Utf8ConsoleOutput& operator=(const Utf8ConsoleOutput&) = delete;
+
+ private:
+  unsigned previousCodePage_ = 0;  // 0: left as it was
+};
+
+// Creates or empties a text file for writing: a stream, or null with errno set.
+std::FILE* OpenTextFileForWriting(const std::string& path);
 
 // Opens a file for appending only, creating it if missing, shared with other
 // writers (and readable where the system allows, for EndsMidLine): a

@@ -12,6 +12,13 @@ namespace {
 constexpr mode_t kLogFileMode = 0644;
 }
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+Utf8ConsoleOutput::Utf8ConsoleOutput() = default;  // a terminal shows the bytes in its own locale
+Utf8ConsoleOutput::~Utf8ConsoleOutput() = default;
+
+std::FILE* OpenTextFileForWriting(const std::string& path) { return std::fopen(path.c_str(), "w"); }
+
 int OpenAppendFile(const std::string& path) {
   const int flags = O_APPEND | O_CREAT | O_CLOEXEC;
   const int fd = ::open(path.c_str(), O_RDWR | flags, kLogFileMode);

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "common/system_text.h"
 
 namespace {
 
@@ -43,16 +46,43 @@ int DescriptorOf(HANDLE handle, int flags) {
 
 }  // namespace
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
+}
+
+Utf8ConsoleOutput::Utf8ConsoleOutput() {
+  DWORD mode = 0;
+  const bool console = ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0 ||
+                       ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+  const UINT previous = ::GetConsoleOutputCP();
+  if (console && previous != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) previousCodePage_ = previous;
+}
+
+Utf8ConsoleOutput::~Utf8ConsoleOutput() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (previousCodePage_ != 0) ::SetConsoleOutputCP(previousCodePage_);
+}
+
+std::FILE* OpenTextFileForWriting(const std::string& path) { return ::_wfopen(WideFromUtf8(path).c_str(), L"w"); }
+
 int OpenAppendFile(const std::string& path) {
   // Append access alone makes the system put every write at the end of the file,
   // whoever else appends to it meanwhile; the CRT's O_APPEND would seek first and
   // then write, and two stations could overwrite each other's line.
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE handle = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, kShare, nullptr, OPEN_ALWAYS,
+  const std::wstring name = WideFromUtf8(path);
+  HANDLE handle = ::CreateFileW(name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, kShare, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
     // A log we may append to but not read.
-    handle = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    handle = ::CreateFileW(name.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) {
     errno = ErrnoFrom(::GetLastError());

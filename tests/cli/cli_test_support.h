@@ -53,7 +53,7 @@ inline Outcome Cli(const std::vector<std::string>& args) {
 // Each line of a JSON-lines file (a run log, a STATE file), parsed.
 inline std::vector<nlohmann::json> JsonLines(const std::string& path) {
   std::vector<nlohmann::json> lines;
-  std::ifstream in(path);
+  std::ifstream in(Utf8Path(path));
   for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line, nullptr, false));
   return lines;
 }

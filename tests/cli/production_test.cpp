@@ -116,8 +116,10 @@ TEST(BatchSerials, CountUpKeepingTheWidth) {
 // SN0001..SN0005, one log line each, and a state that continues at SN0006. A board put back is refused and
 // left as it was; with --allow-repeat it gets a new number, never an old one. A
 // state's range that cannot hold the boards asked for ends the batch before any.
+// The file, the state and the log lie in a folder named in Cyrillic ("line"):
+// on Windows, names that only the wide calls open.
 TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
-  TempFiles files;
+  TempFiles files{"\xD0\xBB\xD0\xB8\xD0\xBD\xD0\xB8\xD1\x8F"};
   const Runs runs = {{0x4000, Pattern(128, 6)}};
   const std::string path = files.Write("image.s19", S19(runs));
   const std::string state = files.Path("state.json");

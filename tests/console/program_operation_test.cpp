@@ -92,6 +92,42 @@ TEST_F(ProgramOperationTest, EveryResultIsReportedAndEndsTheConnection) {
   }
 }
 
+// Programmed without edits, the identity goes back byte for byte: each byte is
+// shown as the character of that number and written back as that one byte. The
+// file carries the record's bytes after the serial number's NUL, which the stamp
+// leaves to it.
+TEST_F(ProgramOperationTest, UneditedIdentityIsWrittenBackByteForByte) {
+  const struct Case {
+    const char* name;
+    std::string record;
+    std::string revision;  // as shown, UTF-8
+    std::string serial;
+  } cases[] = {
+      {"blank board", kBlankIdentity, "\xC3\xBF", [] {
+         std::string y;
+         for (int i = 0; i < 15; ++i) y += "\xC3\xBF";  // ÿ, 0xFF
+         return y;
+       }()},
+      {"0xE9 in the serial number", kAccentedIdentity, "B", "SN\xC3\xA9" "001"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(file) << S3(0x2000, {0x12}) << "\n" << S3(0x429, Bytes(c.record.begin() + 9, c.record.end())) << "\n";
+    SimOptions options = UdpBoard();
+    options.identityRecord = c.record;
+    SimBoard sim;
+    window.Reset();
+    Connect(sim, options);
+    EXPECT_EQ(window.fields.revision, c.revision);
+    EXPECT_EQ(window.fields.serialNumber, c.serial);
+    window.fields.fileName = file.string();
+    Program();
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Download Successful"});
+    const auto flash = sim.Flash();
+    EXPECT_EQ(std::string(flash.begin() + 0x420, flash.begin() + 0x430), c.record);
+  }
+}
+
 TEST_F(ProgramOperationTest, MissingFileIsReportedAndEndsTheConnection) {
   SimBoard sim;
   Connect(sim);

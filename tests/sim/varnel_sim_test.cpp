@@ -73,6 +73,8 @@ TEST(VarnelSim, ExitStatusFollowsTheCommandLine) {
       {{"--bind", "localhost"}, 64},
       {{"--revision", "AB"}, 64},
       {{"--boards", "0"}, 64},
+      {{"--identity-hex", "FFFF"}, 64},
+      {{"--identity-hex", "42534EE930303100FFFF56523332FFFG"}, 64},
       // The third board's serial number would take 16 characters.
       {{"--boards", "3", "--serial", "999999999999999", "--time-limit", "1"}, 1},
   };
@@ -105,6 +107,17 @@ TEST(VarnelSimArgs, ForeignAddressIsOptional) {
     EXPECT_EQ(parsed.options.faults.foreignAddress, c.foreign);
     EXPECT_EQ(parsed.quiet, c.quiet);
   }
+}
+
+// The record's bytes in order, whatever no text option can carry.
+TEST(VarnelSimArgs, IdentityRecordFromHex) {
+  std::string hex = "--identity-hex";
+  std::string record = "42534ee930303100FFFF56523332FFFF";
+  char* argv[] = {const_cast<char*>("varnel-sim"), hex.data(), record.data()};
+  sim::SimArgs parsed;
+  std::string error;
+  ASSERT_TRUE(sim::ParseSimArgs(3, argv, parsed, error)) << error;
+  EXPECT_EQ(parsed.options.identityRecord, std::string("BSN\xE9" "001\0\xFF\xFFVR32\xFF\xFF", 16));
 }
 
 }  // namespace

@@ -51,6 +51,12 @@ inline std::vector<std::uint8_t> Expected(const Runs& runs, const std::string& s
   return flash;
 }
 
+// Identity records that no text option gives a board: a blank one (all 0xFF),
+// and one whose serial number holds the byte 0xE9 (é in Latin-1), followed by
+// its NUL, two blank bytes and the hardware code.
+inline const std::string kBlankIdentity(16, '\xFF');
+inline const std::string kAccentedIdentity("BSN\xE9" "001\0\xFF\xFFVR32\xFF\xFF", 16);
+
 // The distinct program frames the board got, in order; a UDP resend of the same
 // frame counts once.
 inline std::vector<std::uint32_t> Frames(const SimBoard& sim, bool acceptedOnly = true) {
@@ -70,11 +76,19 @@ inline bool AnyCommand(const SimBoard& sim, char command) {
   return std::any_of(events.begin(), events.end(), [command](const SimEvent& e) { return e.command == command; });
 }
 
-// A folder of files for one test, removed when it ends.
+// A UTF-8 name as a path, by the standard library's own conversion: the tool's
+// file names are UTF-8 on every system, and on Windows a narrow std::string
+// would be taken in the ANSI code page.
+inline std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// A folder of files for one test, removed when it ends. Names, and the paths
+// handed out, are UTF-8, as the tool takes them.
 class TempFiles {
  public:
   explicit TempFiles(const std::string& prefix = "run")
-      : dir_(std::filesystem::path(testing::TempDir()) / (prefix + "_" + std::to_string(::getpid()))) {
+      : dir_(std::filesystem::path(testing::TempDir()) / Utf8Path(prefix + "_" + std::to_string(::getpid()))) {
     std::filesystem::create_directories(dir_);
   }
   ~TempFiles() { std::filesystem::remove_all(dir_); }
@@ -82,11 +96,13 @@ class TempFiles {
   TempFiles& operator=(const TempFiles&) = delete;
 
   std::string Write(const std::string& name, const std::string& text) const {
-    const std::string path = Path(name);
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    std::ofstream(dir_ / Utf8Path(name), std::ios::binary) << text;
+    return Path(name);
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const {
+    const std::u8string path = (dir_ / Utf8Path(name)).u8string();
+    return std::string(path.begin(), path.end());
+  }
 
  private:
   std::filesystem::path dir_;

@@ -1,15 +1,21 @@
 // tovrin.exe end to end under Wine: the dialog opens, CONNECT and PROGRAM are
 // clicked at the positions the dialog table gives them, converted with the
-// dialog's own base units, and the message box's text is read back; a second
-// run is ended by closing the window. The board is the simulated one, in this
+// dialog's own base units, and the message box's text is read back. The file
+// lies in a folder named in Cyrillic and is typed into the File Name field or
+// chosen with "..."; an identity no text carries (a blank board, a byte above
+// 0x7F) is shown and written back as it came; and the window is closed as the
+// desktop closes it (WM_CLOSE) during Program, during a failing Connect and
+// while the last message is open. The board is the simulated one, in this
 // process, on its fixed address: scripts/test-windows runs the Wine session in
 // a private namespace that holds it, with a virtual display.
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dlgs.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -40,12 +46,12 @@ std::wstring WindowsPath(std::string path) {
   return Wide(path);
 }
 
-std::string Text(HWND window) {
+// A control's text as the window shows it, UTF-16, compared as such: the
+// window's own conversions are what is under test.
+std::wstring Text(HWND window) {
   wchar_t buffer[1024] = {};
   SendMessageW(window, WM_GETTEXT, std::size(buffer), reinterpret_cast<LPARAM>(buffer));
-  std::string text;
-  for (const wchar_t* c = buffer; *c; ++c) text += static_cast<char>(*c);
-  return text;
+  return buffer;
 }
 
 const ControlTemplate& Entry(int id) {
@@ -129,8 +135,8 @@ HWND MessageBoxOf(DWORD process) {
 }
 
 // The message box's text: its static control that carries text.
-std::string MessageText(HWND box) {
-  std::string text;
+std::wstring MessageText(HWND box) {
+  std::wstring text;
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     wchar_t cls[32] = {};
     GetClassNameW(child, cls, 32);
@@ -139,16 +145,20 @@ std::string MessageText(HWND box) {
   return text;
 }
 
-std::string WaitForMessage(DWORD process) {
-  for (int i = 0; i < kOperationPolls; ++i) {
-    if (HWND box = MessageBoxOf(process)) {
-      const std::string text = MessageText(box);
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
-      return text;
-    }
-    Sleep(kPollMs);
+HWND WaitForMessageBox(DWORD process) {
+  for (int i = 0; i < kOperationPolls; ++i, Sleep(kPollMs)) {
+    if (HWND box = MessageBoxOf(process)) return box;
   }
-  return "(no message box)";
+  return nullptr;
+}
+
+// The text of the next message box, answered with OK.
+std::wstring WaitForMessage(DWORD process) {
+  HWND box = WaitForMessageBox(process);
+  if (box == nullptr) return L"(no message box)";
+  const std::wstring text = MessageText(box);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  return text;
 }
 
 // Saves the window as the screen shows it, frame included, as a 24-bit BMP.
@@ -178,105 +188,251 @@ void SaveWindowBitmap(HWND window, const char* path) {
   ReleaseDC(nullptr, screen);
 }
 
-struct Process {
-  PROCESS_INFORMATION info{};
-  ~Process() {
-    if (info.hProcess == nullptr) return;
-    if (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info.hProcess, 99);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
+
+// tovrin.exe as a user starts it, its standard output going to a file, as with
+// "tovrin > log": the window's diagnostics must arrive there although it is not
+// a console program. Killed if still running when the test ends.
+class ToolWindow {
+ public:
+  ToolWindow() : logPath_(std::filesystem::temp_directory_path() / "window_test.log") {}
+  ~ToolWindow() {
+    if (info_.hProcess == nullptr) return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+    // Wine may hold the log a moment after the window's process has gone.
+    std::error_code ignored;
+    std::filesystem::remove(logPath_, ignored);
   }
+  ToolWindow(const ToolWindow&) = delete;
+  ToolWindow& operator=(const ToolWindow&) = delete;
+
+  // Starts the exe and waits for its dialog; fails the test when it does not open.
+  void Open() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE log = CreateFileW(logPath_.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(log, INVALID_HANDLE_VALUE);
+    std::wstring command = L"\"" + WindowsPath(TOVRIN_WINDOW_EXE) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = log;
+    startup.hStdError = log;
+    const BOOL created =
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info_);
+    CloseHandle(log);
+    ASSERT_TRUE(created) << GetLastError();
+    WaitForInputIdle(info_.hProcess, 20000);
+    const std::wstring caption = Wide(MainDialogTemplate().caption);
+    for (int i = 0; i < kOpenPolls && !dialog; ++i, Sleep(kPollMs)) dialog = FindWindowW(L"#32770", caption.c_str());
+    ASSERT_NE(dialog, nullptr) << "the window did not open";
+  }
+
+  DWORD Process() const { return info_.dwProcessId; }
+  std::wstring Field(int id) const { return Text(GetDlgItem(dialog, id)); }
+
+  // CONNECT clicked; true once the link type shows, otherwise the message says why.
+  bool Connect(std::wstring& why) {
+    Click(dialog, IDC_CONNECT);
+    for (int i = 0; i < kOperationPolls && Field(IDC_COMMTYPE).empty() && !MessageBoxOf(Process()); ++i) {
+      Sleep(kPollMs);
+    }
+    if (Field(IDC_COMMTYPE) == L"UDP") return true;
+    why = WaitForMessage(Process());
+    return false;
+  }
+  // Every run ends the connection: the link type goes.
+  bool WaitDisconnected() {
+    for (int i = 0; i < kOperationPolls && !Field(IDC_COMMTYPE).empty(); ++i) Sleep(kPollMs);
+    return Field(IDC_COMMTYPE).empty();
+  }
+  // Typed into the File Name field, found by its place in the table.
+  void TypeFileName(const std::filesystem::path& file) {
+    POINT at{};
+    HWND fileName = ControlAt(dialog, IDC_FILENAME, at);
+    ASSERT_EQ(GetDlgCtrlID(fileName), IDC_FILENAME);
+    SendMessageW(fileName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.wstring().c_str()));
+  }
+  // Chosen with "...": the file name typed into the open-file dialog's own
+  // field (cmb13, an editable combo box) and confirmed.
+  bool ChooseFileName(const std::filesystem::path& file) {
+    Click(dialog, IDC_BROWSE);
+    HWND chooser = nullptr;
+    for (int i = 0; i < kOperationPolls && !chooser; ++i, Sleep(kPollMs)) {
+      HWND w = FindWindowW(L"#32770", L"Open");
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (w != nullptr && owner == Process() && GetDlgItem(w, cmb13) != nullptr) chooser = w;
+    }
+    if (chooser == nullptr) return false;
+    SetDlgItemTextW(chooser, cmb13, file.wstring().c_str());
+    PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < kOperationPolls && Field(IDC_FILENAME) != file.wstring(); ++i) Sleep(kPollMs);
+    return Field(IDC_FILENAME) == file.wstring();
+  }
+  // True when the process ended by itself, with exit code 0, within ten seconds.
+  bool Exited() {
+    if (WaitForSingleObject(info_.hProcess, 10000) != WAIT_OBJECT_0) return false;
+    DWORD exitCode = 1;
+    GetExitCodeProcess(info_.hProcess, &exitCode);
+    return exitCode == 0;
+  }
+  std::string Diagnostics() const {
+    std::stringstream text;
+    text << std::ifstream(logPath_).rdbuf();
+    return text.str();
+  }
+
+  HWND dialog = nullptr;
+
+ private:
+  std::filesystem::path logPath_;
+  PROCESS_INFORMATION info_{};
+};
+
+std::wstring ResultText(int result) { return Wide(ProgramResultMessage(result)); }
+
+SimOptions BoardOnItsAddress() {
+  SimOptions options = UdpBoard();
+  options.bindAddress = "192.168.167.100";
+  return options;
+}
+
+// A folder named in Cyrillic, and in it the file, removed when the test ends.
+class CyrillicFolder {
+ public:
+  CyrillicFolder() : dir_(std::filesystem::temp_directory_path() / L"\x041F\x0440\x043E\x0448\x0438\x0432\x043A\x0430") {
+    std::filesystem::create_directories(dir_);
+  }
+  ~CyrillicFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::filesystem::path Write(const std::string& text) const {
+    const std::filesystem::path file = dir_ / "window_test.S19";
+    std::ofstream(file, std::ios::binary) << text;  // a wide name: _wfopen underneath
+    return file;
+  }
+
+ private:
+  std::filesystem::path dir_;
 };
 
 }  // namespace
 
 TEST(WindowTest, ConnectAndProgramThroughClicksAtTableDialogUnits) {
   SimBoard sim;
-  SimOptions options = UdpBoard();
-  options.bindAddress = "192.168.167.100";
-  START_SIM(sim, options);
-
+  START_SIM(sim, BoardOnItsAddress());
   const Runs runs{{0x0, Pattern(0x400, 1)}, {0x800, Pattern(0x1F000, 2)}};
-  const std::filesystem::path file = std::filesystem::temp_directory_path() / "window_test.S19";
-  std::ofstream(file) << S19(runs);
+  const CyrillicFolder folder;
+  const std::filesystem::path file = folder.Write(S19(runs));
 
-  // Standard output goes to a file, as with "tovrin > log": the window's
-  // diagnostics must arrive there although it is not a console program.
-  const std::filesystem::path logPath = std::filesystem::temp_directory_path() / "window_test.log";
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE log = CreateFileW(logPath.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(log, INVALID_HANDLE_VALUE);
-  Process tool;
-  std::wstring command = L"\"" + WindowsPath(TOVRIN_WINDOW_EXE) + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = log;
-  startup.hStdError = log;
-  const BOOL created =
-      CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &tool.info);
-  CloseHandle(log);
-  ASSERT_TRUE(created) << GetLastError();
-  WaitForInputIdle(tool.info.hProcess, 20000);
-
-  const std::wstring caption = Wide(MainDialogTemplate().caption);
-  HWND dialog = nullptr;
-  for (int i = 0; i < kOpenPolls && !dialog; ++i, Sleep(kPollMs)) dialog = FindWindowW(L"#32770", caption.c_str());
-  ASSERT_NE(dialog, nullptr) << "the window did not open";
-
+  ToolWindow window;
+  ASSERT_NO_FATAL_FAILURE(window.Open());
   const ULONGLONG opened = GetTickCount64();
-  ASSERT_NO_FATAL_FAILURE(Click(dialog, IDC_CONNECT));
-  HWND commType = GetDlgItem(dialog, IDC_COMMTYPE);
-  for (int i = 0; i < kOperationPolls && Text(commType).empty() && !MessageBoxOf(tool.info.dwProcessId); ++i) {
-    Sleep(kPollMs);
-  }
-  ASSERT_EQ(Text(commType), "UDP") << "Connect failed: " << WaitForMessage(tool.info.dwProcessId);
-  EXPECT_EQ(Text(GetDlgItem(dialog, IDC_HARDWARE)), "VR32");
-
-  POINT at{};
-  HWND fileName = ControlAt(dialog, IDC_FILENAME, at);
-  ASSERT_EQ(GetDlgCtrlID(fileName), IDC_FILENAME);
-  SendMessageW(fileName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.wstring().c_str()));
-  const std::string serial = Text(GetDlgItem(dialog, IDC_SERIAL));
-  const std::string revision = Text(GetDlgItem(dialog, IDC_REV));
+  std::wstring why;
+  ASSERT_TRUE(window.Connect(why)) << "Connect failed: " << Narrow(why);
+  EXPECT_EQ(window.Field(IDC_HARDWARE), L"VR32");
+  ASSERT_NO_FATAL_FAILURE(window.TypeFileName(file));
+  const std::wstring serial = window.Field(IDC_SERIAL);
+  const std::wstring revision = window.Field(IDC_REV);
   ASSERT_EQ(revision.size(), 1u);
 
   if (const char* shot = std::getenv("TOVRIN_WINDOW_SCREENSHOT")) {
-    SetForegroundWindow(dialog);
-    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    SetForegroundWindow(window.dialog);
+    RedrawWindow(window.dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     Sleep(500);
-    SaveWindowBitmap(dialog, shot);
+    SaveWindowBitmap(window.dialog, shot);
   }
 
   const ULONGLONG connected = GetTickCount64();
-  ASSERT_NO_FATAL_FAILURE(Click(dialog, IDC_PROGRAM));
-  EXPECT_EQ(WaitForMessage(tool.info.dwProcessId), ProgramResultMessage(kProgramDone));
+  ASSERT_NO_FATAL_FAILURE(Click(window.dialog, IDC_PROGRAM));
+  EXPECT_EQ(WaitForMessage(window.Process()), ResultText(kProgramDone));
   std::printf("connect and fill in: %llu ms, program: %llu ms\n", connected - opened, GetTickCount64() - connected);
-  EXPECT_EQ(sim.Flash(), Expected(runs, serial, revision[0]));
+  EXPECT_EQ(sim.Flash(), Expected(runs, std::string(serial.begin(), serial.end()), static_cast<char>(revision[0])));
 
-  // Every run ends the connection. Then a second run, closed by the operator
-  // once the bar moves: the window must still take the close while frames go
-  // out, and the run ends at the next exchange with its own message.
-  for (int i = 0; i < kOperationPolls && !Text(commType).empty(); ++i) Sleep(kPollMs);
-  EXPECT_EQ(Text(commType), "");
-  ASSERT_NO_FATAL_FAILURE(Click(dialog, IDC_CONNECT));
-  for (int i = 0; i < kOperationPolls && Text(commType).empty(); ++i) Sleep(kPollMs);
-  ASSERT_EQ(Text(commType), "UDP");
-  ASSERT_NO_FATAL_FAILURE(Click(dialog, IDC_PROGRAM));
-  HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+  // Then a second run, closed by the desktop once the bar moves: the window
+  // must still take the close while frames go out, and the run ends at the
+  // next exchange with its own message, unlocked.
+  EXPECT_TRUE(window.WaitDisconnected());
+  ASSERT_TRUE(window.Connect(why)) << Narrow(why);
+  ASSERT_NO_FATAL_FAILURE(Click(window.dialog, IDC_PROGRAM));
+  HWND bar = GetDlgItem(window.dialog, IDC_PROGRESS);
   for (int i = 0; i < kOperationPolls && SendMessageW(bar, PBM_GETPOS, 0, 0) == 0; ++i) Sleep(kPollMs);
-  PostMessageW(dialog, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForMessage(tool.info.dwProcessId), ProgramResultMessage(kProgramInterrupted));
-  ASSERT_EQ(WaitForSingleObject(tool.info.hProcess, 10000), WAIT_OBJECT_0);
-  DWORD exitCode = 1;
-  GetExitCodeProcess(tool.info.hProcess, &exitCode);
-  EXPECT_EQ(exitCode, 0u);
-  std::stringstream diagnostics;
-  diagnostics << std::ifstream(logPath).rdbuf();
-  EXPECT_NE(diagnostics.str().find("Program Flash"), std::string::npos) << diagnostics.str();
-  // Wine may hold the log a moment after the window's process has gone.
-  std::error_code ignored;
-  std::filesystem::remove(file, ignored);
-  std::filesystem::remove(logPath, ignored);
+  PostMessageW(window.dialog, WM_CLOSE, 0, 0);
+  EXPECT_EQ(WaitForMessage(window.Process()), ResultText(kProgramInterrupted));
+  EXPECT_TRUE(window.Exited());
+  EXPECT_FALSE(sim.Locked()) << "the interrupted run locked the board";
+  const std::string diagnostics = window.Diagnostics();
+  EXPECT_NE(diagnostics.find("Program Flash"), std::string::npos) << diagnostics;
+}
+
+// Programmed without edits, the identity goes back byte for byte: each byte is
+// shown as the character of that number and written back as that one byte. The
+// file carries the record's bytes after the serial number's NUL, which the
+// stamp leaves to it. The last message is answered only after the desktop has
+// asked the window to close, which it does then.
+TEST(WindowTest, UneditedIdentityIsShownAndWrittenBackByteForByte) {
+  const struct Case {
+    const char* name;
+    std::string record;
+    std::wstring revision;
+    std::wstring serial;
+  } cases[] = {
+      {"blank board", kBlankIdentity, L"\x00FF", std::wstring(15, L'\x00FF')},
+      {"0xE9 in the serial number", kAccentedIdentity, L"B", L"SN\x00E9" L"001"},
+  };
+  ToolWindow window;
+  ASSERT_NO_FATAL_FAILURE(window.Open());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimOptions options = BoardOnItsAddress();
+    options.identityRecord = c.record;
+    SimBoard sim;
+    START_SIM(sim, options);
+    const Runs runs{{0x0, Pattern(0x400, 3)}, {0x429, Bytes(c.record.begin() + 9, c.record.end())}};
+    const CyrillicFolder folder;
+    const std::filesystem::path file = folder.Write(S19(runs));
+
+    std::wstring why;
+    ASSERT_TRUE(window.Connect(why)) << Narrow(why);
+    EXPECT_EQ(window.Field(IDC_REV), c.revision);
+    EXPECT_EQ(window.Field(IDC_SERIAL), c.serial);
+    EXPECT_TRUE(window.ChooseFileName(file)) << "shown: " << Narrow(window.Field(IDC_FILENAME));
+    ASSERT_NO_FATAL_FAILURE(Click(window.dialog, IDC_PROGRAM));
+    HWND box = WaitForMessageBox(window.Process());
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageText(box), ResultText(kProgramDone));
+    const bool last = &c == &cases[std::size(cases) - 1];
+    if (last) {
+      PostMessageW(window.dialog, WM_CLOSE, 0, 0);
+      Sleep(200);
+    }
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+
+    std::vector<std::uint8_t> expected(0x20000, 0xFF);
+    std::copy(runs.at(0).begin(), runs.at(0).end(), expected.begin());
+    std::copy(c.record.begin(), c.record.end(), expected.begin() + 0x420);
+    EXPECT_EQ(sim.Flash(), expected);
+    if (!last) {
+      EXPECT_TRUE(window.WaitDisconnected());
+    }
+  }
+  EXPECT_TRUE(window.Exited()) << "the window stayed open after the close";
+}
+
+// A Connect runs to its end (its waits are bounded) and says why it failed;
+// then the window closes. Nothing answers: under Wine the UDP probes take their
+// six seconds, then TCP is refused at once.
+TEST(WindowTest, CloseDuringAFailingConnectClosesAfterItsMessage) {
+  ToolWindow window;
+  ASSERT_NO_FATAL_FAILURE(window.Open());
+  ASSERT_NO_FATAL_FAILURE(Click(window.dialog, IDC_CONNECT));
+  Sleep(1000);
+  ASSERT_EQ(MessageBoxOf(window.Process()), nullptr) << "the Connect ended early";
+  PostMessageW(window.dialog, WM_CLOSE, 0, 0);
+  const std::wstring text = WaitForMessage(window.Process());
+  EXPECT_EQ(text.rfind(L"Failed to connection to the Varnel board. Error = ", 0), 0u) << Narrow(text);
+  EXPECT_TRUE(window.Exited()) << "the window stayed open after the close";
 }

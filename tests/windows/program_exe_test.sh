@@ -19,17 +19,23 @@ fail() {
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"  # the exes get relative paths, which mean the same on both systems
+# The file, the run log, the trace and the board's flash lie in a folder named in
+# Cyrillic: the exes must take their arguments from the wide command line and
+# open the names with the wide calls. Wine reads the names given here as UTF-8.
+export LC_ALL=C.UTF-8
+dir=прошивка
+mkdir "$dir"
 
 # The run never sends the last 64 bytes of the flash (its scan stops short of
 # the end), so the image ends there and they stay erased.
 head -c $((0x1FFC0)) /dev/urandom >image.bin
-"$srec_cat" image.bin -binary -o image.s19 -motorola -address-length=4
+"$srec_cat" image.bin -binary -o "$dir/image.s19" -motorola -address-length=4
 # Revision C, serial number SN0042 and its NUL at 0x420.
 "$srec_cat" "(" image.bin -binary -exclude 0x420 0x428 \
   -generate 0x420 0x428 -repeat-data 0x43 0x53 0x4E 0x30 0x30 0x34 0x32 0x00 \
   ")" -fill 0xFF 0 0x20000 -o expected.bin -binary
 
-"$wine" "$sim" --"$transport"-only --flash-file flash.bin --quiet --time-limit 100 >sim.log 2>&1 &
+"$wine" "$sim" --"$transport"-only --flash-file "$dir/flash.bin" --quiet --time-limit 100 >sim.log 2>&1 &
 sim_pid=$!
 trap 'kill -KILL "$sim_pid" 2>/dev/null || true' EXIT
 tries=0
@@ -43,19 +49,21 @@ until grep -q '^ready' sim.log; do
 done
 
 status=0
-"$wine" "$cli" --board 127.0.0.1 program image.s19 --serial SN0042 --rev C --json --log runs.jsonl \
-  --pcap run.pcap >report.json 2>cli.err || status=$?
+"$wine" "$cli" --board 127.0.0.1 program "$dir/image.s19" --serial SN0042 --rev C --json --log "$dir/runs.jsonl" \
+  --trace "$dir/trace.jsonl" --pcap "$dir/run.pcap" >report.json 2>cli.err || status=$?
 [ "$status" -eq 0 ] || { cat report.json cli.err >&2; fail "tovrin-cli.exe exited with $status"; }
 
 link=$(echo "$transport" | tr a-z A-Z)
 grep -q "\"link\":\"$link\"" report.json || { cat report.json >&2; fail "not programmed over $link"; }
 grep -q '"message":"Download Successful"' report.json || { cat report.json >&2; fail "no success reported"; }
-sha256=$(sha256sum image.s19 | cut -d' ' -f1)
-grep -q "\"sha256\":\"$sha256\"" runs.jsonl || { cat runs.jsonl >&2; fail "the run log's SHA-256 is not $sha256"; }
-cmp expected.bin flash.bin || fail "the board's flash differs from the image"
+sha256=$(sha256sum "$dir/image.s19" | cut -d' ' -f1)
+grep -q "\"sha256\":\"$sha256\"" "$dir/runs.jsonl" || { cat "$dir/runs.jsonl" >&2; fail "the run log's SHA-256 is not $sha256"; }
+grep -q '"file":"прошивка/image.s19"' "$dir/runs.jsonl" || { cat "$dir/runs.jsonl" >&2; fail "the run log's file name"; }
+grep -q '"event":"request"' "$dir/trace.jsonl" || fail "no trace in $dir/trace.jsonl"
+cmp expected.bin "$dir/flash.bin" || fail "the board's flash differs from the image"
 acknowledged=$(grep -o '"acknowledged":[0-9]*' report.json | cut -d: -f2)
 if [ -n "$tshark" ]; then
-  matched=$(HOME="$work" "$tshark" -2 -n -r run.pcap -X "lua_script:$dissector" \
+  matched=$(HOME="$work" "$tshark" -2 -n -r "$dir/run.pcap" -X "lua_script:$dissector" \
     -Y 'varnel.command == 0x70 && varnel.reply == 1 && varnel.ack == 0x4f && varnel.response_to' 2>/dev/null |
     wc -l)
   [ "$matched" -eq "$acknowledged" ] ||
