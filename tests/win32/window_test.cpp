@@ -194,7 +194,11 @@ void SaveWindowBitmap(HWND window, const char* path) {
 // a console program. Killed if still running when the test ends.
 class ToolWindow {
  public:
-  ToolWindow() : logPath_(std::filesystem::temp_directory_path() / "window_test.log") {}
+  // A log of its own for each window: Wine may still hold the last one's a
+  // moment after that window's process has gone.
+  ToolWindow()
+      : logPath_(std::filesystem::temp_directory_path() /
+                 ("window_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++opened_) + ".log")) {}
   ~ToolWindow() {
     if (info_.hProcess == nullptr) return;
     if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
@@ -289,6 +293,7 @@ class ToolWindow {
  private:
   std::filesystem::path logPath_;
   PROCESS_INFORMATION info_{};
+  static inline int opened_ = 0;
 };
 
 std::wstring ResultText(int result) { return Wide(ProgramResultMessage(result)); }
