@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -486,9 +488,20 @@ TEST_F(CliFast, RunLogRecordIsWrittenWholeOrTheStatusSaysSo) {
   EXPECT_EQ(json::parse(second, nullptr, false)["result"], 0);
 }
 
-// Bad command lines end with 64 before a single packet: the board hears nothing.
+// Bad command lines end with 64 before a single packet: the board hears nothing,
+// no file is touched, and the reason fits in a line.
 TEST_F(CliFast, UsageErrorsSendNothing) {
   const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");
+  const std::string log = files.Write("runs.jsonl", "{\"result\": 0}\n");
+  const std::string state = files.Write("line.state", "{\"first\": \"S1\", \"next\": \"S4\"}\n");
+  const std::string linked = files.Path("linked.s19");
+  std::error_code linkError;
+  std::filesystem::create_hard_link(path, linked, linkError);
+  const std::vector<std::string> batch = {"batch", path, "--serial-from", "S1", "--count", "1", "--wait-seconds", "1"};
+  auto Batch = [&batch](std::vector<std::string> more) {
+    more.insert(more.begin(), batch.begin(), batch.end());
+    return more;
+  };
   const std::vector<std::vector<std::string>> cases = {
       {},
       {"--board", "127.0.0.1"},
@@ -514,6 +527,19 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"inspect", path, "--format", "bin", "--base", "0x20000"},
       {"inspect", path, "--format", "bin", "--base", "010"},
       {"batch", path, "--serial-from", "S1", "--state", "s", "--log", "l", "--format", "elf", "--base", "0"},
+      {"program", path, "--log", ""},
+      {"identity", "--trace", ""},
+      Batch({"--state", "", "--log", "l"}),
+      Batch({"--state", "s", "--log", "l", "--count", "0"}),
+      Batch({"--state", "s", "--log", "l", "--count", "abc"}),
+      Batch({"--state", "s", "--log", "l", "--wait-seconds", "0"}),
+      // A file written that is another file of the command, however named.
+      {"program", path, "--trace", path},
+      {"program", path, "--log", log, "--trace", log},
+      {"program", path, "--log", linkError ? path : linked},
+      {"program", path, "--log", files.Path("new.jsonl"), "--trace", files.Path("./new.jsonl")},
+      Batch({"--state", state, "--log", state}),
+      Batch({"--state", state, "--log", files.Path("new.jsonl"), "--trace", state}),
   };
   SimBoard sim;
   START_SIM(sim, SimOptions{});
@@ -526,8 +552,14 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
     EXPECT_EQ(o.status, 64) << shown;
     EXPECT_EQ(o.out, "") << shown;
     EXPECT_NE(o.err.find("tovrin-cli: "), std::string::npos) << shown;
+    std::istringstream lines(o.err);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 200u) << shown << line;
   }
   EXPECT_TRUE(sim.Events().empty());
+  EXPECT_EQ(TempFiles::Read(path), S3(0, {1}) + "\n");
+  EXPECT_EQ(TempFiles::Read(log), "{\"result\": 0}\n");
+  EXPECT_EQ(TempFiles::Read(state), "{\"first\": \"S1\", \"next\": \"S4\"}\n");
+  EXPECT_FALSE(std::filesystem::exists(files.Path("new.jsonl")));
 }
 
 TEST(CliHelp, NamesEveryExitCodeAndEachCommandsOptions) {

@@ -87,6 +87,11 @@ class TempFiles {
     return path;
   }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  // The file's bytes; empty when it cannot be read.
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
  private:
   std::filesystem::path dir_;
