@@ -59,7 +59,7 @@ const char kProgramFooter[] =
     "With --verify every frame is read back before the lock (four reads a frame);\n"
     "--verify=full reads the whole flash back (8192 reads) and also finds bytes an\n"
     "erase left behind. A difference exits with 7 and leaves the board unlocked.\n"
-    "--trace writes one JSON line per request, reply, resend, passed-over\n"
+    "--trace appends one JSON line per request, reply, resend, passed-over\n"
     "datagram and time-out.\n";
 
 const char kBatchFooter[] =

@@ -3,9 +3,7 @@
 // the board is erased, so that no crash can hand a number out twice; every
 // board met leaves one line in LOG.
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -13,6 +11,7 @@
 #include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
+#include "cli/output/record_file.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/platform/cli_platform.h"
@@ -49,6 +48,7 @@ struct Summary {
   int lastFailure = 0;  // a failed board's status; the batch goes on
   int status = 0;       // what ended the batch before its time, if anything
   std::string ending;
+  bool traceLost = false;
 };
 
 // The checks a board passes before its erase: its model, its serial number not
@@ -107,6 +107,16 @@ void PrintSummary(const CliOptions& options, const CliStreams& streams, const Su
   std::fflush(streams.out);
 }
 
+// A trace that did not take every event ends the batch as a run log's lost
+// record does: the station asked for what happened on the wire. Said once.
+bool TraceLost(const LinkWatch& watch, const CliOptions& options, const CliStreams& streams, Summary& sum) {
+  if (watch.Failure().empty() || sum.traceLost) return false;
+  sum.traceLost = true;
+  sum.status = TraceStatus(watch, options, streams.err, sum.status);
+  if (sum.ending.empty()) sum.ending = "The trace did not take every event";
+  return true;
+}
+
 }  // namespace
 
 int RunBatch(const CliOptions& options, const CliStreams& streams) {
@@ -124,7 +134,8 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
 
   // Everything that can end the batch before a board: the log, the trace, the
   // state, the file.
-  const int logFd = OpenRunLog(options.logFile);
+  std::string logError;
+  const int logFd = OpenRunLog(options.logFile, logError);
   LinkWatch watch;
   std::string watchError;
   SerialState state;
@@ -132,10 +143,14 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   FirmwareFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
-    sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
+    sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + logError;
   } else if (!watch.Open(options, watchError)) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = watchError;
+  } else if (const std::string kind = NotARecordFile(options.stateFile); !kind.empty()) {
+    // Looked at before it is read: a FIFO would hold the read for good.
+    sum.status = exit_code::kStateUnusable;
+    sum.ending = "Cannot use the state file " + Printable(options.stateFile) + ": " + kind;
   } else if (!LoadSerialState(options.stateFile, options.serialFrom, state, stateError)) {
     sum.status = exit_code::kStateUnusable;
     sum.ending = stateError;
@@ -216,6 +231,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       ++sum.failed;
       sum.lastFailure = result;
     }
+    if (TraceLost(watch, options, streams, sum)) break;
     if (endBatch) {
       sum.status = result;
       sum.ending = RunMessage(report);
@@ -242,6 +258,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (!arrived->Connected()) arrived.reset();
   }
   if (logFd >= 0) CloseAppendFile(logFd);
+  TraceLost(watch, options, streams, sum);  // in the wait after the last board
   if (InterruptStatus() != 0) {
     sum.status = InterruptStatus();
     sum.ending = "Stopped on request";

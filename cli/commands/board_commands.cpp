@@ -13,6 +13,15 @@ bool LinkWatch::Open(const CliOptions& options, std::string& error) {
   return false;
 }
 
+int TraceStatus(const LinkWatch& watch, const CliOptions& options, std::FILE* err, int status) {
+  const std::string failure = watch.Failure();
+  if (failure.empty()) return status;
+  std::fprintf(err, "tovrin-cli: the trace %s did not take every event: %s\n", Printable(options.traceFile).c_str(),
+               failure.c_str());
+  std::fflush(err);
+  return exit_code::kLogUnwritable;
+}
+
 std::string StopName() {
   switch (InterruptStatus()) {
     case 0: return "";

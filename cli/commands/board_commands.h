@@ -19,10 +19,17 @@ class LinkWatch {
   bool Open(const CliOptions& options, std::string& error);
   // Null when nothing watches.
   LinkObserver* Observer() const { return trace_.get(); }
+  // Why the trace did not take every event, else empty.
+  std::string Failure() const { return trace_ ? trace_->Failure() : std::string(); }
 
  private:
   std::unique_ptr<CliTrace> trace_;
 };
+
+// The command's status once its output is out: a trace that did not take
+// every event is said on err and turns it into 13, as a run log's record does;
+// the board is as the output said.
+int TraceStatus(const LinkWatch& watch, const CliOptions& options, std::FILE* err, int status);
 
 // "Ctrl+C" or "SIGTERM" once a stop was asked for, else empty.
 std::string StopName();

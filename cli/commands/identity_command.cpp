@@ -56,5 +56,6 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   }
   std::fflush(streams.out);
   // The read is bounded and has ended either way; the shell still learns of the stop.
-  return InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0);
+  const int status = InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0);
+  return TraceStatus(watch, options, streams.err, status);
 }

@@ -3,9 +3,7 @@
 // board is reached: the bytes hashed into the record are the bytes loaded and
 // sent.
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include "cli/commands.h"
@@ -85,10 +83,11 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   report.board = options.board;
   report.file.name = options.file;
   std::string refused;
+  std::string reason;
   int logFd = -1;
   LinkWatch watch;
-  if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile)) < 0) {
-    refused = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
+  if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile, reason)) < 0) {
+    refused = "Cannot open the run log " + Printable(options.logFile) + ": " + reason;
   } else if (!watch.Open(options, refused)) {
     // the trace's own words
   }
@@ -121,5 +120,5 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     }
     CloseAppendFile(logFd);
   }
-  return status;
+  return TraceStatus(watch, options, streams.err, status);
 }

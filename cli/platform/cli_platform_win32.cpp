@@ -58,6 +58,11 @@ int OpenAppendFile(const std::string& path) {
     errno = ErrnoFrom(::GetLastError());
     return -1;
   }
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {  // NUL, CON, a pipe: nothing a record can be kept in
+    ::CloseHandle(handle);
+    errno = EINVAL;
+    return -1;
+  }
   const int fd = DescriptorOf(handle, _O_WRONLY);
   if (fd < 0) errno = EMFILE;
   return fd;
