@@ -73,7 +73,7 @@ bool Admit(const CliOptions& options, SerialState& state, RunReport& report, std
   if (!TakeSerial(options.stateFile, state, serial, error)) {
     endBatch = true;
     return Refuse(report, state.exhausted ? exit_code::kSerialsExhausted : exit_code::kStateUnusable,
-                  "No serial number: " + error + ". Nothing was erased.");
+                  "No serial number: " + Printable(error) + ". Nothing was erased.");
   }
   return true;
 }
@@ -81,17 +81,24 @@ bool Admit(const CliOptions& options, SerialState& state, RunReport& report, std
 void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum, const SerialState& state,
                   double seconds) {
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
-  auto serialOrNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
   if (options.json) {
     Json report{{"command", "batch"}};
     PutText(report, "file", options.file);
     report["programmed"] = sum.programmed;
     report["failed"] = sum.failed;
-    report["first_serial"] = serialOrNull(sum.firstSerial);
-    report["last_serial"] = serialOrNull(sum.lastSerial);
+    // The serial numbers as every record gives them: exact, escaped where they are not UTF-8.
+    auto putSerial = [&report](const char* key, const std::string& serial) {
+      if (serial.empty()) {
+        report[key] = nullptr;
+      } else {
+        PutText(report, key, serial);
+      }
+    };
+    putSerial("first_serial", sum.firstSerial);
+    putSerial("last_serial", sum.lastSerial);
     report["seconds_per_board"] = perBoard;
     report["seconds"] = seconds;
-    report["next_serial"] = state.exhausted ? Json(nullptr) : serialOrNull(state.next);
+    putSerial("next_serial", state.exhausted ? std::string() : state.next);
     report["result"] = sum.status;
     report["message"] = sum.ending;
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
@@ -99,7 +106,8 @@ void PrintSummary(const CliOptions& options, const CliStreams& streams, const Su
     std::fprintf(streams.out, "%s\n", sum.ending.c_str());
     std::fprintf(streams.out, "Programmed: %d, failed: %d", sum.programmed, sum.failed);
     if (!sum.firstSerial.empty()) {
-      std::fprintf(streams.out, ", serial numbers %s to %s", sum.firstSerial.c_str(), sum.lastSerial.c_str());
+      std::fprintf(streams.out, ", serial numbers %s to %s", Printable(sum.firstSerial).c_str(),
+                   Printable(sum.lastSerial).c_str());
     }
     if (sum.programmed > 0) std::fprintf(streams.out, ", %.2f s per board", perBoard);
     std::fprintf(streams.out, "\n");
@@ -153,11 +161,11 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Cannot use the state file " + Printable(options.stateFile) + ": " + kind;
   } else if (!LoadSerialState(options.stateFile, options.serialFrom, state, stateError)) {
     sum.status = exit_code::kStateUnusable;
-    sum.ending = stateError;
+    sum.ending = Printable(stateError);
   } else if (options.count > 0 && SerialsLeft(state) < static_cast<std::uint64_t>(options.count)) {
     sum.status = exit_code::kSerialsExhausted;
-    sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " + state.next +
-                 ", not " + std::to_string(options.count);
+    sum.ending = "Only " + std::to_string(SerialsLeft(state)) + " serial numbers are left from " +
+                 Printable(state.next) + ", not " + std::to_string(options.count);
   } else {
     image = ReadFirmware(options.file, options.input);
     sum.status = image.result;

@@ -396,12 +396,22 @@ TEST_F(CliFast, FileTextIsEscapedAndUnsentDataIsSaid) {
   for (const std::string& text : {o.out, o.err}) EXPECT_EQ(text.find_first_of("\x1B\x07"), std::string::npos) << text;
 
   const json r = Cli({"--board", "127.0.0.1", "program", path, "--json"}).Json();
-  // batch writes the same record from the same function.
+  // batch writes the same record from the same function. Serial numbers from
+  // --serial-from and from STATE are escaped as well.
   const std::string batchLog = files.Path("batch.log");
-  ASSERT_EQ(Cli({"--board", "127.0.0.1", "batch", path, "--serial-from", "B01", "--state", files.Path("state"), "--log",
-                 batchLog, "--count", "1"})
-                .status,
-            0);
+  auto Batch = [&](std::vector<std::string> more) {
+    const std::vector<std::string> args = {"--board", "127.0.0.1", "batch", path, "--log", batchLog, "--count", "1"};
+    more.insert(more.begin(), args.begin(), args.end());
+    return Cli(more);
+  };
+  const Outcome programmed = Batch({"--serial-from", "B\x1B[2J01", "--state", files.Path("state")});
+  ASSERT_EQ(programmed.status, 0) << programmed.err;
+  const Outcome refused = Batch(
+      {"--serial-from", "B01", "--state", files.Write("other.state", R"({"first": "\u001b[2JA01", "next": "A02"})")});
+  EXPECT_EQ(refused.status, 14);
+  for (const std::string& text : {programmed.out, programmed.err, refused.out, refused.err}) {
+    EXPECT_EQ(text.find('\x1B'), std::string::npos) << text;
+  }
   std::ifstream in(log);
   std::ifstream batchIn(batchLog);
   std::string line;
