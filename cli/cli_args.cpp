@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr const char kProgramName[] = "tovrin-cli";
+constexpr long long kMaxBoards = 1000000;       // --count
+constexpr long long kMaxWaitSeconds = 86400;    // --wait-seconds: a day
 constexpr const char kFileHelp[] = "S-record (S3 records), Intel HEX, ELF or raw binary file";
 
 const char kMainFooter[] =
@@ -28,6 +31,8 @@ const char kMainFooter[] =
     "program, batch and inspect read FILE as S-records, Intel HEX or ELF, as its\n"
     "content shows; --format forces one, and --format bin --base ADDR reads raw\n"
     "bytes into the flash from ADDR on.\n"
+    "--log, --trace and --state name regular files (created when missing), each\n"
+    "a file of its own: none may be FILE or another of them (exit 64).\n"
     "\n"
     "Examples:\n"
     "  tovrin-cli identity\n"
@@ -62,7 +67,7 @@ const char kProgramFooter[] =
     "With --verify every frame is read back before the lock (four reads a frame);\n"
     "--verify=full reads the whole flash back (8192 reads) and also finds bytes an\n"
     "erase left behind. A difference exits with 7 and leaves the board unlocked.\n"
-    "--trace writes one JSON line per request, reply, resend, passed-over\n"
+    "--trace appends one JSON line per request, reply, resend, passed-over\n"
     "datagram and time-out; --pcap writes every datagram or TCP segment sent and\n"
     "received as a capture for Wireshark. With --db the run is recorded in the\n"
     "station database too; one that cannot be reached ends the command before\n"
@@ -173,6 +178,25 @@ std::string CheckAddress(const std::string& value) {
   return "";
 }
 
+// An empty name would run without the file asked for, or fail only once a
+// board has been waited for.
+std::string CheckFileName(const std::string& value) { return value.empty() ? "a file name cannot be empty" : ""; }
+
+// A whole number in decimal digits within [low, high], said plainly when it is
+// not; CLI11's own range check would print the limits of a double.
+CLI::Validator WholeNumber(long long low, long long high) {
+  const std::string range = "a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+  return CLI::Validator(
+      [low, high, range](const std::string& value) -> std::string {
+        long long number = 0;
+        const char* last = value.data() + value.size();
+        const auto [end, error] = std::from_chars(value.data(), last, number);
+        const bool whole = !value.empty() && end == last && error == std::errc();
+        return whole && number >= low && number <= high ? "" : range + ", not " + value;
+      },
+      "");
+}
+
 // --verify (the frames sent) or --verify=full (the whole flash).
 void AddVerifyOption(CLI::App& command, std::string& verify) {
   command.add_flag("--verify{frames}", verify,
@@ -226,8 +250,11 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
 
   CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
   identityCommand->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
-      ->type_name("FILE");
-  identityCommand->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
+  identityCommand->add_option("--pcap", options.pcapFile, kPcapHelp)
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
@@ -238,11 +265,15 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
                       "Refuse (exit 12, nothing erased) unless the board's hardware code is CODE")
       ->type_name("CODE")
       ->check(CLI::Validator(CheckHardware, ""));
-  program->add_option("--log", options.logFile, "Append one JSON line per run to this file")->type_name("FILE");
+  program->add_option("--log", options.logFile, "Append one JSON line per run to this file")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
   std::string verify;
   AddVerifyOption(*program, verify);
-  program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
-  program->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+  program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
+  program->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
   AddStationOptions(*program, options);
   program->add_flag("--skip-if-same", options.skipIfSame,
                     "Read the board back first; leave it alone (exit 0) when it already holds the image");
@@ -257,10 +288,12 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->check(CLI::Validator(CheckSerialFrom, ""));
   CLI::Option* state =
       batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
-          ->type_name("STATE");
+          ->type_name("STATE")
+          ->check(CLI::Validator(CheckFileName, ""));
   batch->add_option("--log", options.logFile, "Append one JSON line per board to this file")
       ->type_name("LOG")
-      ->required();
+      ->required()
+      ->check(CLI::Validator(CheckFileName, ""));
   CLI::Option* batchRevision =
       batch->add_option("--rev", options.revision, "Revision character to write; default: the board's current one")
           ->type_name("CHAR")
@@ -270,15 +303,17 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->check(CLI::Validator(CheckHardware, ""));
   batch->add_option("--count", options.count, "End after N boards (programmed, failed or refused)")
       ->type_name("N")
-      ->check(CLI::PositiveNumber);
+      ->check(WholeNumber(1, kMaxBoards));
   batch->add_option("--wait-seconds", options.waitSeconds, "End when no board comes, or the last does not go, within S seconds")
       ->type_name("S")
-      ->check(CLI::PositiveNumber)
+      ->check(WholeNumber(1, kMaxWaitSeconds))
       ->capture_default_str();
   AddVerifyOption(*batch, verify);
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
-  batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
-  batch->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+  batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
+  batch->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
   AddStationOptions(*batch, options);
   // One store of serial numbers: a STATE file or the station database.
   batch->get_option("--db")->excludes(state);

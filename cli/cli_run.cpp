@@ -2,6 +2,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/commands.h"
+#include "cli/commands/command_files.h"
 #include "cli/exit_codes.h"
 #include "cli/platform/interrupt.h"
 #include "common/log_line.h"
@@ -10,6 +11,12 @@
 namespace {
 
 int RunCommand(const CliOptions& options, const CliStreams& streams) {
+  // Before any file is opened: opening one can already create it.
+  const std::string sameFile = SameFileRefusal(FileUsesOf(options));
+  if (!sameFile.empty()) {
+    std::fprintf(streams.err, "tovrin-cli: %s\n", sameFile.c_str());
+    return exit_code::kUsage;
+  }
   switch (options.command) {
     case CliCommand::kIdentity: return RunIdentity(options, streams);
     case CliCommand::kProgram: return RunProgram(options, streams);

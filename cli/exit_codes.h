@@ -31,12 +31,13 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kConnectFailed, "connect failed: the board answered neither UDP nor TCP"},
     {exit_code::kIdentityFailed, "connected, but the identity record could not be read"},
     {exit_code::kWrongHardware, "--expect-hardware differs from the board's hardware code; nothing erased"},
-    {exit_code::kLogUnwritable, "the --log, --trace or --pcap file cannot be opened (nothing sent), or did not take a record whole"},
-    {exit_code::kStateUnusable, "batch, db: the --state file or --db database cannot be read, reached or written; the board not erased"},
+    {exit_code::kLogUnwritable,
+     "the --log, --trace or --pcap file cannot be opened or is no regular file (nothing sent), or did not take all it was given"},
+    {exit_code::kStateUnusable, "batch, db: the --state file or --db database cannot be read, reached or written, or STATE is no regular file; the board not erased"},
     {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state or --db"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
     {exit_code::kReadFailed, "read, compare: a read got no good reply; no dump written, nothing compared"},
-    {exit_code::kUsage, "usage error; nothing sent, and no JSON printed"},
+    {exit_code::kUsage, "usage error (an empty file name, two files that are one); nothing sent, and no JSON printed"},
     {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };
 

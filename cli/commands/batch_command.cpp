@@ -3,9 +3,7 @@
 // the board is erased, so that no crash can hand a number out twice; every
 // board met leaves one line in LOG.
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -15,6 +13,7 @@
 #include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
+#include "cli/output/record_file.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/platform/cli_platform.h"
@@ -55,6 +54,7 @@ struct Summary {
   int lastFailure = 0;  // a failed board's status; the batch goes on
   int status = 0;       // what ended the batch before its time, if anything
   std::string ending;
+  bool wireLost = false;
 };
 
 // A board turned away before its erase, with the status and words of why.
@@ -96,17 +96,24 @@ bool Admit(const CliOptions& options, SerialStore& store, const std::string& sto
 void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum,
                   const NextSerialInfo& next, double seconds) {
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
-  auto serialOrNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
   if (options.json) {
     Json report{{"command", "batch"}};
     PutText(report, "file", options.file);
     report["programmed"] = sum.programmed;
     report["failed"] = sum.failed;
-    report["first_serial"] = serialOrNull(sum.firstSerial);
-    report["last_serial"] = serialOrNull(sum.lastSerial);
+    // The serial numbers as every record gives them: exact, escaped where they are not UTF-8.
+    auto putSerial = [&report](const char* key, const std::string& serial) {
+      if (serial.empty()) {
+        report[key] = nullptr;
+      } else {
+        PutText(report, key, serial);
+      }
+    };
+    putSerial("first_serial", sum.firstSerial);
+    putSerial("last_serial", sum.lastSerial);
     report["seconds_per_board"] = perBoard;
     report["seconds"] = seconds;
-    report["next_serial"] = serialOrNull(next.next);
+    putSerial("next_serial", next.next);
     report["result"] = sum.status;
     report["message"] = sum.ending;
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
@@ -114,12 +121,24 @@ void PrintSummary(const CliOptions& options, const CliStreams& streams, const Su
     std::fprintf(streams.out, "%s\n", sum.ending.c_str());
     std::fprintf(streams.out, "Programmed: %d, failed: %d", sum.programmed, sum.failed);
     if (!sum.firstSerial.empty()) {
-      std::fprintf(streams.out, ", serial numbers %s to %s", sum.firstSerial.c_str(), sum.lastSerial.c_str());
+      std::fprintf(streams.out, ", serial numbers %s to %s", Printable(sum.firstSerial).c_str(),
+                   Printable(sum.lastSerial).c_str());
     }
     if (sum.programmed > 0) std::fprintf(streams.out, ", %.2f s per board", perBoard);
     std::fprintf(streams.out, "\n");
   }
   std::fflush(streams.out);
+}
+
+// A trace or capture that did not take every event ends the batch, as a run
+// log's lost record does: the boards after it would go unrecorded. Standard
+// error says which file when the batch ends.
+bool WireLost(const WireRecord& watch, Summary& sum) {
+  if (!watch.Lost() || sum.wireLost) return false;
+  sum.wireLost = true;
+  sum.status = exit_code::kLogUnwritable;
+  if (sum.ending.empty()) sum.ending = "The trace or the capture did not take every event";
+  return true;
 }
 
 }  // namespace
@@ -139,7 +158,8 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
 
   // Everything that can end the batch before a board: the log, the trace, the
   // state, the file.
-  const int logFd = OpenRunLog(options.logFile);
+  std::string logError;
+  const int logFd = OpenRunLog(options.logFile, logError);
   WireRecord watch;  // --trace and --pcap
   std::string watchError;
   // The serial numbers come from STATE, or from the station database, which
@@ -154,13 +174,18 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   FirmwareFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
-    sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
+    sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + logError;
   } else if (watch.Open(options.traceFile, options.pcapFile, watchError) != 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = watchError;
+  } else if (const std::string kind = options.stateFile.empty() ? "" : NotARecordFile(options.stateFile);
+             !kind.empty()) {
+    // Looked at before it is read: a FIFO would hold the read for good.
+    sum.status = exit_code::kStateUnusable;
+    sum.ending = "Cannot use the state file " + Printable(options.stateFile) + ": " + kind;
   } else if (storeError.Failed()) {
     sum.status = storeError.status;
-    sum.ending = storeError.message;
+    sum.ending = Printable(storeError.message);
   } else if (options.count > 0 && next.left < static_cast<std::uint64_t>(options.count)) {
     sum.status = exit_code::kSerialsExhausted;
     sum.ending = next.left == 0 ? "The serial numbers from " + Printable(options.serialFrom) + " are used up"
@@ -258,6 +283,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       ++sum.failed;
       sum.lastFailure = result;
     }
+    if (WireLost(watch, sum)) break;
     if (endBatch) {
       if (sum.status == 0) {
         sum.status = result;
@@ -286,6 +312,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (!arrived->Connected()) arrived.reset();
   }
   if (logFd >= 0) CloseAppendFile(logFd);
+  WireLost(watch, sum);  // in the wait after the last board
   if (InterruptStatus() != 0) {
     sum.status = InterruptStatus();
     sum.ending = "Stopped on request";

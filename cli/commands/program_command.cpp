@@ -3,9 +3,7 @@
 // board is reached: the bytes hashed into the record are the bytes loaded and
 // sent.
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include "cli/commands.h"
@@ -78,10 +76,11 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   report.board = options.board;
   report.file.name = options.file;
   std::string refused;
+  std::string reason;
   int logFd = -1;
   WireRecord watch;  // --trace and --pcap
-  if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile)) < 0) {
-    refused = "Cannot open the run log " + Printable(options.logFile) + ": " + std::strerror(errno);
+  if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile, reason)) < 0) {
+    refused = "Cannot open the run log " + Printable(options.logFile) + ": " + reason;
   } else if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     // the trace's own words
   }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/platform/cli_platform.h"
+#include "cli/output/record_file.h"
 #include "cli/output/text_output.h"
 
 namespace {
@@ -18,7 +19,7 @@ std::string UtcNow() {
 
 }  // namespace
 
-int OpenRunLog(const std::string& path) { return OpenAppendFile(path); }
+int OpenRunLog(const std::string& path, std::string& reason) { return OpenRecordFile(path, reason); }
 
 LogWrite AppendRunLog(int fd, const Json& record) {
   Json line{{"time", UtcNow()}};

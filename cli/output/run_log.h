@@ -9,9 +9,10 @@
 
 #include "run/run_record.h"
 
-// The file opened for appending (created if missing); -1 with errno set. It is
-// opened for reading too, when allowed, so a record can check how the file ends.
-int OpenRunLog(const std::string& path);
+// The file opened for appending (created if missing, a regular file only); -1
+// with the reason. It is opened for reading too, when allowed, so a record can
+// check how the file ends.
+int OpenRunLog(const std::string& path, std::string& reason);
 
 // Empty when the record was written whole; otherwise why not, for the operator.
 struct LogWrite {

@@ -1,11 +1,9 @@
 #include "cli/output/trace.h"
 
-#include <cerrno>
-#include <cstring>
-
+#include "cli/output/record_file.h"
+#include "cli/output/text_output.h"
 #include "cli/platform/cli_platform.h"
 #include "run/run_record.h"
-#include "cli/output/text_output.h"
 #include "vocabulary/vocabulary.h"
 #include "link/frames.h"
 
@@ -30,21 +28,23 @@ std::string DottedAddress(std::uint32_t address) {
 }  // namespace
 
 CliTrace::~CliTrace() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (fd_ >= 0) CloseAppendFile(fd_);
 }
 
 bool CliTrace::Open(const std::string& path, std::string& error) {
-  file_ = OpenTextFileForWriting(path);
-  if (file_ == nullptr) {
-    error = "Cannot open the trace " + path + ": " + std::strerror(errno);
+  std::string reason;
+  fd_ = OpenRecordFile(path, reason);
+  if (fd_ < 0) {
+    error = "Cannot open the trace " + Printable(path) + ": " + reason;
     return false;
   }
+  midLine_ = EndsMidLine(fd_);
   start_ = std::chrono::steady_clock::now();
   return true;
 }
 
 void CliTrace::Trace(const LinkTraceEvent& e) {
-  if (file_ == nullptr) return;
+  if (fd_ < 0 || !failure_.empty()) return;
   const auto us =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count();
   Json line{{"us", us}, {"event", EventName(e.kind)}, {"transport", LinkTypeText(e.mode)}};
@@ -59,9 +59,10 @@ void CliTrace::Trace(const LinkTraceEvent& e) {
     line["bytes"] = HexBytes(e.bytes, static_cast<std::size_t>(e.length));
     if (e.kind == LinkTraceEvent::kPassedOver) line["from"] = DottedAddress(e.fromAddress);
   }
-  const std::string text = JsonLine(line) + "\n";
-  // A run that ends in a crash or a kill still leaves what it sent.
-  if ((std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) && !Failed()) {
-    error_ = std::strerror(errno);
-  }
+  // One write a line, unbuffered: a run that ends in a crash or a kill still
+  // leaves what it sent, and a line cut by an earlier run stays apart.
+  std::string text = JsonLine(line) + "\n";
+  if (midLine_) text.insert(text.begin(), '\n');
+  midLine_ = false;
+  failure_ = AppendText(fd_, text);
 }

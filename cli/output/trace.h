@@ -5,7 +5,6 @@
 // events (LinkObserver::Trace); this turns them into lines.
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 
 #include "link/link.h"
@@ -17,7 +16,8 @@ class CliTrace : public LinkObserver {
   CliTrace(const CliTrace&) = delete;
   CliTrace& operator=(const CliTrace&) = delete;
 
-  // Truncates or creates the file; false with the reason in error.
+  // Appends to the file or creates it, never truncating what earlier runs left
+  // (a regular file only); false with the operator's words in error.
   bool Open(const std::string& path, std::string& error);
 
   // {"us": since Open, "event": "request"|"resend"|"reply"|"passed_over"|"timeout",
@@ -26,12 +26,13 @@ class CliTrace : public LinkObserver {
   // over its sender in "from".
   void Trace(const LinkTraceEvent& event) override;
 
-  // Whether every line so far went into the file; when not, the system's reason.
-  bool Failed() const { return !error_.empty(); }
-  const std::string& Error() const { return error_; }
+  // Why the file did not take a line (a full disk, a short write), else empty.
+  // Lines after the first one lost are not written: the trace stops there.
+  const std::string& Failure() const { return failure_; }
 
  private:
-  std::FILE* file_ = nullptr;
-  std::string error_;
+  int fd_ = -1;
+  bool midLine_ = false;  // the file ended in a cut line when it was opened
+  std::string failure_;
   std::chrono::steady_clock::time_point start_;
 };

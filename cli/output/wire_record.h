@@ -21,6 +21,9 @@ class WireRecord {
   // What watches the link; null when neither file was asked for.
   LinkObserver* Observer() { return fan_.Empty() ? nullptr : &fan_; }
 
+  // A file did not take an event; Finish says which.
+  bool Lost() const;
+
   // After the command: `status` when every event went into the files;
   // otherwise a line on err for each file that did not take them all, and
   // exit_code::kLogUnwritable.

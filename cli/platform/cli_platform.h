@@ -32,12 +32,10 @@ class Utf8ConsoleOutput {
   unsigned previousCodePage_ = 0;  // 0: left as it was
 };
 
-// Creates or empties a text file for writing: a stream, or null with errno set.
-std::FILE* OpenTextFileForWriting(const std::string& path);
-
-// Opens a file for appending only, creating it if missing, shared with other
-// writers (and readable where the system allows, for EndsMidLine): a
-// descriptor, or -1 with errno set.
+// Opens a regular file for appending only, creating it if missing, shared with
+// other writers (and readable where the system allows, for EndsMidLine): a
+// descriptor, or -1 with errno set (EINVAL for a FIFO, device or folder, which
+// is refused without waiting for a FIFO's reader).
 int OpenAppendFile(const std::string& path);
 // True when the file has bytes and the last one is not a line end. A file that
 // cannot be read is taken as ending well.

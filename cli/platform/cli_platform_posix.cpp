@@ -17,13 +17,22 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vect
 Utf8ConsoleOutput::Utf8ConsoleOutput() = default;  // a terminal shows the bytes in its own locale
 Utf8ConsoleOutput::~Utf8ConsoleOutput() = default;
 
-std::FILE* OpenTextFileForWriting(const std::string& path) { return std::fopen(path.c_str(), "w"); }
 
 int OpenAppendFile(const std::string& path) {
-  const int flags = O_APPEND | O_CREAT | O_CLOEXEC;
-  const int fd = ::open(path.c_str(), O_RDWR | flags, kLogFileMode);
-  if (fd >= 0 || errno != EACCES) return fd;
-  return ::open(path.c_str(), O_WRONLY | flags, kLogFileMode);  // a log we may append to but not read
+  // O_NONBLOCK: a FIFO put in the file's place fails at once instead of
+  // waiting for a reader; whatever opened is then told by its type.
+  const int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::open(path.c_str(), O_RDWR | flags, kLogFileMode);
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | flags, kLogFileMode);  // append, not read
+  if (fd < 0) return fd;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 bool EndsMidLine(int fd) {

@@ -70,7 +70,6 @@ Utf8ConsoleOutput::~Utf8ConsoleOutput() {
   if (previousCodePage_ != 0) ::SetConsoleOutputCP(previousCodePage_);
 }
 
-std::FILE* OpenTextFileForWriting(const std::string& path) { return ::_wfopen(WideFromUtf8(path).c_str(), L"w"); }
 
 int OpenAppendFile(const std::string& path) {
   // Append access alone makes the system put every write at the end of the file,
@@ -86,6 +85,11 @@ int OpenAppendFile(const std::string& path) {
   }
   if (handle == INVALID_HANDLE_VALUE) {
     errno = ErrnoFrom(::GetLastError());
+    return -1;
+  }
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {  // NUL, CON, a pipe: nothing a record can be kept in
+    ::CloseHandle(handle);
+    errno = EINVAL;
     return -1;
   }
   const int fd = DescriptorOf(handle, _O_WRONLY);

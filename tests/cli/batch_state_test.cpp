@@ -63,7 +63,7 @@ TEST(BatchState, RefusesAStateItCannotTrustBeforeAnythingIsErased) {
          std::filesystem::create_directories(files.Path("folder.state"));
          return files.Path("folder.state");
        },
-       "SN0001", 14, "a folder, not a file"},
+       "SN0001", 14, "a folder"},
 #ifndef _WIN32  // links need a privilege there
       // A file that is there but cannot be opened must not restart the range.
       {"a link to itself",

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -45,9 +47,38 @@ struct SignalWhen {
   std::function<bool()> condition;
 };
 
+// A file system about to fill up, for the child started while this lives: its
+// writes that would take a file past `bytes` fail (SIGXFSZ ignored: EFBIG, or a
+// short write) as on a full disk. The limit and the signal's disposition pass
+// to the child; this process has its own back once the child started.
+class ChildFileSizeLimit {
+ public:
+  explicit ChildFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+  }
+  ~ChildFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, oldHandler_);
+  }
+  ChildFileSizeLimit(const ChildFileSizeLimit&) = delete;
+  ChildFileSizeLimit& operator=(const ChildFileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t oldHandler_ = SIG_DFL;
+};
+
+// fileBytes: a limit on the size of the files the child writes; 0 for none.
 Finished RunCliProcess(const std::vector<std::string>& args, const std::string& input = "",
-                       const SignalWhen& interrupt = {}) {
+                       const SignalWhen& interrupt = {}, rlim_t fileBytes = 0) {
+  std::optional<ChildFileSizeLimit> limit;
+  if (fileBytes > 0) limit.emplace(fileBytes);
   ChildProcess child(TOVRIN_CLI_PATH, args, input);
+  limit.reset();
   Finished f;
   if (!child.Started()) return f;
   if (interrupt.signal != 0) {
@@ -240,6 +271,34 @@ class WithStore : public CliProcess, public testing::WithParamInterface<std::str
   std::string sqlite;
   std::unique_ptr<ScratchDatabase> pg;
 };
+
+// A disk that fills up during the run: the record or the trace is cut, standard
+// error says so and the status is 13, and standard output still says what the
+// board got.
+TEST_F(CliProcess, ARecordFileThatFillsUpExits13WithTheBoardStillReported) {
+  struct Case {
+    const char* option;
+    rlim_t fileBytes;  // the disk's room: less than the record, the trace or the capture needs
+    std::size_t kept;  // bytes of earlier runs already in the file (a capture starts afresh)
+    const char* says;
+  } cases[] = {{"--log", 1024, 923, "did not take this run's record"},
+               {"--trace", 1024, 923, "did not take every event"},
+               {"--pcap", 256, 0, "did not take every packet"}};
+  const std::string file = path.string() + ".jsonl";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.option);
+    std::ofstream(file) << std::string(c.kept, '#') << (c.kept > 0 ? "\n" : "");
+    SimBoard sim;
+    START_SIM(sim, UdpBoard());
+    const Finished f =
+        RunCliProcess({"--board", "127.0.0.1", "program", path.string(), c.option, file, "--json"}, "", {}, c.fileBytes);
+    EXPECT_EQ(f.status, 13) << f.err;
+    EXPECT_NE(f.err.find(c.says), std::string::npos) << f.err;
+    EXPECT_EQ(nlohmann::json::parse(f.out, nullptr, false)["message"], "Download Successful") << f.out;
+    EXPECT_TRUE(sim.Locked());
+  }
+  std::filesystem::remove(file);
+}
 
 // A batch killed with SIGKILL in the middle of a board's run, then started
 // again: the number that board was being given is never handed out again (the

@@ -56,11 +56,13 @@ TEST(CliVerify, CatchesACorruptFrameAndLeavesTheBoardUnlocked) {
 }
 
 // Under loss every line still parses, and the lost replies show as resends of
-// the same request (same sequence byte, same bytes).
+// the same request (same sequence byte, same bytes). A run's lines follow
+// those of earlier runs.
 TEST(CliTrace, EveryLineIsJsonAndLossShowsAsResends) {
   TempFiles files;
   const std::string path = files.Write("image.s19", S19({{0x4000, Pattern(256, 5)}}));
-  const std::string trace = files.Path("trace.jsonl");
+  const std::string earlier = R"({"us":0,"event":"timeout","transport":"UDP","wait_ms":50})";
+  const std::string trace = files.Write("trace.jsonl", earlier + "\n");
   SimOptions options = UdpBoard();
   options.faults.dropEveryNthUdpReply = 3;
   SimBoard sim;
@@ -70,6 +72,7 @@ TEST(CliTrace, EveryLineIsJsonAndLossShowsAsResends) {
 
   const std::vector<json> lines = JsonLines(trace);
   ASSERT_GT(lines.size(), 20u);
+  EXPECT_EQ(lines[0], json::parse(earlier));
   long long lastUs = -1;
   int resends = 0;
   std::set<std::string> commands;

@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -390,12 +396,27 @@ TEST_F(CliFast, FileTextIsEscapedAndUnsentDataIsSaid) {
   for (const std::string& text : {o.out, o.err}) EXPECT_EQ(text.find_first_of("\x1B\x07"), std::string::npos) << text;
 
   const json r = Cli({"--board", "127.0.0.1", "program", path, "--json"}).Json();
-  // batch writes the same record from the same function.
+  // batch writes the same record from the same function. Serial numbers from
+  // --serial-from and from STATE are escaped as well.
   const std::string batchLog = files.Path("batch.log");
-  ASSERT_EQ(Cli({"--board", "127.0.0.1", "batch", path, "--serial-from", "B01", "--state", files.Path("state"), "--log",
-                 batchLog, "--count", "1"})
-                .status,
-            0);
+  auto Batch = [&](std::vector<std::string> more) {
+    const std::vector<std::string> args = {"--board", "127.0.0.1", "batch", path, "--log", batchLog, "--count", "1"};
+    more.insert(more.begin(), args.begin(), args.end());
+    return Cli(more);
+  };
+  const Outcome programmed = Batch({"--serial-from", "B01", "--state", files.Path("state")});
+  ASSERT_EQ(programmed.status, 0) << programmed.err;
+  // A range is written in printable ASCII: one with control bytes is refused
+  // before anything is sent, and its words are escaped too.
+  const Outcome unprintable = Batch({"--serial-from", "B\x1B[2J01", "--state", files.Path("state2")});
+  EXPECT_EQ(unprintable.status, 64);
+  const Outcome refused = Batch(
+      {"--serial-from", "B01", "--state", files.Write("other.state", R"({"first": "\u001b[2JA01", "next": "A02"})")});
+  EXPECT_EQ(refused.status, 14);
+  for (const std::string& text : {programmed.out, programmed.err, unprintable.out, unprintable.err, refused.out,
+                                  refused.err}) {
+    EXPECT_EQ(text.find('\x1B'), std::string::npos) << text;
+  }
   std::ifstream in(log);
   std::ifstream batchIn(batchLog);
   std::string line;
@@ -445,39 +466,67 @@ TEST_F(CliFast, RunLogAppendsOneLinePerRun) {
   EXPECT_EQ(lines[1]["result"], 12);
 }
 
-TEST_F(CliFast, RunLogThatCannotBeOpenedStopsTheRunBeforeConnecting) {
+// The run log, the trace and STATE are regular files: anything else, or a file
+// that cannot be opened, ends the command at once, before the board hears a
+// thing; a FIFO is refused without waiting for a reader (or writer).
+TEST_F(CliFast, RecordFilesThatCannotServeStopTheRunBeforeConnecting) {
+  const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* says;
+  };
+#ifdef _WIN32
+  const std::string device = "NUL";
+#else
+  const std::string device = "/dev/full";
+#endif
+  std::vector<Case> cases = {
+      {{"program", path, "--log", files.Path("no-such-folder/runs.log")}, 13, "No such file or directory"},
+      {{"program", path, "--trace", device}, 13, "not a regular file: a device"},
+  };
+#ifndef _WIN32
+  const std::string fifo = files.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto Batch = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = {"batch", path, "--serial-from", "S1", "--count", "1", "--wait-seconds", "1"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const std::string log = files.Path("b.jsonl");
+  const std::string state = files.Path("b.state");
+  cases.push_back({Batch({"--log", log, "--state", fifo}), 14, "not a regular file: a FIFO"});
+  cases.push_back({Batch({"--log", fifo, "--state", state}), 13, "not a regular file: a FIFO"});
+  cases.push_back({Batch({"--log", log, "--state", state, "--trace", fifo}), 13, "not a regular file: a FIFO"});
+#endif
   SimBoard sim;
   START_SIM(sim, UdpBoard());
-  const Outcome o = Cli({"--board", "127.0.0.1", "program", files.Write("a.s19", S3(0, {1}) + "\n"), "--log",
-                         files.Path("no-such-folder/runs.log"), "--json"});
-  EXPECT_EQ(o.status, 13);
-  EXPECT_EQ(o.Json()["result"], 13);
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--board", "127.0.0.1", "--json"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::string shown;
+    for (const std::string& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    const Outcome o = Cli(args);
+    EXPECT_EQ(o.status, c.status) << o.err;
+    const json r = o.Json();
+    ASSERT_FALSE(r.is_discarded()) << o.out;
+    EXPECT_EQ(r["result"], c.status);
+    EXPECT_NE(r["message"].get<std::string>().find(c.says), std::string::npos) << r["message"];
+  }
   EXPECT_TRUE(sim.Events().empty());
 }
 
-// The board is programmed either way; the exit status says whether the record
-// was kept, and a record never glues onto an unfinished line.
-TEST_F(CliFast, RunLogRecordIsWrittenWholeOrTheStatusSaysSo) {
+// A record never glues onto an unfinished line. (A record the file does not
+// take, on a full disk, is cli_process_test's: it needs a limit on the child.)
+TEST_F(CliFast, RunLogRecordStartsOnALineOfItsOwn) {
   const std::string path = files.Write("a.s19", S3(0x4000, {1, 2}) + "\n");
   const std::string unfinished = files.Write("unfinished.log", "{\"time\": \"cut off");
-  struct Case {
-    std::string log;
-    int status;
-  };
-  std::vector<Case> cases = {{unfinished, 0}};
-#ifndef _WIN32
-  cases.push_back({"/dev/full", 13});  // a disk that is full
-#endif
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.log);
-    SimBoard sim;
-    START_SIM(sim, UdpBoard());
-    const Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--log", c.log, "--json"});
-    EXPECT_EQ(o.status, c.status);
-    EXPECT_EQ(o.Json()["result"], 0) << "the output still says what the board got";
-    EXPECT_TRUE(sim.Locked());
-    EXPECT_EQ(o.err.find("did not take this run's record") != std::string::npos, c.status == 13) << o.err;
-  }
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  const Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--log", unfinished, "--json"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(sim.Locked());
   std::ifstream in(unfinished);
   std::string first;
   std::string second;
@@ -487,32 +536,33 @@ TEST_F(CliFast, RunLogRecordIsWrittenWholeOrTheStatusSaysSo) {
 }
 
 #ifndef _WIN32
-// A trace or capture that stops taking what is written ends the command with 13
-// and a line that names it; a capture whose header finds the disk full ends it
-// before anything is sent.
-TEST_F(CliFast, TraceAndCaptureThatCannotBeWrittenEndWith13) {
+// A capture that is no regular file is refused as a trace or a run log is,
+// before anything is sent: a device cannot keep a run for later.
+TEST_F(CliFast, ACaptureOnADeviceIsRefusedBeforeAnythingIsSent) {
   const std::string path = files.Write("a.s19", S3(0x4000, {1, 2}) + "\n");
-  struct Case {
-    const char* option;
-    bool programmed;
-    const char* says;
-  } cases[] = {{"--trace", true, "tovrin-cli: the trace /dev/full did not take every event"},
-               {"--pcap", false, "Cannot write the capture /dev/full"}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.option);
-    SimBoard sim;
-    START_SIM(sim, UdpBoard());
-    const Outcome o = Cli({"--board", "127.0.0.1", "program", path, c.option, "/dev/full"});
-    EXPECT_EQ(o.status, 13);
-    EXPECT_EQ(sim.Locked(), c.programmed);
-    EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
-  }
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  const Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--pcap", "/dev/full"});
+  EXPECT_EQ(o.status, 13);
+  EXPECT_TRUE(sim.Events().empty());
+  EXPECT_NE((o.out + o.err).find("not a regular file: a device"), std::string::npos) << o.out << o.err;
 }
 #endif
 
-// Bad command lines end with 64 before a single packet: the board hears nothing.
+// Bad command lines end with 64 before a single packet: the board hears nothing,
+// no file is touched, and the reason fits in a line.
 TEST_F(CliFast, UsageErrorsSendNothing) {
   const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");
+  const std::string log = files.Write("runs.jsonl", "{\"result\": 0}\n");
+  const std::string state = files.Write("line.state", "{\"first\": \"S1\", \"next\": \"S4\"}\n");
+  const std::string linked = files.Path("linked.s19");
+  std::error_code linkError;
+  std::filesystem::create_hard_link(path, linked, linkError);
+  const std::vector<std::string> batch = {"batch", path, "--serial-from", "S1", "--count", "1", "--wait-seconds", "1"};
+  auto Batch = [&batch](std::vector<std::string> more) {
+    more.insert(more.begin(), batch.begin(), batch.end());
+    return more;
+  };
   const std::vector<std::vector<std::string>> cases = {
       {},
       {"--board", "127.0.0.1"},
@@ -538,6 +588,19 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"inspect", path, "--format", "bin", "--base", "0x20000"},
       {"inspect", path, "--format", "bin", "--base", "010"},
       {"batch", path, "--serial-from", "S1", "--state", "s", "--log", "l", "--format", "elf", "--base", "0"},
+      {"program", path, "--log", ""},
+      {"identity", "--trace", ""},
+      Batch({"--state", "", "--log", "l"}),
+      Batch({"--state", "s", "--log", "l", "--count", "0"}),
+      Batch({"--state", "s", "--log", "l", "--count", "abc"}),
+      Batch({"--state", "s", "--log", "l", "--wait-seconds", "0"}),
+      // A file written that is another file of the command, however named.
+      {"program", path, "--trace", path},
+      {"program", path, "--log", log, "--trace", log},
+      {"program", path, "--log", linkError ? path : linked},
+      {"program", path, "--log", files.Path("new.jsonl"), "--trace", files.Path("./new.jsonl")},
+      Batch({"--state", state, "--log", state}),
+      Batch({"--state", state, "--log", files.Path("new.jsonl"), "--trace", state}),
       {"read"},                                     // no --out
       {"read", "--out", "d.s19", "--range", "0:0x20001"},  // past the flash's end
       {"read", "--out", "d.s19", "--range", "0x100:0x100"},
@@ -560,8 +623,14 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
     EXPECT_EQ(o.status, 64) << shown;
     EXPECT_EQ(o.out, "") << shown;
     EXPECT_NE(o.err.find("tovrin-cli: "), std::string::npos) << shown;
+    std::istringstream lines(o.err);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 200u) << shown << line;
   }
   EXPECT_TRUE(sim.Events().empty());
+  EXPECT_EQ(TempFiles::Read(path), S3(0, {1}) + "\n");
+  EXPECT_EQ(TempFiles::Read(log), "{\"result\": 0}\n");
+  EXPECT_EQ(TempFiles::Read(state), "{\"first\": \"S1\", \"next\": \"S4\"}\n");
+  EXPECT_FALSE(std::filesystem::exists(files.Path("new.jsonl")));
 }
 
 TEST(CliHelp, NamesEveryExitCodeAndEachCommandsOptions) {

@@ -103,6 +103,11 @@ class TempFiles {
     const std::u8string path = (dir_ / Utf8Path(name)).u8string();
     return std::string(path.begin(), path.end());
   }
+  // The file's bytes; empty when it cannot be read.
+  static std::string Read(const std::string& path) {
+    std::ifstream in(Utf8Path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
  private:
   std::filesystem::path dir_;

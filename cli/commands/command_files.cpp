@@ -1,0 +1,42 @@
+#include "cli/commands/command_files.h"
+
+#include "cli/platform/path_facts.h"
+#include "common/text.h"
+#include "station/serial_store.h"
+
+std::vector<FileUse> FileUsesOf(const CliOptions& options) {
+  std::vector<FileUse> uses;
+  // Standard input is not a file the command line names.
+  if (!options.file.empty() && options.file != "-") uses.push_back({"FILE", options.file, true, false});
+  if (!options.stateFile.empty()) {
+    uses.push_back({"--state", options.stateFile, true, true});
+    // STATE is replaced through this file beside it, which is written first.
+    uses.push_back({"--state's temporary file", options.stateFile + ".tmp", false, true});
+  }
+  if (!options.logFile.empty()) uses.push_back({"--log", options.logFile, false, true});
+  if (!options.traceFile.empty()) uses.push_back({"--trace", options.traceFile, false, true});
+  if (!options.pcapFile.empty()) uses.push_back({"--pcap", options.pcapFile, false, true});
+  if (!options.outFile.empty()) {
+    uses.push_back({"--out", options.outFile, false, true});
+    uses.push_back({"--out's temporary file", options.outFile + ".tmp", false, true});
+  }
+  // A SQLite database is a file of the station's too (with its write-ahead log).
+  if (!options.dbTarget.empty() && !IsPostgresTarget(options.dbTarget)) {
+    uses.push_back({"--db", options.dbTarget, true, true});
+    uses.push_back({"--db's write-ahead log", options.dbTarget + "-wal", true, true});
+  }
+  return uses;
+}
+
+std::string SameFileRefusal(const std::vector<FileUse>& uses) {
+  std::vector<PathFacts> facts;
+  for (const FileUse& use : uses) facts.push_back(LookUpPath(use.path));
+  for (std::size_t i = 0; i < uses.size(); ++i) {
+    for (std::size_t j = i + 1; j < uses.size(); ++j) {
+      if (!(uses[i].writes || uses[j].writes) || !SameFile(facts[i], facts[j])) continue;
+      return uses[i].role + " " + Printable(uses[i].path) + " and " + uses[j].role + " " + Printable(uses[j].path) +
+             " are the same file; each needs a file of its own";
+    }
+  }
+  return "";
+}
