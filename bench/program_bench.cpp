@@ -18,10 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sched.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +38,7 @@
 #include "link/file_platform.h"
 #include "run/program_run.h"
 #include "link/link.h"
+#include "link/socket_platform.h"
 #include "sim/sim_board.h"
 #include "tests/support/srecord_text.h"
 
@@ -167,7 +165,7 @@ class PinnedBoard {
   SimBoard board_;
 };
 
-// --- The floor: plain sockets, nothing of the tool's link code ---------------
+// --- The floor: bare socket calls, nothing of the tool's link code -----------
 
 // The program command as the loader reads it, written out here again so that
 // the floor shares no code with what it is compared to.
@@ -220,41 +218,32 @@ std::vector<Request> ProgramRequests() {
   return requests;
 }
 
-// A socket whose blocking calls, connect included, give up after the floor's
-// wait: the floor needs no readiness wait of its own, and none can hang.
-int BoundedSocket(int type) {
-  const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  const timeval wait{kFloorReplyWaitMs / 1000, (kFloorReplyWaitMs % 1000) * 1000};
-  if (s >= 0 && (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||
-                 ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)) {
-    ::close(s);
-    return -1;
-  }
-  return s;
+// The board's endpoint on the loopback.
+Endpoint BoardEndpoint(std::uint16_t port) {
+  Endpoint e{0, port};
+  SockParseAddress(kBoardAddress, &e.address);
+  return e;
 }
 
-sockaddr_in BoardEndpoint(std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  ::inet_pton(AF_INET, kBoardAddress, &a.sin_addr);
-  return a;
+// Bytes of the next reply within the floor's wait: their count, or -1 when none
+// came. The floor waits as the link does (a readiness wait, then a receive),
+// so the two pay the same system calls per reply.
+int ReceiveReply(SocketHandle s, std::uint8_t* into, int capacity) {
+  if (SockWaitReadable(s, kFloorReplyWaitMs) != 1) return -1;
+  return SockRecv(s, into, capacity);
 }
 
 // One round of 2047 UDP requests, each behind its sequence byte. False when a
 // reply is missing or is not the acknowledgement of that request.
-bool UdpFloorRound(int s, const sockaddr_in& board, const std::vector<Request>& requests,
+bool UdpFloorRound(SocketHandle s, const Endpoint& board, const std::vector<Request>& requests,
                    std::uint8_t& sequence) {
   std::uint8_t datagram[wire::kUdpRequest];
   std::uint8_t reply[wire::kReplyCapacity];
   for (const auto& request : requests) {
     datagram[0] = sequence;
     std::copy(request.begin(), request.end(), datagram + 1);
-    if (::sendto(s, datagram, sizeof datagram, 0, reinterpret_cast<const sockaddr*>(&board),
-                 sizeof board) != static_cast<ssize_t>(sizeof datagram)) {
-      return false;
-    }
-    if (::recv(s, reply, sizeof reply, 0) != static_cast<ssize_t>(wire::kUdpReply) || reply[0] != sequence ||
+    if (SockSendTo(s, datagram, sizeof datagram, board) != static_cast<int>(sizeof datagram)) return false;
+    if (ReceiveReply(s, reply, sizeof reply) != static_cast<int>(wire::kUdpReply) || reply[0] != sequence ||
         reply[1 + wire::kAckAt] != wire::kAck) {
       return false;
     }
@@ -264,15 +253,15 @@ bool UdpFloorRound(int s, const sockaddr_in& board, const std::vector<Request>& 
 }
 
 // The same over TCP, where a reply may arrive in pieces.
-bool TcpFloorRound(int s, const std::vector<Request>& requests) {
+bool TcpFloorRound(SocketHandle s, const std::vector<Request>& requests) {
   std::uint8_t reply[wire::kReplyCapacity];
   for (const auto& request : requests) {
-    if (::send(s, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    if (SockSend(s, request.data(), static_cast<int>(request.size())) != static_cast<int>(request.size())) {
       return false;
     }
     std::size_t got = 0;
     while (got < wire::kTcpReply) {
-      const ssize_t n = ::recv(s, reply + got, sizeof reply - got, 0);
+      const int n = ReceiveReply(s, reply + got, static_cast<int>(sizeof reply - got));
       if (n <= 0) return false;
       got += static_cast<std::size_t>(n);
     }
@@ -281,21 +270,28 @@ bool TcpFloorRound(int s, const std::vector<Request>& requests) {
   return true;
 }
 
+// A TCP connection to the board within the floor's wait.
+bool Connect(SocketHandle s, const Endpoint& to) {
+  int state = SockConnectStart(s, to);
+  if (state == 1) state = SockConnectWait(s, kFloorReplyWaitMs);
+  return state == 0;
+}
+
 // The floor's own connection, opened and closed around each round: the board
 // serves one TCP connection at a time, the newest, so the floor and the tool
 // take turns. Seconds for the round, or a negative value when it failed.
 double TimedFloorRound(LinkMode mode, const SimOptions& options, const std::vector<Request>& requests,
                        std::uint8_t& sequence) {
-  const int s = BoundedSocket(mode == LinkMode::kUdp ? SOCK_DGRAM : SOCK_STREAM);
-  const sockaddr_in to = BoardEndpoint(mode == LinkMode::kUdp ? options.udpPort : options.tcpPort);
+  const SocketHandle s = mode == LinkMode::kUdp ? SockOpenUdp() : SockOpenTcp();
+  const Endpoint to = BoardEndpoint(mode == LinkMode::kUdp ? options.udpPort : options.tcpPort);
   double seconds = -1;
-  if (s >= 0 && (mode == LinkMode::kUdp || ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)) {
+  if (s != kNoSocket && (mode == LinkMode::kUdp || Connect(s, to))) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = mode == LinkMode::kUdp ? UdpFloorRound(s, to, requests, sequence) : TcpFloorRound(s, requests);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     if (ok) seconds = elapsed.count();
   }
-  if (s >= 0) ::close(s);
+  if (s != kNoSocket) SockClose(s);
   return seconds;
 }
 
