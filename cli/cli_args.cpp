@@ -58,6 +58,10 @@ const char kBatchFooter[] =
     "to LOG, then waits for the board to fall silent before waiting for the next.\n"
     "A board whose serial number was already handed out from STATE is refused\n"
     "unless --allow-repeat. Ctrl+C between boards ends the batch with its summary.\n"
+    "With --interface given for several ports, one slot per port runs at once (a\n"
+    "gang): each waits for and programs the boards on its own port, all draw\n"
+    "from the one STATE, and a failing slot does not stop the others; --count\n"
+    "counts the boards of every slot.\n"
     "Exits with 0 when every board was programmed, otherwise with the last\n"
     "failure's status (a result, 11, 12, 14, 15, 16, 130).\n";
 
@@ -120,6 +124,20 @@ std::string CheckAddress(const std::string& value) {
   return "";
 }
 
+// --interface NAME: every socket of the command tied to that network port.
+void AddInterfaceOption(CLI::App& command, std::vector<std::string>& interfaces, bool several) {
+  CLI::Option* option = command.add_option(
+      "--interface", interfaces,
+      several ? "Reach the boards through this network port; give it once per port to program a board on each at once"
+              : "Reach the board through this network port: every socket is tied to it");
+  option->type_name("NAME")->expected(1);
+  if (several) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  } else {
+    option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  }
+}
+
 // --verify (the frames sent) or --verify=full (the whole flash).
 void AddVerifyOption(CLI::App& command, std::string& verify) {
   command.add_flag("--verify{frames}", verify,
@@ -173,6 +191,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
   identityCommand->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
       ->type_name("FILE");
+  AddInterfaceOption(*identityCommand, options.interfaces, false);
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from an S-record file");
@@ -186,6 +205,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   std::string verify;
   AddVerifyOption(*program, verify);
   program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  AddInterfaceOption(*program, options.interfaces, false);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
@@ -217,6 +237,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   AddVerifyOption(*batch, verify);
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
   batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
+  AddInterfaceOption(*batch, options.interfaces, true);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from an S-record file, offline");

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "flash/program_image.h"
 #include "link/link.h"
@@ -29,6 +30,9 @@ struct CliOptions {
   std::string logFile;         // empty: no run log
   VerifyMode verify = VerifyMode::kNone;  // read back before the lock: the frames, or the whole flash
   std::string traceFile;       // empty: no trace of the exchanges
+  // The network ports the board is reached through, each socket tied to its
+  // port; empty: whichever the routes choose. batch runs one slot per port.
+  std::vector<std::string> interfaces;
   // batch
   std::string serialFrom;      // the first serial number of the range
   std::string stateFile;       // holds the next serial number

@@ -1,7 +1,8 @@
 // tovrin-cli batch: a production line's station. One board after another gets
 // the next serial number from STATE, which is advanced and made durable before
 // the board is erased, so that no crash can hand a number out twice; every
-// board met leaves one line in LOG.
+// board met leaves one line in LOG. With several --interface ports, one slot
+// per port runs at once (a gang), all drawing from the one STATE.
 
 #include <cerrno>
 #include <chrono>
@@ -9,24 +10,29 @@
 #include <memory>
 #include <string>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "cli/batch/batch_line.h"
+#include "cli/batch/batch_slot.h"
+#include "cli/batch/batch_text.h"
+#include "cli/batch/gang_display.h"
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
-#include "cli/output/progress.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/platform/cli_platform.h"
 #include "cli/platform/interrupt.h"
 #include "cli/serial_state.h"
+#include "common/log_line.h"
 #include "link/socket_platform.h"
-#include "run/line.h"
-#include "run/program_run.h"
 
 namespace {
 
-constexpr std::int64_t kMsPerSecond = 1000;
-
-bool Stopped() { return InterruptStatus() != 0; }
+constexpr double kSecondsPerHour = 3600;
+constexpr int kRedrawMs = 100;  // the gang's table, at most this often
 
 // Why the file ends the batch before any board, in one line.
 std::string LoadMessage(const FirmwareFile& file) {
@@ -36,71 +42,104 @@ std::string LoadMessage(const FirmwareFile& file) {
   return message;
 }
 
+// What the whole batch comes to: its slots' figures added up, and what ended it.
 struct Summary {
   int programmed = 0;
-  int failed = 0;  // refused boards included
-  std::string firstSerial;
-  std::string lastSerial;
+  int failed = 0;
   double programmedSeconds = 0;
-  int lastFailure = 0;  // a failed board's status; the batch goes on
-  int status = 0;       // what ended the batch before its time, if anything
+  int status = 0;
   std::string ending;
 };
 
-// The checks a board passes before its erase: its model, its serial number not
-// handed out before, and a serial number for it. A refusal goes into the
-// report; `endBatch` when no further board can be served either.
-bool Refuse(RunReport& report, int status, std::string message) {
-  report.stage = RunStage::kRefused;
-  report.refusal = status;
-  report.refusalMessage = std::move(message);
-  return false;
-}
+double BoardsPerHour(int programmed, double seconds) { return seconds > 0 ? programmed * kSecondsPerHour / seconds : 0; }
 
-bool Admit(const CliOptions& options, SerialState& state, RunReport& report, std::string& serial, bool& endBatch) {
-  if (!CheckHardware(report, options.expectHardware)) return false;
-  const std::string found = DescribeIdentity(report.identityBefore).serialNumber;
-  if (!options.allowRepeat && HandedOut(state, found)) {
-    return Refuse(report, exit_code::kRepeatRefused,
-                  "Board already programmed: serial number " + Printable(found) + " was handed out from " +
-                      Printable(options.stateFile) + ". Nothing was erased.");
-  }
-  std::string error;
-  if (!TakeSerial(options.stateFile, state, serial, error)) {
-    endBatch = true;
-    return Refuse(report, state.exhausted ? exit_code::kSerialsExhausted : exit_code::kStateUnusable,
-                  "No serial number: " + error + ". Nothing was erased.");
-  }
-  return true;
-}
+Json SerialOrNull(const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); }
 
-void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum, const SerialState& state,
-                  double seconds) {
+void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum, BatchLine& line,
+                  const std::vector<SlotSummary>& slots, double seconds) {
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
-  auto serialOrNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
+  const SerialState state = line.State();
+  const bool gang = slots.size() > 1;
   if (options.json) {
     Json report{{"command", "batch"}};
     PutText(report, "file", options.file);
     report["programmed"] = sum.programmed;
     report["failed"] = sum.failed;
-    report["first_serial"] = serialOrNull(sum.firstSerial);
-    report["last_serial"] = serialOrNull(sum.lastSerial);
+    report["first_serial"] = SerialOrNull(line.FirstSerial());
+    report["last_serial"] = SerialOrNull(line.LastSerial());
     report["seconds_per_board"] = perBoard;
+    report["boards_per_hour"] = BoardsPerHour(sum.programmed, seconds);
     report["seconds"] = seconds;
-    report["next_serial"] = state.exhausted ? Json(nullptr) : serialOrNull(state.next);
+    report["next_serial"] = state.exhausted ? Json(nullptr) : SerialOrNull(state.next);
+    if (gang) {
+      Json perSlot = Json::array();
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        const SlotSummary& slot = slots[i];
+        perSlot.push_back(Json{{"slot", i + 1},
+                               {"interface", options.interfaces[i]},
+                               {"programmed", slot.programmed},
+                               {"failed", slot.failed},
+                               {"first_serial", SerialOrNull(slot.firstSerial)},
+                               {"last_serial", SerialOrNull(slot.lastSerial)},
+                               {"boards_per_hour", BoardsPerHour(slot.programmed, seconds)},
+                               {"result", slot.status},
+                               {"message", slot.ending}});
+      }
+      report["slots"] = perSlot;
+    }
     report["result"] = sum.status;
     report["message"] = sum.ending;
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
   } else {
     std::fprintf(streams.out, "%s\n", sum.ending.c_str());
+    for (std::size_t i = 0; gang && i < slots.size(); ++i) {
+      const SlotSummary& slot = slots[i];
+      std::fprintf(streams.out, "Slot %zu (%s): programmed %d, failed %d", i + 1,
+                   Printable(options.interfaces[i]).c_str(), slot.programmed, slot.failed);
+      if (!slot.firstSerial.empty()) {
+        std::fprintf(streams.out, ", first serial number %s, last %s", slot.firstSerial.c_str(), slot.lastSerial.c_str());
+      }
+      std::fprintf(streams.out, ", %.0f boards per hour%s%s\n", BoardsPerHour(slot.programmed, seconds),
+                   slot.ending.empty() ? "" : "; ", slot.ending.c_str());
+    }
     std::fprintf(streams.out, "Programmed: %d, failed: %d", sum.programmed, sum.failed);
-    if (!sum.firstSerial.empty()) {
-      std::fprintf(streams.out, ", serial numbers %s to %s", sum.firstSerial.c_str(), sum.lastSerial.c_str());
+    if (!line.FirstSerial().empty()) {
+      std::fprintf(streams.out, ", serial numbers %s to %s", line.FirstSerial().c_str(), line.LastSerial().c_str());
     }
     if (sum.programmed > 0) std::fprintf(streams.out, ", %.2f s per board", perBoard);
+    if (gang) std::fprintf(streams.out, ", %.0f boards per hour", BoardsPerHour(sum.programmed, seconds));
     std::fprintf(streams.out, "\n");
   }
   std::fflush(streams.out);
+}
+
+// The slots of a gang, one thread each, while the main thread keeps the
+// display drawn. Each slot has its own sessions, trace tag and log lines.
+std::vector<SlotSummary> RunGang(const CliOptions& options, const CliStreams& streams, const FirmwareFile& image,
+                                 BatchLine& line, LinkWatch& watch) {
+  std::FILE* diag = DiagnosticStream(options, streams);
+  GangDisplay display(diag, streams.out, options.json, options.quiet, EnableCursorMovement(diag), options.interfaces);
+  const int count = static_cast<int>(options.interfaces.size());
+  std::vector<SlotSummary> slots(options.interfaces.size());
+  std::atomic<int> running{count};
+  std::vector<std::thread> threads;
+  for (int slot = 1; slot <= count; ++slot) {
+    const SlotSetup setup{slot, options.interfaces[static_cast<std::size_t>(slot - 1)],
+                          watch.ObserverFor(slot, options.interfaces[static_cast<std::size_t>(slot - 1)]), diag};
+    threads.emplace_back([&, setup] {
+      display.TakeLogLines(setup.slot);
+      slots[static_cast<std::size_t>(setup.slot - 1)] = RunSlot(setup, options, image, line, display.Slot(setup.slot));
+      SetThreadLogSink(nullptr, nullptr);
+      --running;
+    });
+  }
+  while (running > 0) {
+    display.Redraw();
+    SleepMs(kRedrawMs);
+  }
+  for (std::thread& t : threads) t.join();
+  display.Redraw();
+  return slots;
 }
 
 }  // namespace
@@ -113,8 +152,6 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   }
   const auto batchStarted = std::chrono::steady_clock::now();
   std::FILE* diag = DiagnosticStream(options, streams);
-  const LinkWaits waits = LineWaits(options.waits);
-  const std::int64_t waitMs = std::int64_t{options.waitSeconds} * kMsPerSecond;
   InstallInterruptHandlers();
   Summary sum;
 
@@ -145,97 +182,31 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (sum.status != 0) sum.ending = LoadMessage(image);
   }
 
-  // A board that answered while the last one was still being watched go.
-  std::unique_ptr<Session> arrived;
-  for (int met = 0; sum.status == 0 && (options.count == 0 || met < options.count); ++met) {
-    std::unique_ptr<Session> session = std::move(arrived);
-    if (!session) {
-      session = std::make_unique<Session>(waits);
-      session->Watch(watch.Observer());
-      if (!options.quiet) {
-        std::fprintf(diag, "Waiting for a board at %s (next serial number %s)...\n", options.board.c_str(),
-                     state.exhausted ? "none" : Printable(state.next).c_str());
-        std::fflush(diag);
-      }
-      const LineWait came = WaitForBoard(*session, options.board, MonotonicMs() + waitMs, Stopped);
-      if (came == LineWait::kStopped) break;
-      if (came == LineWait::kTimedOut) {
-        sum.ending = "No board answered within " + std::to_string(options.waitSeconds) + " s";
-        sum.status = exit_code::kConnectFailed;
-        break;
-      }
+  BatchLine line(options, state, logFd);
+  std::vector<SlotSummary> slots;
+  if (sum.status == 0 && options.interfaces.size() > 1) {
+    slots = RunGang(options, streams, image, line, watch);
+  } else if (sum.status == 0) {
+    const SlotSetup setup{0, TheInterface(options), watch.ObserverFor(0, TheInterface(options)), diag};
+    BatchText text(diag, options.board, options.quiet);
+    slots.push_back(RunSlot(setup, options, image, line, text));
+  }
+  for (const SlotSummary& slot : slots) {
+    sum.programmed += slot.programmed;
+    sum.failed += slot.failed;
+    sum.programmedSeconds += slot.programmedSeconds;
+  }
+  // What ended the batch: the line as a whole, else the first slot ended
+  // before its time, else its last failed board.
+  if (sum.status == 0 && line.Ended()) {
+    sum.status = line.EndStatus();
+    sum.ending = line.Ending();
+  }
+  for (const SlotSummary& slot : slots) {
+    if (sum.status == 0 && slot.status != 0) {
+      sum.status = slot.status;
+      sum.ending = slot.ending;
     }
-    const auto boardStarted = std::chrono::steady_clock::now();
-    RunReport report = SessionReport(*session);
-    report.file = FactsOf(image);
-    bool endBatch = false;
-    std::string serial;
-    RunRequest request;
-    if (report.stage == RunStage::kConnected && Admit(options, state, report, serial, endBatch)) {
-      const IdentityTexts found = session->Texts();
-      request.revision = options.revisionGiven ? options.revision : found.revision;
-      request.serial = serial;
-      request.verify = options.verify;
-      if (!options.quiet) {
-        std::fprintf(diag, "Board over %s: serial number %s, hardware %s; programming serial number %s\n",
-                     LinkTypeText(session->Transport()), Printable(found.serialNumber).c_str(),
-                     Printable(found.hardware).c_str(), Printable(serial).c_str());
-        std::fflush(diag);
-      }
-      CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
-      report = ProgramSession(*session, image, request, progress);
-      if (sum.firstSerial.empty()) sum.firstSerial = serial;
-      sum.lastSerial = serial;
-    }
-    report.stoppedBy = StopName();
-    CloseSession(*session, diag);
-    const double seconds = SecondsSince(boardStarted);
-    const int result = RunExitStatus(report, 0);
-    const LogWrite logged = AppendRunLog(logFd, RunRecord(report, {"batch", "", 0, seconds}));
-    if (!logged.written) {
-      // A board without its record is not traceable: the batch ends here.
-      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this board's record: %s\n",
-                   Printable(options.logFile).c_str(), logged.reason.c_str());
-      sum.status = exit_code::kLogUnwritable;
-      sum.ending = "The run log did not take a board's record";
-      if (report.Succeeded()) ++sum.programmed; else ++sum.failed;
-      break;
-    }
-    if (!options.quiet || !report.Succeeded()) {
-      std::fprintf(diag, "%s%s%s\n", Printable(serial).c_str(), serial.empty() ? "" : ": ", RunMessage(report).c_str());
-      std::fflush(diag);
-    }
-    if (report.Succeeded()) {
-      ++sum.programmed;
-      sum.programmedSeconds += seconds;
-    } else {
-      ++sum.failed;
-      sum.lastFailure = result;
-    }
-    if (endBatch) {
-      sum.status = result;
-      sum.ending = RunMessage(report);
-      break;
-    }
-    if (report.Interrupted() || (options.count > 0 && met + 1 >= options.count)) break;
-    if (!options.quiet) {
-      std::fprintf(diag, "Waiting for the board to go...\n");
-      std::fflush(diag);
-    }
-    // After a lock the board answers with what was written to it, so a board
-    // with another identity is the next one, however short the gap.
-    const IdentityBlock written = IdentityAfter(image, request);
-    arrived = std::make_unique<Session>(waits);
-    arrived->Watch(watch.Observer());
-    const LineWait gone = WaitForNextBoard(*arrived, options.board, report.Succeeded() ? &written : nullptr,
-                                           MonotonicMs() + waitMs, Stopped);
-    if (gone == LineWait::kStopped) break;
-    if (gone == LineWait::kTimedOut) {
-      sum.ending = "The board still answers after " + std::to_string(options.waitSeconds) + " s";
-      sum.status = exit_code::kConnectFailed;
-      break;
-    }
-    if (!arrived->Connected()) arrived.reset();
   }
   if (logFd >= 0) CloseAppendFile(logFd);
   if (InterruptStatus() != 0) {
@@ -243,7 +214,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     sum.ending = "Stopped on request";
   }
   if (sum.ending.empty()) sum.ending = "Batch done";
-  if (sum.status == 0) sum.status = sum.lastFailure;
-  PrintSummary(options, streams, sum, state, SecondsSince(batchStarted));
+  if (sum.status == 0) sum.status = line.LastFailure();
+  PrintSummary(options, streams, sum, line, slots, SecondsSince(batchStarted));
   return sum.status;
 }

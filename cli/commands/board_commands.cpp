@@ -3,6 +3,7 @@
 #include "cli/exit_codes.h"
 #include "cli/output/text_output.h"
 #include "cli/platform/interrupt.h"
+#include "run/interface_check.h"
 #include "vocabulary/vocabulary.h"
 
 bool LinkWatch::Open(const CliOptions& options, std::string& error) {
@@ -11,6 +12,37 @@ bool LinkWatch::Open(const CliOptions& options, std::string& error) {
   if (trace_->Open(options.traceFile, error)) return true;
   trace_.reset();
   return false;
+}
+
+bool InterfacesUsable(const CliOptions& options, const CliStreams& streams) {
+  for (std::size_t i = 0; i < options.interfaces.size(); ++i) {
+    const std::string& name = options.interfaces[i];
+    for (std::size_t j = 0; j < i; ++j) {
+      if (options.interfaces[j] == name) {
+        std::fprintf(streams.err, "tovrin-cli: --interface %s is given twice: one slot per network port\n",
+                     Printable(name).c_str());
+        return false;
+      }
+    }
+    const InterfaceCheck check = CheckInterface(name);
+    if (!check.usable) {
+      std::fprintf(streams.err, "tovrin-cli: --interface %s: %s\n", Printable(name).c_str(),
+                   Printable(check.problem).c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string TheInterface(const CliOptions& options) {
+  return options.interfaces.empty() ? "" : options.interfaces.front();
+}
+
+LinkObserver* LinkWatch::ObserverFor(int slot, const std::string& interfaceName) {
+  if (!trace_) return nullptr;
+  if (slot == 0 && interfaceName.empty()) return trace_.get();
+  slots_.push_back(std::make_unique<SlotTrace>(*trace_, slot, interfaceName));
+  return slots_.back().get();
 }
 
 std::string StopName() {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/output/trace.h"
@@ -19,10 +20,22 @@ class LinkWatch {
   bool Open(const CliOptions& options, std::string& error);
   // Null when nothing watches.
   LinkObserver* Observer() const { return trace_.get(); }
+  // The view of one slot (0: the command's one) on one port (empty: none):
+  // every line it writes names them. Null when nothing watches.
+  LinkObserver* ObserverFor(int slot, const std::string& interfaceName);
 
  private:
   std::unique_ptr<CliTrace> trace_;
+  std::vector<std::unique_ptr<SlotTrace>> slots_;
 };
+
+// Every --interface names a port that is there and up, and none twice; else
+// the reason goes to streams.err (naming the interfaces there are) and false
+// comes back, before anything is sent.
+bool InterfacesUsable(const CliOptions& options, const CliStreams& streams);
+
+// The one port a command that reaches one board runs on; empty: none given.
+std::string TheInterface(const CliOptions& options);
 
 // "Ctrl+C" or "SIGTERM" once a stop was asked for, else empty.
 std::string StopName();

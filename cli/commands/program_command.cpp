@@ -34,8 +34,9 @@ RunRequest RequestFor(const CliOptions& options, const Session& session) {
 void PrintStart(std::FILE* diag, const CliOptions& options, const Session& session, const RunRequest& request,
                 std::size_t frames) {
   const IdentityTexts board = session.Texts();
-  std::fprintf(diag, "Board %s over %s: revision %s, serial number %s, hardware %s\n", options.board.c_str(),
-               LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
+  const std::string port = session.InterfaceName().empty() ? "" : " on " + Printable(session.InterfaceName());
+  std::fprintf(diag, "Board %s%s over %s: revision %s, serial number %s, hardware %s\n", options.board.c_str(),
+               port.c_str(), LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
                Printable(board.serialNumber).c_str(), Printable(board.hardware).c_str());
   std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n", Printable(options.file).c_str(),
                Printable(request.revision).c_str(), Printable(request.serial).c_str(), frames);
@@ -46,6 +47,7 @@ void PrintStart(std::FILE* diag, const CliOptions& options, const Session& sessi
 RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, LinkObserver* watch, std::FILE* diag) {
   Session session(options.waits);
   session.Watch(watch);
+  session.BindToInterface(TheInterface(options));
   session.Open(options.board);
   RunReport report = SessionReport(session);
   report.file = FactsOf(file);
@@ -102,7 +104,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     report.board = options.board;
   }
 
-  const Json record = RunRecord(report, {"program", "", 0, SecondsSince(started)});
+  const Json record = RunRecord(report, {"program", TheInterface(options), 0, SecondsSince(started)});
   if (options.json) {
     std::fprintf(streams.out, "%s\n", JsonLine(record).c_str());
   } else {
