@@ -19,7 +19,6 @@
 #include <benchmark/benchmark.h>
 
 #include <sched.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -28,7 +27,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -40,14 +38,15 @@
 #include "link/link.h"
 #include "link/socket_platform.h"
 #include "sim/sim_board.h"
-#include "tests/support/srecord_text.h"
+#include "bench/full_image.h"
 
 namespace {
 
 constexpr char kBoardAddress[] = "127.0.0.1";
-constexpr int kFullImageFrames = 2047;  // starts 0x0 .. 0x1FF80; the last 64 bytes are never sent
+using bench::FullImage;
+using bench::ImageFile;
+using bench::kFullImageFrames;
 constexpr std::uint32_t kFrameBytes = 64;
-constexpr std::uint32_t kRecordData = 32;  // bytes per S3 record, as typical linkers write them
 constexpr int kFloorReplyWaitMs = 1000;    // a loopback reply takes microseconds; this only bounds a lost one
 
 // The board's own waits, less the fixed pauses that a real board needs and that
@@ -61,48 +60,6 @@ LinkWaits BenchWaits() {
   w.pauseAfterConnectMs = 0;
   w.pauseAfterLockMs = 0;
   return w;
-}
-
-std::vector<std::uint8_t> FullImage() {
-  std::mt19937 random(11);
-  std::vector<std::uint8_t> image(kFlashSize);
-  // Never 0xFF, so that no stretch is skipped as blank and every frame goes out.
-  for (auto& b : image) b = static_cast<std::uint8_t>(random() % 255);
-  return image;
-}
-
-// The S-record file of the full image, written once and removed at exit.
-class FullImageFile {
- public:
-  FullImageFile() {
-    char path[] = "/tmp/program-bench-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) return;
-    const std::vector<std::uint8_t> image = FullImage();
-    std::string text = SRecord('0', 0, {'b', 'e', 'n', 'c', 'h'}) + "\n";
-    for (std::uint32_t at = 0; at < kFlashSize; at += kRecordData) {
-      text += S3(at, Bytes(image.begin() + at, image.begin() + at + kRecordData)) + "\n";
-    }
-    text += SRecord('7', 0, {}) + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    path_ = path;
-    if (!written) path_.clear();
-  }
-  ~FullImageFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  FullImageFile(const FullImageFile&) = delete;
-  FullImageFile& operator=(const FullImageFile&) = delete;
-  const std::string& Path() const { return path_; }  // empty when it could not be written
-
- private:
-  std::string path_;
-};
-
-const FullImageFile& ImageFile() {
-  static const FullImageFile file;
-  return file;
 }
 
 SimOptions BoardFor(LinkMode mode) {
