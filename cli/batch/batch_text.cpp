@@ -8,11 +8,18 @@ void BatchText::Waiting(const std::string& nextSerial) {
   std::fflush(diag_);
 }
 
+std::string ProgrammingText(LinkMode transport, const IdentityTexts& found, const std::string& serial) {
+  return std::string("Board over ") + LinkTypeText(transport) + ": serial number " + Printable(found.serialNumber) +
+         ", hardware " + Printable(found.hardware) + "; programming serial number " + Printable(serial);
+}
+
+std::string BoardResultText(const std::string& serial, const RunReport& report) {
+  return (serial.empty() ? "" : Printable(serial) + ": ") + RunMessage(report);
+}
+
 void BatchText::Programming(LinkMode transport, const IdentityTexts& found, const std::string& serial) {
   if (quiet_) return;
-  std::fprintf(diag_, "Board over %s: serial number %s, hardware %s; programming serial number %s\n",
-               LinkTypeText(transport), Printable(found.serialNumber).c_str(), Printable(found.hardware).c_str(),
-               Printable(serial).c_str());
+  std::fprintf(diag_, "%s\n", ProgrammingText(transport, found, serial).c_str());
   std::fflush(diag_);
 }
 
@@ -23,7 +30,7 @@ ProgramObserver& BatchText::StartProgress() {
 
 void BatchText::BoardDone(const std::string& serial, const RunReport& report, const Json&) {
   if (quiet_ && report.Succeeded()) return;
-  std::fprintf(diag_, "%s%s%s\n", Printable(serial).c_str(), serial.empty() ? "" : ": ", RunMessage(report).c_str());
+  std::fprintf(diag_, "%s\n", BoardResultText(serial, report).c_str());
   std::fflush(diag_);
 }
 

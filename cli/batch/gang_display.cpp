@@ -34,8 +34,7 @@ class GangDisplay::View : public SlotOutput, public ProgramObserver {
       row.state = "programming";
       row.serial = Printable(serial);
       row.percent = 0;
-    }, std::string("board over ") + LinkTypeText(transport) + ": serial number " + Printable(found.serialNumber) +
-           ", hardware " + Printable(found.hardware) + "; programming serial number " + Printable(serial));
+    }, ProgrammingText(transport, found, serial));
   }
   ProgramObserver& StartProgress() override {
     frames_ = 0;
@@ -43,7 +42,7 @@ class GangDisplay::View : public SlotOutput, public ProgramObserver {
     return *this;
   }
   void BoardDone(const std::string& serial, const RunReport& report, const Json& record) override {
-    const std::string result = (serial.empty() ? "" : Printable(serial) + ": ") + RunMessage(report);
+    const std::string result = BoardResultText(serial, report);
     std::lock_guard lock(display_.mutex_);
     Row& row = display_.rows_[Index()];
     row.state = report.Succeeded() ? "done" : "failed";

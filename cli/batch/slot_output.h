@@ -23,6 +23,12 @@ struct SlotSummary {
   std::string ending;
 };
 
+// "Board over UDP: serial number F001, hardware VR32; programming serial number SN0004"
+std::string ProgrammingText(LinkMode transport, const IdentityTexts& found, const std::string& serial);
+// "SN0004: Download Successful", or the message alone for a board refused before
+// it got a number.
+std::string BoardResultText(const std::string& serial, const RunReport& report);
+
 class SlotOutput {
  public:
   virtual ~SlotOutput() = default;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include <atomic>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -127,8 +128,17 @@ std::vector<SlotSummary> RunGang(const CliOptions& options, const CliStreams& st
     const SlotSetup setup{slot, options.interfaces[static_cast<std::size_t>(slot - 1)],
                           watch.ObserverFor(slot, options.interfaces[static_cast<std::size_t>(slot - 1)]), diag};
     threads.emplace_back([&, setup] {
+      SlotSummary& summary = slots[static_cast<std::size_t>(setup.slot - 1)];
       display.TakeLogLines(setup.slot);
-      slots[static_cast<std::size_t>(setup.slot - 1)] = RunSlot(setup, options, image, line, display.Slot(setup.slot));
+      // As on the main thread: no exception may end the process without a word
+      // (a fault of the tool's own); it ends every slot, and the batch says why.
+      try {
+        summary = RunSlot(setup, options, image, line, display.Slot(setup.slot));
+      } catch (const std::exception& e) {
+        line.End(exit_code::kInternal, std::string("internal error: ") + e.what());
+      } catch (...) {
+        line.End(exit_code::kInternal, "internal error: an unknown exception");
+      }
       SetThreadLogSink(nullptr, nullptr);
       --running;
     });
