@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,22 @@ inline Outcome Cli(const std::vector<std::string>& args) {
   o.out = out.Text();
   o.err = err.Text();
   return o;
+}
+
+// Each line of text as JSON (discarded where a line is not JSON).
+inline std::vector<nlohmann::json> JsonLinesOf(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line, nullptr, false));
+  return lines;
+}
+
+// The same for a file: a run log, a trace, a STATE.
+inline std::vector<nlohmann::json> JsonLinesIn(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return JsonLinesOf(text.str());
 }
 
 }  // namespace clitest

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -23,20 +22,6 @@ using namespace clitest;
 using nlohmann::json;
 
 constexpr int kLongestWaitMs = 10000;
-
-std::vector<json> JsonLines(const std::string& text) {
-  std::vector<json> lines;
-  std::size_t at = 0;
-  for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-    lines.push_back(json::parse(text.substr(at, end - at), nullptr, false));
-  }
-  return lines;
-}
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A line of `boards` boards behind port `port`, each with a factory serial
 // number that names its port: P2B01, P2B02, ...
@@ -124,7 +109,7 @@ TEST(Gang, ProgramsEveryPortsBoardsWithDistinctSerialNumbers) {
   const Outcome o = Cli(Batch(files, image, ports, {"--count", "12", "--wait-seconds", "10", "--trace", trace}));
   ASSERT_EQ(o.status, 0) << o.out << o.err;
 
-  const std::vector<json> out = JsonLines(o.out);
+  const std::vector<json> out = JsonLinesOf(o.out);
   ASSERT_EQ(out.size(), 13u) << "a record per board, then the summary";
   const json& summary = out.back();
   EXPECT_EQ(summary["programmed"], 12);
@@ -150,10 +135,10 @@ TEST(Gang, ProgramsEveryPortsBoardsWithDistinctSerialNumbers) {
     EXPECT_EQ(summary["slots"][port - 1]["programmed"], 3) << port;
     EXPECT_TRUE(ports.Board(port).Locked()) << "port " << port << "'s last board locked";
   }
-  const std::vector<json> logged = JsonLines(FileText(files.Path("line.jsonl")));
+  const std::vector<json> logged = JsonLinesIn(files.Path("line.jsonl"));
   ASSERT_EQ(logged.size(), 12u);
   for (const json& r : logged) EXPECT_EQ(r["interface"], ports.Name(r["slot"].get<int>()));
-  const std::vector<json> traced = JsonLines(FileText(trace));
+  const std::vector<json> traced = JsonLinesIn(trace);
   ASSERT_GT(traced.size(), 12u);
   for (const json& t : traced) EXPECT_EQ(t["interface"], ports.Name(t["slot"].get<int>()));
 }
@@ -179,7 +164,7 @@ TEST(Gang, ASlotWhoseBoardFailsFailsAlone) {
     ASSERT_EQ(ports.Error(), "");
     ClearInterrupt();
     const Outcome o = Cli(Batch(files, image, ports, {"--wait-seconds", "2"}));
-    const std::vector<json> out = JsonLines(o.out);
+    const std::vector<json> out = JsonLinesOf(o.out);
     ASSERT_EQ(out.size(), 6u) << o.out << o.err;
     std::map<int, std::vector<json>> bySlot;
     for (std::size_t i = 0; i + 1 < out.size(); ++i) bySlot[out[i]["slot"].get<int>()].push_back(out[i]);
@@ -225,7 +210,7 @@ TEST(Gang, CtrlCStopsEverySlotUnlocked) {
   batch.join();
   ClearInterrupt();
   EXPECT_EQ(o.status, 130) << o.err;
-  const std::vector<json> out = JsonLines(o.out);
+  const std::vector<json> out = JsonLinesOf(o.out);
   ASSERT_EQ(out.size(), 4u) << o.out;
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(out[i]["result"], "interrupted") << "slot " << out[i]["slot"];
   for (int port = 1; port <= 3; ++port) {

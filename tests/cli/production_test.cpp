@@ -18,13 +18,6 @@ namespace {
 using namespace clitest;
 using nlohmann::json;
 
-std::vector<json> JsonLines(const std::string& path) {
-  std::vector<json> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line, nullptr, false));
-  return lines;
-}
-
 std::string SerialOnBoard(const std::vector<std::uint8_t>& flash) {
   if (flash.size() < 0x430) return "";
   return std::string(reinterpret_cast<const char*>(&flash[0x421]));
@@ -80,7 +73,7 @@ TEST(CliTrace, EveryLineIsJsonAndLossShowsAsResends) {
   const Outcome o = Cli({"--board", "127.0.0.1", "program", path, "--verify", "--trace", trace});
   ASSERT_EQ(o.status, 0) << o.out << o.err;
 
-  const std::vector<json> lines = JsonLines(trace);
+  const std::vector<json> lines = JsonLinesIn(trace);
   ASSERT_GT(lines.size(), 20u);
   long long lastUs = -1;
   int resends = 0;
@@ -161,14 +154,14 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
       EXPECT_EQ(SerialOnBoard(sim.BoardFlash(board)), "SN000" + std::to_string(board)) << "board " << board;
     }
   }
-  std::vector<json> lines = JsonLines(log);
+  std::vector<json> lines = JsonLinesIn(log);
   ASSERT_EQ(lines.size(), 5u);
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(lines[i]["identity_before"]["serial"], "F00" + std::to_string(i + 1));
     EXPECT_EQ(lines[i]["written"]["serial"], "SN000" + std::to_string(i + 1));
     EXPECT_EQ(lines[i]["result"], 0);
   }
-  EXPECT_EQ(JsonLines(state), (std::vector<json>{{{"first", "SN0001"}, {"next", "SN0006"}}}));
+  EXPECT_EQ(JsonLinesIn(state), (std::vector<json>{{{"first", "SN0001"}, {"next", "SN0006"}}}));
 
   // Board SN0003 comes back to the station.
   SimOptions back = TcpBoard();
@@ -182,7 +175,7 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
   o = Batch({"--count", "1", "--allow-repeat"});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(SerialOnBoard(sim.Flash()), "SN0006");
-  lines = JsonLines(log);
+  lines = JsonLinesIn(log);
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[5]["result"], 15);
   EXPECT_EQ(lines[5]["written"], nullptr);
@@ -193,7 +186,7 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
   o = Batch({"--count", "10000"});
   EXPECT_EQ(o.status, 16);
   EXPECT_EQ(sim.Events().size(), events) << "nothing sent";
-  EXPECT_EQ(JsonLines(state), (std::vector<json>{{{"first", "SN0001"}, {"next", "SN0007"}}}));
+  EXPECT_EQ(JsonLinesIn(state), (std::vector<json>{{{"first", "SN0001"}, {"next", "SN0007"}}}));
   o = Cli({"--board", "127.0.0.1", "batch", path, "--serial-from", "SERIAL", "--state", state, "--log", log});
   EXPECT_EQ(o.status, 64);
   EXPECT_EQ(o.out, "");
