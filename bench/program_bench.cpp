@@ -23,11 +23,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sched.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -36,7 +32,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -47,15 +42,17 @@
 #include "run/program_run.h"
 #include "run/read_back.h"
 #include "link/link.h"
+#include "link/socket_platform.h"
 #include "sim/sim_board.h"
-#include "tests/support/srecord_text.h"
+#include "bench/full_image.h"
 
 namespace {
 
 constexpr char kBoardAddress[] = "127.0.0.1";
-constexpr int kFullImageFrames = 2047;  // starts 0x0 .. 0x1FF80; the last 64 bytes are never sent
+using bench::FullImage;
+using bench::ImageFile;
+using bench::kFullImageFrames;
 constexpr std::uint32_t kFrameBytes = 64;
-constexpr std::uint32_t kRecordData = 32;  // bytes per S3 record, as typical linkers write them
 constexpr int kFloorReplyWaitMs = 1000;    // a loopback reply takes microseconds; this only bounds a lost one
 
 // The board's own waits, less the fixed pauses that a real board needs and that
@@ -69,48 +66,6 @@ LinkWaits BenchWaits() {
   w.pauseAfterConnectMs = 0;
   w.pauseAfterLockMs = 0;
   return w;
-}
-
-std::vector<std::uint8_t> FullImage() {
-  std::mt19937 random(11);
-  std::vector<std::uint8_t> image(kFlashSize);
-  // Never 0xFF, so that no stretch is skipped as blank and every frame goes out.
-  for (auto& b : image) b = static_cast<std::uint8_t>(random() % 255);
-  return image;
-}
-
-// The S-record file of the full image, written once and removed at exit.
-class FullImageFile {
- public:
-  FullImageFile() {
-    char path[] = "/tmp/program-bench-XXXXXX";
-    const int fd = ::mkstemp(path);
-    if (fd < 0) return;
-    const std::vector<std::uint8_t> image = FullImage();
-    std::string text = SRecord('0', 0, {'b', 'e', 'n', 'c', 'h'}) + "\n";
-    for (std::uint32_t at = 0; at < kFlashSize; at += kRecordData) {
-      text += S3(at, Bytes(image.begin() + at, image.begin() + at + kRecordData)) + "\n";
-    }
-    text += SRecord('7', 0, {}) + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    path_ = path;
-    if (!written) path_.clear();
-  }
-  ~FullImageFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
-  }
-  FullImageFile(const FullImageFile&) = delete;
-  FullImageFile& operator=(const FullImageFile&) = delete;
-  const std::string& Path() const { return path_; }  // empty when it could not be written
-
- private:
-  std::string path_;
-};
-
-const FullImageFile& ImageFile() {
-  static const FullImageFile file;
-  return file;
 }
 
 SimOptions BoardFor(LinkMode mode) {
@@ -173,7 +128,7 @@ class PinnedBoard {
   SimBoard board_;
 };
 
-// --- The floor: plain sockets, nothing of the tool's link code ---------------
+// --- The floor: bare socket calls, nothing of the tool's link code -----------
 
 // The program command as the loader reads it, written out here again so that
 // the floor shares no code with what it is compared to.
@@ -252,41 +207,32 @@ FloorRequests ReadRequests() {
   return round;
 }
 
-// A socket whose blocking calls, connect included, give up after the floor's
-// wait: the floor needs no readiness wait of its own, and none can hang.
-int BoundedSocket(int type) {
-  const int s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-  const timeval wait{kFloorReplyWaitMs / 1000, (kFloorReplyWaitMs % 1000) * 1000};
-  if (s >= 0 && (::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0 ||
-                 ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)) {
-    ::close(s);
-    return -1;
-  }
-  return s;
+// The board's endpoint on the loopback.
+Endpoint BoardEndpoint(std::uint16_t port) {
+  Endpoint e{0, port};
+  SockParseAddress(kBoardAddress, &e.address);
+  return e;
 }
 
-sockaddr_in BoardEndpoint(std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  ::inet_pton(AF_INET, kBoardAddress, &a.sin_addr);
-  return a;
+// Bytes of the next reply within the floor's wait: their count, or -1 when none
+// came. The floor waits as the link does (a readiness wait, then a receive),
+// so the two pay the same system calls per reply.
+int ReceiveReply(SocketHandle s, std::uint8_t* into, int capacity) {
+  if (SockWaitReadable(s, kFloorReplyWaitMs) != 1) return -1;
+  return SockRecv(s, into, capacity);
 }
 
 // One round of UDP requests, each behind its sequence byte. False when a reply
 // is missing or is not the one that request asks for.
-bool UdpFloorRound(int s, const sockaddr_in& board, const FloorRequests& round, std::uint8_t& sequence) {
+bool UdpFloorRound(SocketHandle s, const Endpoint& board, const FloorRequests& round, std::uint8_t& sequence) {
   std::uint8_t datagram[wire::kUdpRequest];
   std::uint8_t reply[wire::kReplyCapacity];
   for (const auto& request : round.requests) {
     datagram[0] = sequence;
     std::copy(request.begin(), request.end(), datagram + 1);
-    const std::size_t length = 1 + request.size();
-    if (::sendto(s, datagram, length, 0, reinterpret_cast<const sockaddr*>(&board), sizeof board) !=
-        static_cast<ssize_t>(length)) {
-      return false;
-    }
-    if (::recv(s, reply, sizeof reply, 0) != static_cast<ssize_t>(1 + round.tcpReply) || reply[0] != sequence ||
+    const int length = static_cast<int>(1 + request.size());
+    if (SockSendTo(s, datagram, length, board) != length) return false;
+    if (ReceiveReply(s, reply, sizeof reply) != static_cast<int>(1 + round.tcpReply) || reply[0] != sequence ||
         (round.acknowledged && reply[1 + wire::kAckAt] != wire::kAck)) {
       return false;
     }
@@ -296,15 +242,15 @@ bool UdpFloorRound(int s, const sockaddr_in& board, const FloorRequests& round, 
 }
 
 // The same over TCP, where a reply may arrive in pieces.
-bool TcpFloorRound(int s, const FloorRequests& round) {
+bool TcpFloorRound(SocketHandle s, const FloorRequests& round) {
   std::uint8_t reply[wire::kReplyCapacity];
   for (const auto& request : round.requests) {
-    if (::send(s, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    if (SockSend(s, request.data(), static_cast<int>(request.size())) != static_cast<int>(request.size())) {
       return false;
     }
     std::size_t got = 0;
     while (got < round.tcpReply) {
-      const ssize_t n = ::recv(s, reply + got, sizeof reply - got, 0);
+      const int n = ReceiveReply(s, reply + got, static_cast<int>(sizeof reply - got));
       if (n <= 0) return false;
       got += static_cast<std::size_t>(n);
     }
@@ -313,21 +259,28 @@ bool TcpFloorRound(int s, const FloorRequests& round) {
   return true;
 }
 
+// A TCP connection to the board within the floor's wait.
+bool Connect(SocketHandle s, const Endpoint& to) {
+  int state = SockConnectStart(s, to);
+  if (state == 1) state = SockConnectWait(s, kFloorReplyWaitMs);
+  return state == 0;
+}
+
 // The floor's own connection, opened and closed around each round: the board
 // serves one TCP connection at a time, the newest, so the floor and the tool
 // take turns. Seconds for the round, or a negative value when it failed.
 double TimedFloorRound(LinkMode mode, const SimOptions& options, const FloorRequests& requests,
                        std::uint8_t& sequence) {
-  const int s = BoundedSocket(mode == LinkMode::kUdp ? SOCK_DGRAM : SOCK_STREAM);
-  const sockaddr_in to = BoardEndpoint(mode == LinkMode::kUdp ? options.udpPort : options.tcpPort);
+  const SocketHandle s = mode == LinkMode::kUdp ? SockOpenUdp() : SockOpenTcp();
+  const Endpoint to = BoardEndpoint(mode == LinkMode::kUdp ? options.udpPort : options.tcpPort);
   double seconds = -1;
-  if (s >= 0 && (mode == LinkMode::kUdp || ::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0)) {
+  if (s != kNoSocket && (mode == LinkMode::kUdp || Connect(s, to))) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = mode == LinkMode::kUdp ? UdpFloorRound(s, to, requests, sequence) : TcpFloorRound(s, requests);
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     if (ok) seconds = elapsed.count();
   }
-  if (s >= 0) ::close(s);
+  if (s != kNoSocket) SockClose(s);
   return seconds;
 }
 

@@ -86,6 +86,10 @@ const char kBatchFooter[] =
     "With --db instead of --state the numbers come from the station database,\n"
     "which records each one's claim and run; a number whose run failed before the\n"
     "identity frame was sent goes back to the pool.\n"
+    "With --interface given for several ports, one slot per port runs at once (a\n"
+    "gang): each waits for and programs the boards on its own port, all draw\n"
+    "from the one STATE or database, and a failing slot does not stop the others; --count\n"
+    "counts the boards of every slot.\n"
     "Exits with 0 when every board was programmed, otherwise with the last\n"
     "failure's status (a result, 11, 12, 14, 15, 16, 130).\n";
 
@@ -197,6 +201,20 @@ CLI::Validator WholeNumber(long long low, long long high) {
       "");
 }
 
+// --interface NAME: every socket of the command tied to that network port.
+void AddInterfaceOption(CLI::App& command, std::vector<std::string>& interfaces, bool several) {
+  CLI::Option* option = command.add_option(
+      "--interface", interfaces,
+      several ? "Reach the boards through this network port; give it once per port to program a board on each at once"
+              : "Reach the board through this network port: every socket is tied to it");
+  option->type_name("NAME")->expected(1);
+  if (several) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  } else {
+    option->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  }
+}
+
 // --verify (the frames sent) or --verify=full (the whole flash).
 void AddVerifyOption(CLI::App& command, std::string& verify) {
   command.add_flag("--verify{frames}", verify,
@@ -255,6 +273,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   identityCommand->add_option("--pcap", options.pcapFile, kPcapHelp)
       ->type_name("FILE")
       ->check(CLI::Validator(CheckFileName, ""));
+  AddInterfaceOption(*identityCommand, options.interfaces, false);
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
@@ -277,6 +296,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   AddStationOptions(*program, options);
   program->add_flag("--skip-if-same", options.skipIfSame,
                     "Read the board back first; leave it alone (exit 0) when it already holds the image");
+  AddInterfaceOption(*program, options.interfaces, false);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
@@ -317,6 +337,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   AddStationOptions(*batch, options);
   // One store of serial numbers: a STATE file or the station database.
   batch->get_option("--db")->excludes(state);
+  AddInterfaceOption(*batch, options.interfaces, true);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
   const DbCommand db = AddDbCommand(app, options);
@@ -330,20 +351,27 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   CLI::App* read = app.add_subcommand("read", "Dump the board's flash to a file, reading only");
   read->add_option("--out", options.outFile, "The dump: S-records, or raw bytes when FILE ends in .bin")
       ->type_name("FILE")
-      ->required();
+      ->required()
+      ->check(CLI::Validator(CheckFileName, ""));
   std::string range;
   read->add_option("--range", range, "Flash addresses to read, END not included (default: all, 0x0:0x20000)")
       ->type_name("START:END")
       ->check(CLI::Validator([](std::string& text) { std::uint32_t a, b; return ParseFlashRange(text, a, b); }, ""));
-  read->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
-  read->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+  read->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
+  read->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+  AddInterfaceOption(*read, options.interfaces, false);
   read->footer(std::string(kReadFooter) + GlobalOptionsNote());
 
   CLI::App* compare = app.add_subcommand("compare", "List where the board differs from what a run of a file would write");
   compare->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
   const StampOptions compareStamp = AddStampOptions(*compare, options, "default: the board's current one");
-  compare->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")->type_name("FILE");
-  compare->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE");
+  compare->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
+  compare->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+  AddInterfaceOption(*compare, options.interfaces, false);
   AddFormatOptions(*compare, options.input);
   compare->footer(std::string(kCompareFooter) + GlobalOptionsNote());
 

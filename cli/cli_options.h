@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/db_options.h"
 #include "flash/flash_image.h"
@@ -40,6 +41,9 @@ struct CliOptions {
   std::string outFile;                    // the dump: raw bytes when it ends in .bin, else S-records
   std::uint32_t rangeStart = 0;           // flash addresses read, the end not included
   std::uint32_t rangeEnd = kFlashSize;
+  // The network ports the board is reached through, each socket tied to its
+  // port; empty: whichever the routes choose. batch runs one slot per port.
+  std::vector<std::string> interfaces;
   // batch
   std::string serialFrom;      // the first serial number of the range
   std::string stateFile;       // holds the next serial number

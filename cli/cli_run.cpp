@@ -3,6 +3,7 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "cli/commands/command_files.h"
+#include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
 #include "cli/platform/interrupt.h"
 #include "common/log_line.h"
@@ -48,6 +49,7 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   options.waits = waits;
   const int parsed = ParseCliArgs(argc, argv, options, streams);
   if (parsed != kRunCommand) return parsed;
+  if (!InterfacesUsable(options, streams)) return exit_code::kUsage;
 
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.

@@ -6,27 +6,38 @@
 namespace {
 std::FILE* logStream = nullptr;  // null means standard output, resolved at each call
 bool escapeLog = false;
+thread_local LogSink threadLogSink = nullptr;
+thread_local void* threadLogContext = nullptr;
 
-void WriteEscaped(std::FILE* out, const char* format, va_list args) {
+std::string Formatted(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
   const int length = std::vsnprintf(nullptr, 0, format, again);
   va_end(again);
-  if (length < 0) return;
+  if (length < 0) return "";
   std::string line(static_cast<std::size_t>(length) + 1, '\0');
   std::vsnprintf(line.data(), line.size(), format, args);
   line.pop_back();
+  return line;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string line = text;
   const bool endsLine = !line.empty() && line.back() == '\n';
   if (endsLine) line.pop_back();
+  std::string escaped;
   for (const char c : line) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte <= 0x7E && c != '\\') {
-      std::fputc(c, out);
+      escaped += c;
     } else {
-      std::fprintf(out, "\\x%02X", byte);
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      escaped += hex;
     }
   }
-  if (endsLine) std::fputc('\n', out);
+  if (endsLine) escaped += '\n';
+  return escaped;
 }
 }  // namespace
 
@@ -34,16 +45,24 @@ void SetLogStream(std::FILE* stream) { logStream = stream; }
 
 void SetLogEscaping(bool escape) { escapeLog = escape; }
 
+void SetThreadLogSink(LogSink sink, void* context) {
+  threadLogSink = sink;
+  threadLogContext = context;
+}
+
 void LogLine(const char* format, ...) {
-  std::FILE* out = logStream ? logStream : stdout;
   va_list args;
   va_start(args, format);
-  if (escapeLog) {
-    WriteEscaped(out, format, args);
-  } else {
-    std::vfprintf(out, format, args);
-  }
+  std::string line = Formatted(format, args);
   va_end(args);
+  if (escapeLog) line = Escaped(line);
+  if (threadLogSink != nullptr) {
+    threadLogSink(threadLogContext, line.c_str());
+    return;
+  }
+  // One write per line, so that lines from boards run side by side do not mix.
+  std::FILE* out = logStream ? logStream : stdout;
+  std::fwrite(line.data(), 1, line.size(), out);
   // A line that sits in a buffer is no use to someone watching a stuck run.
   std::fflush(out);
 }

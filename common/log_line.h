@@ -23,3 +23,10 @@ void SetLogStream(std::FILE* stream);
 // in a line cannot drive the terminal that shows it. A command line turns it
 // on; the window's log is left as it is.
 void SetLogEscaping(bool escape);
+
+// A thread that runs one of several boards at once takes its own lines: while
+// a sink is set, LogLine on this thread hands each line (escaped as the stream
+// would get it) to sink(context, line) instead of writing it. A front end that
+// draws one line per board puts them where they belong. Null removes it.
+using LogSink = void (*)(void* context, const char* line);
+void SetThreadLogSink(LogSink sink, void* context);

@@ -122,6 +122,16 @@ int ConnectTcp(BoardLink& link) {
   return state == 0 ? 0 : SockLastError();
 }
 
+// 0 with the link's socket tied to its interface (or none asked for), else the
+// socket closed and the error code: a packet must never leave by another port.
+int TieToInterface(BoardLink& link) {
+  if (SockTieToInterface(link.socket, link.interfaceName) == 0) return 0;
+  const int error = SockLastError();
+  SockClose(link.socket);
+  link.socket = kNoSocket;
+  return error;
+}
+
 }  // namespace
 
 void PauseLink(BoardLink& link, int milliseconds) {
@@ -166,6 +176,7 @@ OpenOutcome OpenLink(BoardLink& link, const char* address) {
 
   link.socket = SockOpenUdp();
   if (!link.IsOpen()) return OpenOutcome::Failed(SockLastError());
+  if (const int error = TieToInterface(link); error != 0) return OpenOutcome::Failed(error);
   link.mode = LinkMode::kUdp;
   link.local = {};
   link.sequence = 0;
@@ -173,7 +184,7 @@ OpenOutcome OpenLink(BoardLink& link, const char* address) {
   link.boardUdp = {board, link_const::kUdpBoardPort};
   // Without the fixed local port the socket still works on an ephemeral one;
   // a loader that insists on 1234 will then stay silent and we fall back to TCP.
-  SockBind(link.socket, link.localUdp);
+  SockBindOnInterface(link.socket, link.interfaceName, link.localUdp.port);
 
   if (ProbeUdp(link)) {
     link.sequence = 1;
@@ -185,6 +196,9 @@ OpenOutcome OpenLink(BoardLink& link, const char* address) {
   link.local = {};
   link.socket = SockOpenTcp();
   if (!link.IsOpen()) return OpenOutcome::Failed(SockLastError());
+  if (const int error = TieToInterface(link); error != 0) return OpenOutcome::Failed(error);
+  // Where the interface receives (on Windows its own address), any local port.
+  if (!link.interfaceName.empty()) SockBindOnInterface(link.socket, link.interfaceName, 0);
   link.boardTcp = {board, link_const::kTcpBoardPort};
   const int error = ConnectTcp(link);
   if (error != 0) {

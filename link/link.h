@@ -7,6 +7,7 @@
 // that the caller owns and passes to every call.
 
 #include <cstdint>
+#include <string>
 
 #include "link/socket_platform.h"
 
@@ -97,7 +98,8 @@ class LinkObserver {
 // endpoint follows the source port of every accepted reply, so later requests
 // go where the board answers from; the address stays the one the link was
 // opened with. Closing is the owner's job (CloseLink), and the destructor does
-// it for a link still open.
+// it for a link still open. A link given a network interface ties every socket
+// it opens to that interface, so each port of a station reaches its own board.
 struct BoardLink {
   explicit BoardLink(const LinkWaits& linkWaits = kBoardWaits) : waits(linkWaits) {}
   ~BoardLink();
@@ -114,6 +116,7 @@ struct BoardLink {
   Endpoint boardUdp;
   std::uint8_t sequence = 0;  // 0 only during the probe; 1..255 afterwards
   LinkWaits waits;
+  std::string interfaceName;  // empty: whichever interface the routes choose
   LinkObserver* observer = nullptr;  // not owned; may be null
   // When the observer's Idle last ran: a run of replies that each come sooner
   // than kIdleSliceMs must still give the window its events that often.
@@ -168,7 +171,8 @@ struct OpenOutcome {
 
 // Opens a link to the board at the dotted address: UDP when the board answers
 // the UDP probe, otherwise TCP when a connection stands. A link already open is
-// closed first. link.mode holds the transport when the link opened.
+// closed first. link.mode holds the transport when the link opened. With an
+// interface that cannot be tied to, nothing is sent and its error returned.
 OpenOutcome OpenLink(BoardLink& link, const char* address);
 
 // 0 with the link closed, or 1 when the socket cannot be closed (it stays).

@@ -44,7 +44,9 @@ void PcapWriter::Write(const CaptureBytes& bytes) {
   if (!file_ || Failed()) return;
   // A run that ends in a crash or a kill still leaves every packet before it.
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size() || std::fflush(file_.get()) != 0) {
-    error_ = std::strerror(errno);
+    const std::string reason = std::strerror(errno);
+    std::lock_guard lock(mutex_);
+    error_ = reason;
   }
 }
 

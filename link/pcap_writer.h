@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,9 +37,16 @@ class PcapWriter : public LinkObserver {
   void Trace(const LinkTraceEvent& event) override;
 
   // Whether every packet so far went into the file; when not, the system's
-  // reason the first one did not (nothing more is written after it).
-  bool Failed() const { return !error_.empty(); }
-  const std::string& Error() const { return error_; }
+  // reason the first one did not (nothing more is written after it). Safe to
+  // ask from another thread than the one whose link it watches.
+  bool Failed() const {
+    std::lock_guard lock(mutex_);
+    return !error_.empty();
+  }
+  std::string Error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+  }
 
  private:
   struct TcpStream {
@@ -57,6 +65,7 @@ class PcapWriter : public LinkObserver {
 
   std::unique_ptr<std::FILE, CloseFile> file_;
   std::string path_;
+  mutable std::mutex mutex_;  // guards error_ against a reader on another thread
   std::string error_;
   std::int64_t wallStartUs_ = 0;  // the time of day when the file was opened
   std::int64_t monotonicStartUs_ = 0;

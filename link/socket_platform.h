@@ -2,9 +2,14 @@
 
 // The only place that touches the operating system's socket library and clock.
 // Everything above it works with these calls, so a Winsock build replaces
-// socket_platform_posix.cpp and nothing else.
+// socket_platform_posix.cpp and nothing else. The tool's link, the simulated
+// board, the tests' hand-played boards and the benchmarks all use it (the
+// tovrin_socket library): the board keeps its own frames and loader, and shares
+// only these calls with the tool.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using SocketHandle = int;
 constexpr SocketHandle kNoSocket = -1;
@@ -31,6 +36,7 @@ SocketHandle SockOpenTcp();        // kNoSocket on failure
 int SockClose(SocketHandle s);     // 0, or -1 on failure
 
 int SockBind(SocketHandle s, const Endpoint& local);        // 0 or -1
+int SockLocalEndpoint(SocketHandle s, Endpoint* local);     // 0 or -1
 // A TCP connect in two calls, so the caller can keep a window alive while it
 // waits. SockConnectStart begins it: 1 in progress, 0 already connected, -1
 // refused or failed. SockConnectWait waits up to `milliseconds` for it to end:
@@ -39,6 +45,8 @@ int SockBind(SocketHandle s, const Endpoint& local);        // 0 or -1
 int SockConnectStart(SocketHandle s, const Endpoint& remote);
 int SockConnectWait(SocketHandle s, int milliseconds);
 int SockTimedOutError();  // the error code of a connect the caller gave up on
+int SockRefusedError();   // the error code of a connect nobody listened to
+int SockBadHandleError(); // the error code of a call on a handle that is no socket
 
 // Counts of bytes moved, or -1 on failure. Receives never block: they are called
 // after a readiness wait, and when that wait itself failed there may be nothing
@@ -61,6 +69,74 @@ int SockWaitReadable(SocketHandle s, int milliseconds);
 // Dotted-quad text to a host-order address; false when the text is not one.
 bool SockParseAddress(const char* dotted, std::uint32_t* address);
 int SockBadAddressError();  // the error code for text that is not an address
+std::string SockAddressText(std::uint32_t address);  // host order to dotted quad
+// The system's words for an error code above, with the code.
+std::string SockErrorText(int code);
+
+// --- Serving: the simulated board and the boards tests play by hand ----------
+
+// From now on sends and accepts on the socket never wait either: a send the
+// system cannot take at once fails with SockWouldBlock() true.
+int SockSetNonBlocking(SocketHandle s);  // 0 or -1
+// A listener that binds its port again while connections of an earlier one
+// linger, and that no second listener can take the port from.
+int SockPrepareListener(SocketHandle s);  // 0 or -1
+int SockListen(SocketHandle s, int backlog);  // 0 or -1
+// A connection waiting on the listener, not inherited by child processes, with
+// Nagle's delay off so that each reply leaves as its own segment; kNoSocket when
+// none waits.
+SocketHandle SockAccept(SocketHandle listener);
+
+// A wait over several sockets that another thread can cut short: the wake-up is
+// an eventfd on POSIX, a loopback datagram socket on Windows (whose waits watch
+// sockets only). Not copyable; closes what it holds.
+class SocketWaiter {
+ public:
+  SocketWaiter() = default;
+  ~SocketWaiter() { Close(); }
+  SocketWaiter(const SocketWaiter&) = delete;
+  SocketWaiter& operator=(const SocketWaiter&) = delete;
+
+  int Open();  // 0, or an error code
+  void Close();
+  void Wake();  // from any thread
+  // Sockets of kNoSocket are not watched; ready[i] tells whether sockets[i] can
+  // be read. 0 (a wake-up or the time passing included), or an error code.
+  int Wait(const SocketHandle* sockets, int count, int milliseconds, bool* ready);
+
+ private:
+  SocketHandle wake_ = kNoSocket;
+};
+
+// --- Network interfaces: one board per port on a station with several ------
+
+// A network interface as the system names it: Linux eth1 or eth0.101; on
+// Windows the adapter's name as the network settings show it.
+struct NetInterface {
+  std::string name;
+  unsigned index = 0;
+  bool up = false;
+  std::uint32_t address = 0;  // its first IPv4 address, host order; 0: none
+};
+
+// The system's interfaces; empty with *error set when they cannot be listed.
+std::vector<NetInterface> SockListInterfaces(int* error);
+
+// The interface `name` stands for (on Windows its index as digits names it
+// too); false when there is none, with *error set when the list failed.
+bool SockFindInterface(const std::string& name, NetInterface* found, int* error);
+
+// Ties every packet the socket sends to one interface, before any bind, connect
+// or send, so that a station with one board per port reaches the board on that
+// port though every board has the same address. Linux: SO_BINDTODEVICE, which
+// also confines what the socket receives to that interface. Windows:
+// IP_UNICAST_IF. An empty name ties nothing. 0, or -1 (no such interface).
+int SockTieToInterface(SocketHandle s, const std::string& name);
+// Binds the socket to localPort (0: any) where the interface receives: on
+// Linux every address, since the tie already confines the socket (and sockets
+// tied to different interfaces may bind the same port); on Windows the
+// adapter's own address. An empty name binds every address. 0 or -1.
+int SockBindOnInterface(SocketHandle s, const std::string& name, std::uint16_t localPort);
 
 void SleepMs(int milliseconds);
 std::int64_t MonotonicMs();

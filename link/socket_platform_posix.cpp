@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +39,15 @@ int SockClose(SocketHandle s) { return ::close(s) == 0 ? 0 : -1; }
 int SockBind(SocketHandle s, const Endpoint& local) {
   sockaddr_in sa = ToSockaddr(local);
   return ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
+}
+
+int SockLocalEndpoint(SocketHandle s, Endpoint* local) {
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &length) != 0) return -1;
+  local->address = ntohl(sa.sin_addr.s_addr);
+  local->port = ntohs(sa.sin_port);
+  return 0;
 }
 
 namespace {
@@ -78,6 +90,8 @@ int SockConnectWait(SocketHandle s, int milliseconds) {
 }
 
 int SockTimedOutError() { return SockErrorFromNative(ETIMEDOUT); }
+int SockRefusedError() { return SockErrorFromNative(ECONNREFUSED); }
+int SockBadHandleError() { return SockErrorFromNative(EBADF); }
 
 int SockSend(SocketHandle s, const std::uint8_t* data, int length) {
   // MSG_NOSIGNAL: a board that dropped the connection must give an error code,
@@ -170,6 +184,86 @@ bool SockParseAddress(const char* dotted, std::uint32_t* address) {
 }
 
 int SockBadAddressError() { return SockErrorFromNative(EINVAL); }
+
+std::string SockAddressText(std::uint32_t address) {
+  in_addr a{};
+  a.s_addr = htonl(address);
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+std::string SockErrorText(int code) {
+  const int native = code - kSocketErrorBase;
+  return std::string(std::strerror(native)) + " (error " + std::to_string(code) + ")";
+}
+
+int SockSetNonBlocking(SocketHandle s) {
+  const int flags = ::fcntl(s, F_GETFL);
+  return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : -1;
+}
+
+int SockPrepareListener(SocketHandle s) {
+  const int on = 1;
+  return ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : -1;
+}
+
+int SockListen(SocketHandle s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : -1; }
+
+SocketHandle SockAccept(SocketHandle listener) {
+  const int s = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (s < 0) return kNoSocket;
+  const int on = 1;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return s;
+}
+
+namespace {
+constexpr int kMaxWaited = 8;  // a board waits for its UDP socket, its listener and its connection
+}  // namespace
+
+int SocketWaiter::Open() {
+  Close();
+  wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return wake_ >= 0 ? 0 : SockLastError();
+}
+
+void SocketWaiter::Close() {
+  if (wake_ >= 0) ::close(wake_);
+  wake_ = kNoSocket;
+}
+
+void SocketWaiter::Wake() {
+  const std::uint64_t one = 1;
+  if (::write(wake_, &one, sizeof one) < 0) {
+    // The counter cannot overflow here; whoever woke the waiter also set what
+    // the waiting thread looks at after its next wake-up.
+  }
+}
+
+int SocketWaiter::Wait(const SocketHandle* sockets, int count, int milliseconds, bool* ready) {
+  if (count >= kMaxWaited) return SockErrorFromNative(EINVAL);
+  pollfd fds[kMaxWaited];
+  int at[kMaxWaited];
+  nfds_t watched = 0;
+  fds[watched++] = pollfd{wake_, POLLIN, 0};
+  for (int i = 0; i < count; ++i) {
+    ready[i] = false;
+    at[i] = -1;
+    if (sockets[i] == kNoSocket) continue;
+    at[i] = static_cast<int>(watched);
+    fds[watched++] = pollfd{sockets[i], POLLIN, 0};
+  }
+  if (::poll(fds, watched, milliseconds) < 0) return errno == EINTR ? 0 : SockLastError();
+  if (fds[0].revents != 0) {
+    std::uint64_t wakes = 0;
+    if (::read(wake_, &wakes, sizeof wakes) < 0) {
+      // Drained by an earlier read already.
+    }
+  }
+  for (int i = 0; i < count; ++i) ready[i] = at[i] >= 0 && fds[at[i]].revents != 0;
+  return 0;
+}
 
 void SleepMs(int milliseconds) {
   timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};

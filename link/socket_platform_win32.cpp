@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdio>
 
 // mingw-w64 10's headers lack it; the value is the system's.
 #ifndef SIO_UDP_CONNRESET
@@ -65,16 +66,23 @@ bool SetNonBlocking(SOCKET s, bool on) {
 
 timeval ToTimeval(int milliseconds) { return timeval{milliseconds / 1000, (milliseconds % 1000) * 1000}; }
 
-// Winsock has no MSG_DONTWAIT: a receive that must not block runs with the
-// socket non-blocking for its duration, keeping the receive's own error.
+// Winsock has no MSG_DONTWAIT: a receive that must not block asks first
+// whether anything is there, and then takes it. Only one thread reads a
+// socket, so what select saw is still there; and the socket keeps its mode,
+// blocking for the tool's links, non-blocking for the simulated board's.
 template <typename Receive>
 int ReceiveNow(SOCKET s, Receive receive) {
-  if (!SetNonBlocking(s, true)) return -1;
-  const int n = receive();
-  const int error = ::WSAGetLastError();
-  SetNonBlocking(s, false);
-  ::WSASetLastError(error);
-  return n;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval now{0, 0};
+  const int ready = ::select(0, &readable, nullptr, nullptr, &now);
+  if (ready < 0) return -1;
+  if (ready == 0) {
+    ::WSASetLastError(WSAEWOULDBLOCK);
+    return -1;
+  }
+  return receive();
 }
 
 }  // namespace
@@ -105,6 +113,15 @@ int SockClose(SocketHandle s) { return ::closesocket(ToSocket(s)) == 0 ? 0 : -1;
 int SockBind(SocketHandle s, const Endpoint& local) {
   sockaddr_in sa = ToSockaddr(local);
   return ::bind(ToSocket(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : -1;
+}
+
+int SockLocalEndpoint(SocketHandle s, Endpoint* local) {
+  sockaddr_in sa{};
+  int length = sizeof sa;
+  if (::getsockname(ToSocket(s), reinterpret_cast<sockaddr*>(&sa), &length) != 0) return -1;
+  local->address = ntohl(sa.sin_addr.s_addr);
+  local->port = ntohs(sa.sin_port);
+  return 0;
 }
 
 namespace {
@@ -156,6 +173,8 @@ int SockConnectWait(SocketHandle s, int milliseconds) {
 }
 
 int SockTimedOutError() { return SockErrorFromNative(WSAETIMEDOUT); }
+int SockRefusedError() { return SockErrorFromNative(WSAECONNREFUSED); }
+int SockBadHandleError() { return SockErrorFromNative(WSAENOTSOCK); }
 
 int SockSend(SocketHandle s, const std::uint8_t* data, int length) {
   // Winsock raises no SIGPIPE: a dropped connection is an error code already.
@@ -247,6 +266,101 @@ bool SockParseAddress(const char* dotted, std::uint32_t* address) {
 }
 
 int SockBadAddressError() { return SockErrorFromNative(WSAEINVAL); }
+
+std::string SockAddressText(std::uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+                address & 0xFF);
+  return text;
+}
+
+std::string SockErrorText(int code) {
+  char text[256] = {};
+  DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) --length;
+  const std::string number = "error " + std::to_string(code);
+  return length == 0 ? number : std::string(text, length) + " (" + number + ")";
+}
+
+int SockSetNonBlocking(SocketHandle s) { return SetNonBlocking(ToSocket(s), true) ? 0 : -1; }
+
+int SockPrepareListener(SocketHandle s) {
+  // Windows lets a listener bind beside connections that linger after a close
+  // anyway; SO_REUSEADDR would let a second listener take the port over instead.
+  const BOOL on = TRUE;
+  return ::setsockopt(ToSocket(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on) == 0
+             ? 0
+             : -1;
+}
+
+int SockListen(SocketHandle s, int backlog) { return ::listen(ToSocket(s), backlog) == 0 ? 0 : -1; }
+
+SocketHandle SockAccept(SocketHandle listener) {
+  const SOCKET s = ::accept(ToSocket(listener), nullptr, nullptr);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  // An accepted socket takes the listener's mode: the board's listener is
+  // non-blocking, and so are its connections.
+  const BOOL on = TRUE;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  return FromSocket(s);
+}
+
+namespace {
+constexpr int kMaxWaited = 8;  // a board waits for its UDP socket, its listener and its connection
+}  // namespace
+
+// Winsock waits on sockets only, and has no eventfd: Wake() sends a datagram to
+// a socket of the waiter's own on the loopback, which the wait watches.
+int SocketWaiter::Open() {
+  Close();
+  wake_ = SockOpenUdp();
+  if (wake_ == kNoSocket) return SockLastError();
+  if (SockBind(wake_, {INADDR_LOOPBACK, 0}) != 0 || SockSetNonBlocking(wake_) != 0) {
+    const int error = SockLastError();
+    Close();
+    return error;
+  }
+  return 0;
+}
+
+void SocketWaiter::Close() {
+  if (wake_ != kNoSocket) SockClose(wake_);
+  wake_ = kNoSocket;
+}
+
+void SocketWaiter::Wake() {
+  Endpoint self;
+  if (SockLocalEndpoint(wake_, &self) != 0) return;
+  const std::uint8_t byte = 1;
+  SockSendTo(wake_, &byte, 1, self);
+}
+
+int SocketWaiter::Wait(const SocketHandle* sockets, int count, int milliseconds, bool* ready) {
+  if (count >= kMaxWaited) return SockErrorFromNative(WSAEINVAL);
+  WSAPOLLFD fds[kMaxWaited] = {};
+  int at[kMaxWaited];
+  ULONG watched = 0;
+  fds[watched].fd = ToSocket(wake_);
+  fds[watched++].events = POLLRDNORM;
+  for (int i = 0; i < count; ++i) {
+    ready[i] = false;
+    at[i] = -1;
+    if (sockets[i] == kNoSocket) continue;
+    at[i] = static_cast<int>(watched);
+    fds[watched].fd = ToSocket(sockets[i]);
+    fds[watched++].events = POLLRDNORM;
+  }
+  if (::WSAPoll(fds, watched, milliseconds) < 0) return SockLastError();
+  if (fds[0].revents != 0) {
+    char drain[16];
+    while (::recv(fds[0].fd, drain, sizeof drain, 0) >= 0) {
+    }
+  }
+  for (int i = 0; i < count; ++i) ready[i] = at[i] >= 0 && fds[at[i]].revents != 0;
+  return 0;
+}
 
 void SleepMs(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
 

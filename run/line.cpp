@@ -15,9 +15,14 @@ LineWait WaitForBoard(Session& session, const std::string& address, std::int64_t
                       const std::function<bool()>& stop) {
   for (;;) {
     if (stop()) return LineWait::kStopped;
+    const std::int64_t looked = MonotonicMs();
     session.Open(address);
     if (session.Connected()) return LineWait::kDone;
     if (MonotonicMs() >= deadlineMs) return LineWait::kTimedOut;
+    // An open that fails at once (the port's adapter unplugged, no route) is
+    // tried again after a pause, not in a loop that holds a core.
+    const std::int64_t spent = MonotonicMs() - looked;
+    if (spent < line_const::kPauseBetweenLooksMs) SleepMs(static_cast<int>(line_const::kPauseBetweenLooksMs - spent));
   }
 }
 

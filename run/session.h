@@ -37,6 +37,11 @@ class Session {
   // How long the last Open took, the probe and the identity read included.
   double OpenSeconds() const { return openSeconds_; }
 
+  // Ties every socket of the next Opens to one network interface (a slot of a
+  // station with one board per port); empty: none.
+  void BindToInterface(const std::string& name) { link_.interfaceName = name; }
+  const std::string& InterfaceName() const { return link_.interfaceName; }
+
   // A front end's view into the link's waits (a window's idle hook, a trace).
   void Watch(LinkObserver* observer) { link_.observer = observer; }
   // The run layer's way to the board; front ends do not send commands.

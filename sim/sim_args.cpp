@@ -8,7 +8,7 @@
 
 #include "sim/loader_wire.h"
 #include "sim/sim_flash.h"
-#include "sim/sim_platform.h"
+#include "sim/sim_sockets.h"
 
 namespace sim {
 

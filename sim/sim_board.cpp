@@ -14,7 +14,7 @@
 #include "sim/loader_wire.h"
 #include "sim/sim_flash.h"
 #include "sim/sim_loader.h"
-#include "sim/sim_platform.h"
+#include "sim/sim_sockets.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ struct Outgoing {
 struct SimBoard::Impl {
   // Written by Start before the thread runs; then the thread's alone.
   SimOptions options;
-  sim::Waiter waiter;  // Stop's nudge; opened by Start, closed by Stop, never by the thread
+  SocketWaiter waiter;  // Stop's nudge; opened by Start, closed by Stop, never by the thread
   int udp = -1;
   int foreign = -1;
   int listener = -1;
@@ -128,7 +128,9 @@ bool SimBoard::Start(const SimOptions& options) {
     why = "the line's serial numbers outgrow " + std::to_string(sim::kSerialMax) + " characters";
   }
   b.options = options;
-  if (why.empty()) b.waiter.Open(why);
+  if (why.empty()) {
+    if (const int error = b.waiter.Open(); error != 0) why = "no wake-up for the board's wait: " + SockErrorText(error);
+  }
   if (why.empty() && options.udp) b.udp = sim::OpenUdp(options.bindAddress, options.udpPort, why);
   if (why.empty() && options.tcp) {
     b.listener = sim::OpenTcpListener(options.bindAddress, options.tcpPort, why);
@@ -234,12 +236,11 @@ void SimBoard::Impl::Run(Clock::time_point deadline) {
     const auto wait = std::min<long long>(
         std::chrono::ceil<std::chrono::milliseconds>(until - now).count(), kLongestPollMs);
 
-    const int sockets[] = {udp, connection, listener};
+    const SocketHandle sockets[] = {udp, connection, listener};
     bool ready[3] = {};
-    std::string why;
-    if (!waiter.Wait(sockets, 3, static_cast<int>(wait), ready, why)) {
+    if (const int failed = waiter.Wait(sockets, 3, static_cast<int>(wait), ready); failed != 0) {
       std::lock_guard lock(mutex);
-      error = why;
+      error = "the board's wait failed: " + SockErrorText(failed);
       break;
     }
     if (ready[0]) ReceiveDatagrams();

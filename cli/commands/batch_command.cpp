@@ -1,26 +1,34 @@
 // tovrin-cli batch: a production line's station. One board after another gets
-// the next serial number from STATE, which is advanced and made durable before
-// the board is erased, so that no crash can hand a number out twice; every
-// board met leaves one line in LOG.
+// the next serial number from STATE or the station database, taken and made
+// durable before the board is erased, so that no crash can hand a number out
+// twice; every board met leaves one line in LOG. With several --interface
+// ports, one slot per port runs at once (a gang), all drawing from the one
+// store.
 
 #include <chrono>
 #include <memory>
 #include <string>
 
+#include <atomic>
+#include <exception>
+#include <thread>
+#include <vector>
+
+#include "cli/batch/batch_line.h"
+#include "cli/batch/batch_slot.h"
+#include "cli/batch/batch_text.h"
+#include "cli/batch/gang_display.h"
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
-#include "cli/output/wire_record.h"
-#include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
-#include "cli/output/progress.h"
 #include "cli/output/record_file.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
+#include "cli/output/wire_record.h"
 #include "cli/platform/cli_platform.h"
 #include "cli/platform/interrupt.h"
+#include "common/log_line.h"
 #include "link/socket_platform.h"
-#include "run/line.h"
-#include "run/program_run.h"
 #include "station/serial_store.h"
 
 static_assert(store_status::kUnusable == exit_code::kStateUnusable &&
@@ -29,9 +37,8 @@ static_assert(store_status::kUnusable == exit_code::kStateUnusable &&
 
 namespace {
 
-constexpr std::int64_t kMsPerSecond = 1000;
-
-bool Stopped() { return InterruptStatus() != 0; }
+constexpr double kSecondsPerHour = 3600;
+constexpr int kRedrawMs = 100;  // the gang's table, at most this often
 
 // Why the file ends the batch before any board, in one line.
 std::string LoadMessage(const FirmwareFile& file) {
@@ -45,100 +52,124 @@ std::string LoadMessage(const FirmwareFile& file) {
   return message;
 }
 
+// What the whole batch comes to: its slots' figures added up, and what ended it.
 struct Summary {
   int programmed = 0;
-  int failed = 0;  // refused boards included
-  std::string firstSerial;
-  std::string lastSerial;
+  int failed = 0;
   double programmedSeconds = 0;
-  int lastFailure = 0;  // a failed board's status; the batch goes on
-  int status = 0;       // what ended the batch before its time, if anything
+  int status = 0;
   std::string ending;
-  bool wireLost = false;
 };
 
-// A board turned away before its erase, with the status and words of why.
-bool Refuse(RunReport& report, int status, std::string message) {
-  report.stage = RunStage::kRefused;
-  report.refusal = status;
-  report.refusalMessage = std::move(message);
-  return false;
-}
+double BoardsPerHour(int programmed, double seconds) { return seconds > 0 ? programmed * kSecondsPerHour / seconds : 0; }
 
-// The checks a board passes before its erase: its model, its serial number not
-// handed out before, and a serial number for it. A refusal goes into the
-// report; `endBatch` when no further board can be served either.
-bool Admit(const CliOptions& options, SerialStore& store, const std::string& storeName, RunReport& report,
-           Allocation& allocation, bool& endBatch) {
-  if (!CheckHardware(report, options.expectHardware)) return false;
-  const std::string found = DescribeIdentity(report.identityBefore).serialNumber;
-  bool repeat = false;
-  if (!options.allowRepeat) {
-    const StoreError e = store.HandedOut(found, repeat);
-    if (e.Failed()) {
-      endBatch = true;
-      return Refuse(report, e.status, "No serial number: " + e.message + ". Nothing was erased.");
-    }
-  }
-  if (repeat) {
-    return Refuse(report, exit_code::kRepeatRefused,
-                  "Board already programmed: serial number " + Printable(found) + " was handed out from " +
-                      Printable(storeName) + ". Nothing was erased.");
-  }
-  const StoreError e = store.Allocate(ClaimFor(options, report), allocation);
-  if (e.Failed()) {
-    endBatch = true;
-    return Refuse(report, e.status, "No serial number: " + e.message + ". Nothing was erased.");
-  }
-  return true;
-}
 
-void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum,
-                  const NextSerialInfo& next, double seconds) {
+void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum, BatchLine& line,
+                  const std::vector<SlotSummary>& slots, double seconds) {
   const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
+  const bool gang = slots.size() > 1;
+  const std::string next = line.NextSerial();
   if (options.json) {
     Json report{{"command", "batch"}};
     PutText(report, "file", options.file);
     report["programmed"] = sum.programmed;
     report["failed"] = sum.failed;
-    // The serial numbers as every record gives them: exact, escaped where they are not UTF-8.
-    auto putSerial = [&report](const char* key, const std::string& serial) {
+    // Serial numbers as text with their bytes kept, as a record gives them.
+    auto putSerial = [](Json& json, const char* key, const std::string& serial) {
       if (serial.empty()) {
-        report[key] = nullptr;
+        json[key] = nullptr;
       } else {
-        PutText(report, key, serial);
+        PutText(json, key, serial);
       }
     };
-    putSerial("first_serial", sum.firstSerial);
-    putSerial("last_serial", sum.lastSerial);
+    putSerial(report, "first_serial", line.FirstSerial());
+    putSerial(report, "last_serial", line.LastSerial());
     report["seconds_per_board"] = perBoard;
+    report["boards_per_hour"] = BoardsPerHour(sum.programmed, seconds);
     report["seconds"] = seconds;
-    putSerial("next_serial", next.next);
+    report["next_serial"] = next.empty() || next == "none" ? Json(nullptr) : Json(next);
+    if (gang) {
+      Json perSlot = Json::array();
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        const SlotSummary& slot = slots[i];
+        Json one{{"slot", i + 1},
+                 {"interface", options.interfaces[i]},
+                 {"programmed", slot.programmed},
+                 {"failed", slot.failed}};
+        putSerial(one, "first_serial", slot.firstSerial);
+        putSerial(one, "last_serial", slot.lastSerial);
+        one["boards_per_hour"] = BoardsPerHour(slot.programmed, seconds);
+        one["result"] = slot.status;
+        one["message"] = slot.ending;
+        perSlot.push_back(std::move(one));
+      }
+      report["slots"] = perSlot;
+    }
     report["result"] = sum.status;
     report["message"] = sum.ending;
     std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
   } else {
     std::fprintf(streams.out, "%s\n", sum.ending.c_str());
+    for (std::size_t i = 0; gang && i < slots.size(); ++i) {
+      const SlotSummary& slot = slots[i];
+      std::fprintf(streams.out, "Slot %zu (%s): programmed %d, failed %d", i + 1,
+                   Printable(options.interfaces[i]).c_str(), slot.programmed, slot.failed);
+      if (!slot.firstSerial.empty()) {
+        std::fprintf(streams.out, ", first serial number %s, last %s", Printable(slot.firstSerial).c_str(),
+                     Printable(slot.lastSerial).c_str());
+      }
+      std::fprintf(streams.out, ", %.0f boards per hour%s%s\n", BoardsPerHour(slot.programmed, seconds),
+                   slot.ending.empty() ? "" : "; ", slot.ending.c_str());
+    }
     std::fprintf(streams.out, "Programmed: %d, failed: %d", sum.programmed, sum.failed);
-    if (!sum.firstSerial.empty()) {
-      std::fprintf(streams.out, ", serial numbers %s to %s", Printable(sum.firstSerial).c_str(),
-                   Printable(sum.lastSerial).c_str());
+    if (!line.FirstSerial().empty()) {
+      std::fprintf(streams.out, ", serial numbers %s to %s", Printable(line.FirstSerial()).c_str(),
+                   Printable(line.LastSerial()).c_str());
     }
     if (sum.programmed > 0) std::fprintf(streams.out, ", %.2f s per board", perBoard);
+    if (gang) std::fprintf(streams.out, ", %.0f boards per hour", BoardsPerHour(sum.programmed, seconds));
     std::fprintf(streams.out, "\n");
   }
   std::fflush(streams.out);
 }
 
-// A trace or capture that did not take every event ends the batch, as a run
-// log's lost record does: the boards after it would go unrecorded. Standard
-// error says which file when the batch ends.
-bool WireLost(const WireRecord& watch, Summary& sum) {
-  if (!watch.Lost() || sum.wireLost) return false;
-  sum.wireLost = true;
-  sum.status = exit_code::kLogUnwritable;
-  if (sum.ending.empty()) sum.ending = "The trace or the capture did not take every event";
-  return true;
+// The slots of a gang, one thread each, while the main thread keeps the
+// display drawn. Each slot has its own sessions, trace tag and log lines.
+std::vector<SlotSummary> RunGang(const CliOptions& options, const CliStreams& streams, const FirmwareFile& image,
+                                 BatchLine& line, WireRecord& watch) {
+  std::FILE* diag = DiagnosticStream(options, streams);
+  GangDisplay display(diag, streams.out, options.json, options.quiet, EnableCursorMovement(diag), options.interfaces);
+  const int count = static_cast<int>(options.interfaces.size());
+  std::vector<SlotSummary> slots(options.interfaces.size());
+  std::atomic<int> running{count};
+  std::vector<std::thread> threads;
+  for (int slot = 1; slot <= count; ++slot) {
+    const SlotSetup setup{slot, options.interfaces[static_cast<std::size_t>(slot - 1)],
+                          watch.ObserverFor(slot, options.interfaces[static_cast<std::size_t>(slot - 1)]), &watch,
+                          diag};
+    threads.emplace_back([&, setup] {
+      SlotSummary& summary = slots[static_cast<std::size_t>(setup.slot - 1)];
+      display.TakeLogLines(setup.slot);
+      // As on the main thread: no exception may end the process without a word
+      // (a fault of the tool's own); it ends every slot, and the batch says why.
+      try {
+        summary = RunSlot(setup, options, image, line, display.Slot(setup.slot));
+      } catch (const std::exception& e) {
+        line.End(exit_code::kInternal, std::string("internal error: ") + e.what());
+      } catch (...) {
+        line.End(exit_code::kInternal, "internal error: an unknown exception");
+      }
+      SetThreadLogSink(nullptr, nullptr);
+      --running;
+    });
+  }
+  while (running > 0) {
+    display.Redraw();
+    SleepMs(kRedrawMs);
+  }
+  for (std::thread& t : threads) t.join();
+  display.Redraw();
+  return slots;
 }
 
 }  // namespace
@@ -151,13 +182,11 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   }
   const auto batchStarted = std::chrono::steady_clock::now();
   std::FILE* diag = DiagnosticStream(options, streams);
-  const LinkWaits waits = LineWaits(options.waits);
-  const std::int64_t waitMs = std::int64_t{options.waitSeconds} * kMsPerSecond;
   InstallInterruptHandlers();
   Summary sum;
 
-  // Everything that can end the batch before a board: the log, the trace, the
-  // state, the file.
+  // Everything that can end the batch before a board: the log, the trace and
+  // capture, the store of serial numbers, the file.
   std::string logError;
   const int logFd = OpenRunLog(options.logFile, logError);
   WireRecord watch;  // --trace and --pcap
@@ -169,13 +198,12 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
       options.dbTarget.empty() ? OpenStateStore(options.stateFile) : OpenDatabaseStore(options.dbTarget, storeError);
   const std::string storeName = options.dbTarget.empty() ? options.stateFile : RedactTarget(options.dbTarget);
   NextSerialInfo next;
-  if (store) storeError = store->UseRange(options.serialFrom);
-  if (store && !storeError.Failed()) storeError = store->Next(next);
   FirmwareFile image;
   if (logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + logError;
-  } else if (watch.Open(options.traceFile, options.pcapFile, watchError) != 0) {
+  } else if (watch.Open(options.traceFile, options.pcapFile, watchError, static_cast<int>(options.interfaces.size())) !=
+             0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = watchError;
   } else if (const std::string kind = options.stateFile.empty() ? "" : NotARecordFile(options.stateFile);
@@ -183,7 +211,8 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     // Looked at before it is read: a FIFO would hold the read for good.
     sum.status = exit_code::kStateUnusable;
     sum.ending = "Cannot use the state file " + Printable(options.stateFile) + ": " + kind;
-  } else if (storeError.Failed()) {
+  } else if (!store || (storeError = store->UseRange(options.serialFrom)).Failed() ||
+             (storeError = store->Next(next)).Failed()) {
     sum.status = storeError.status;
     sum.ending = Printable(storeError.message);
   } else if (options.count > 0 && next.left < static_cast<std::uint64_t>(options.count)) {
@@ -197,129 +226,39 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     if (sum.status != 0) sum.ending = LoadMessage(image);
   }
 
-  // A board that answered while the last one was still being watched go.
-  std::unique_ptr<Session> arrived;
-  for (int met = 0; sum.status == 0 && (options.count == 0 || met < options.count); ++met) {
-    std::unique_ptr<Session> session = std::move(arrived);
-    if (!session) {
-      session = std::make_unique<Session>(waits);
-      session->Watch(watch.Observer());
-      if (!options.quiet) {
-        store->Next(next);  // another station sharing the store may have moved it on
-        std::fprintf(diag, "Waiting for a board at %s (next serial number %s)...\n", options.board.c_str(),
-                     next.next.empty() ? "none" : Printable(next.next).c_str());
-        std::fflush(diag);
-      }
-      const LineWait came = WaitForBoard(*session, options.board, MonotonicMs() + waitMs, Stopped);
-      if (came == LineWait::kStopped) break;
-      if (came == LineWait::kTimedOut) {
-        sum.ending = "No board answered within " + std::to_string(options.waitSeconds) + " s";
-        sum.status = exit_code::kConnectFailed;
-        break;
-      }
+  BatchLine line(options, store.get(), storeName, logFd);
+  std::vector<SlotSummary> slots;
+  if (sum.status == 0 && options.interfaces.size() > 1) {
+    slots = RunGang(options, streams, image, line, watch);
+  } else if (sum.status == 0) {
+    const SlotSetup setup{0, TheInterface(options), watch.ObserverFor(0, TheInterface(options)), &watch, diag};
+    BatchText text(diag, options.board, options.quiet);
+    slots.push_back(RunSlot(setup, options, image, line, text));
+  }
+  for (const SlotSummary& slot : slots) {
+    sum.programmed += slot.programmed;
+    sum.failed += slot.failed;
+    sum.programmedSeconds += slot.programmedSeconds;
+  }
+  // What ended the batch: the line as a whole, else the first slot ended
+  // before its time, else its last failed board.
+  if (sum.status == 0 && line.Ended()) {
+    sum.status = line.EndStatus();
+    sum.ending = line.Ending();
+  }
+  for (const SlotSummary& slot : slots) {
+    if (sum.status == 0 && slot.status != 0) {
+      sum.status = slot.status;
+      sum.ending = slot.ending;
     }
-    const auto boardStarted = std::chrono::steady_clock::now();
-    RunReport report = SessionReport(*session);
-    report.file = FactsOf(image);
-    bool endBatch = false;
-    Allocation allocation;
-    const std::string& serial = allocation.serial;
-    RunRequest request;
-    if (report.stage == RunStage::kConnected && Admit(options, *store, storeName, report, allocation, endBatch)) {
-      const IdentityTexts found = session->Texts();
-      request.revision = options.revisionGiven ? options.revision : found.revision;
-      request.serial = serial;
-      request.verify = options.verify;
-      if (!options.quiet) {
-        std::fprintf(diag, "Board over %s: serial number %s, hardware %s; programming serial number %s\n",
-                     LinkTypeText(session->Transport()), Printable(found.serialNumber).c_str(),
-                     Printable(found.hardware).c_str(), Printable(serial).c_str());
-        std::fflush(diag);
-      }
-      CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
-      report = ProgramSession(*session, image, request, progress);
-      if (sum.firstSerial.empty()) sum.firstSerial = serial;
-      sum.lastSerial = serial;
-    }
-    report.stoppedBy = StopName();
-    CloseSession(*session, diag);
-    const double seconds = SecondsSince(boardStarted);
-    const int result = RunExitStatus(report, 0);
-    const Json record = RunRecord(report, {"batch", "", 0, seconds});
-    if (!options.dbTarget.empty()) {
-      const StoredRun stored = StoredRunOf(options, report, JsonLine(record));
-      const StoreError e =
-          report.Programmed() ? store->Finish(allocation, RunEndOf(report, stored)) : store->RecordRun(stored);
-      if (e.Failed()) {
-        // The number stays pending in the database: tovrin-cli db pending shows it.
-        std::fprintf(streams.err, "tovrin-cli: the database did not take this board's record: %s\n",
-                     e.message.c_str());
-        // A board that already ended the batch says why itself.
-        if (!endBatch) {
-          sum.status = e.status;
-          sum.ending = "The database did not take a board's record: " + e.message;
-        }
-        endBatch = true;
-      }
-    }
-    const LogWrite logged = AppendRunLog(logFd, record);
-    if (!logged.written) {
-      // A board without its record is not traceable: the batch ends here.
-      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this board's record: %s\n",
-                   Printable(options.logFile).c_str(), logged.reason.c_str());
-      sum.status = exit_code::kLogUnwritable;
-      sum.ending = "The run log did not take a board's record";
-      if (report.Succeeded()) ++sum.programmed; else ++sum.failed;
-      break;
-    }
-    if (!options.quiet || !report.Succeeded()) {
-      std::fprintf(diag, "%s%s%s\n", Printable(serial).c_str(), serial.empty() ? "" : ": ", RunMessage(report).c_str());
-      std::fflush(diag);
-    }
-    if (report.Succeeded()) {
-      ++sum.programmed;
-      sum.programmedSeconds += seconds;
-    } else {
-      ++sum.failed;
-      sum.lastFailure = result;
-    }
-    if (WireLost(watch, sum)) break;
-    if (endBatch) {
-      if (sum.status == 0) {
-        sum.status = result;
-        sum.ending = RunMessage(report);
-      }
-      break;
-    }
-    if (report.Interrupted() || (options.count > 0 && met + 1 >= options.count)) break;
-    if (!options.quiet) {
-      std::fprintf(diag, "Waiting for the board to go...\n");
-      std::fflush(diag);
-    }
-    // After a lock the board answers with what was written to it, so a board
-    // with another identity is the next one, however short the gap.
-    const IdentityBlock written = IdentityAfter(image, request);
-    arrived = std::make_unique<Session>(waits);
-    arrived->Watch(watch.Observer());
-    const LineWait gone = WaitForNextBoard(*arrived, options.board, report.Succeeded() ? &written : nullptr,
-                                           MonotonicMs() + waitMs, Stopped);
-    if (gone == LineWait::kStopped) break;
-    if (gone == LineWait::kTimedOut) {
-      sum.ending = "The board still answers after " + std::to_string(options.waitSeconds) + " s";
-      sum.status = exit_code::kConnectFailed;
-      break;
-    }
-    if (!arrived->Connected()) arrived.reset();
   }
   if (logFd >= 0) CloseAppendFile(logFd);
-  WireLost(watch, sum);  // in the wait after the last board
   if (InterruptStatus() != 0) {
     sum.status = InterruptStatus();
     sum.ending = "Stopped on request";
   }
   if (sum.ending.empty()) sum.ending = "Batch done";
-  if (!store || store->Next(next).Failed()) next.next.clear();
-  if (sum.status == 0) sum.status = sum.lastFailure;
-  PrintSummary(options, streams, sum, next, SecondsSince(batchStarted));
+  if (sum.status == 0) sum.status = line.LastFailure();
+  PrintSummary(options, streams, sum, line, slots, SecondsSince(batchStarted));
   return watch.Finish(sum.status, streams.err);
 }

@@ -3,7 +3,32 @@
 #include "cli/exit_codes.h"
 #include "cli/output/text_output.h"
 #include "cli/platform/interrupt.h"
+#include "run/interface_check.h"
 #include "vocabulary/vocabulary.h"
+
+bool InterfacesUsable(const CliOptions& options, const CliStreams& streams) {
+  for (std::size_t i = 0; i < options.interfaces.size(); ++i) {
+    const std::string& name = options.interfaces[i];
+    for (std::size_t j = 0; j < i; ++j) {
+      if (options.interfaces[j] == name) {
+        std::fprintf(streams.err, "tovrin-cli: --interface %s is given twice: one slot per network port\n",
+                     Printable(name).c_str());
+        return false;
+      }
+    }
+    const InterfaceCheck check = CheckInterface(name);
+    if (!check.usable) {
+      std::fprintf(streams.err, "tovrin-cli: --interface %s: %s\n", Printable(name).c_str(),
+                   Printable(check.problem).c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string TheInterface(const CliOptions& options) {
+  return options.interfaces.empty() ? "" : options.interfaces.front();
+}
 
 std::string StopName() {
   switch (InterruptStatus()) {
@@ -34,8 +59,9 @@ RunRequest RequestFor(const CliOptions& options, const Session& session) {
 
 void PrintBoard(std::FILE* diag, const std::string& address, const Session& session) {
   const IdentityTexts board = session.Texts();
-  std::fprintf(diag, "Board %s over %s: revision %s, serial number %s, hardware %s\n", address.c_str(),
-               LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
+  const std::string port = session.InterfaceName().empty() ? "" : " on " + Printable(session.InterfaceName());
+  std::fprintf(diag, "Board %s%s over %s: revision %s, serial number %s, hardware %s\n", address.c_str(),
+               port.c_str(), LinkTypeText(session.Transport()), Printable(board.revision).c_str(),
                Printable(board.serialNumber).c_str(), Printable(board.hardware).c_str());
 }
 

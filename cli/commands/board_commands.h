@@ -7,11 +7,20 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "run/program_run.h"
 #include "run/run_report.h"
 #include "run/session.h"
+
+// Every --interface names a port that is there and up, and none twice; else
+// the reason goes to streams.err (naming the interfaces there are) and false
+// comes back, before anything is sent.
+bool InterfacesUsable(const CliOptions& options, const CliStreams& streams);
+
+// The one port a command that reaches one board runs on; empty: none given.
+std::string TheInterface(const CliOptions& options);
 
 // "Ctrl+C" or "SIGTERM" once a stop was asked for, else empty.
 std::string StopName();

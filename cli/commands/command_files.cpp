@@ -1,6 +1,7 @@
 #include "cli/commands/command_files.h"
 
 #include "cli/platform/path_facts.h"
+#include "cli/output/wire_record.h"
 #include "common/text.h"
 #include "station/serial_store.h"
 
@@ -15,7 +16,14 @@ std::vector<FileUse> FileUsesOf(const CliOptions& options) {
   }
   if (!options.logFile.empty()) uses.push_back({"--log", options.logFile, false, true});
   if (!options.traceFile.empty()) uses.push_back({"--trace", options.traceFile, false, true});
-  if (!options.pcapFile.empty()) uses.push_back({"--pcap", options.pcapFile, false, true});
+  if (!options.pcapFile.empty() && options.interfaces.size() > 1) {
+    // A gang keeps a capture per slot.
+    for (std::size_t slot = 1; slot <= options.interfaces.size(); ++slot) {
+      uses.push_back({"--pcap", SlotCapturePath(options.pcapFile, static_cast<int>(slot)), false, true});
+    }
+  } else if (!options.pcapFile.empty()) {
+    uses.push_back({"--pcap", options.pcapFile, false, true});
+  }
   if (!options.outFile.empty()) {
     uses.push_back({"--out", options.outFile, false, true});
     uses.push_back({"--out's temporary file", options.outFile + ".tmp", false, true});

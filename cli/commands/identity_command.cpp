@@ -24,6 +24,7 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   } else {
     Session session(options.waits);
     session.Watch(watch.Observer());
+    session.BindToInterface(TheInterface(options));
     session.Open(options.board);
     CloseSession(session, DiagnosticStream(options, streams));
     report = SessionReport(session);
@@ -32,27 +33,28 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const std::optional<RunCause> cause = CauseOf(report);
 
   if (options.json) {
-    const Json json{{"command", "identity"},
-                    {"board", options.board},
-                    {"link", report.connected ? Json(LinkTypeText(report.transport)) : Json(nullptr)},
-                    {"identity", report.identityRead ? IdentityJson(report.identityBefore) : Json(nullptr)},
-                    {"result", RunResultJson(report)},
-                    {"message", RunMessage(report)},
-                    {"cause", CauseJson(cause)},
-                    {"seconds", SecondsSince(started)}};
+    Json json{{"command", "identity"}, {"board", options.board}};
+    if (!options.interfaces.empty()) json["interface"] = TheInterface(options);
+    json["link"] = report.connected ? Json(LinkTypeText(report.transport)) : Json(nullptr);
+    json["identity"] = report.identityRead ? IdentityJson(report.identityBefore) : Json(nullptr);
+    json["result"] = RunResultJson(report);
+    json["message"] = RunMessage(report);
+    json["cause"] = CauseJson(cause);
+    json["seconds"] = SecondsSince(started);
     std::fprintf(streams.out, "%s\n", JsonLine(json).c_str());
   } else if (report.stage != RunStage::kConnected) {
     std::fprintf(streams.out, "%s\n", RunMessage(report).c_str());
     if (cause) std::fprintf(streams.out, "Cause: %s\n", CauseText(*cause).c_str());
   } else {
     const IdentityTexts texts = DescribeIdentity(report.identityBefore);
+    std::fprintf(streams.out, "Board:         %s\n", options.board.c_str());
+    if (!options.interfaces.empty()) std::fprintf(streams.out, "Interface:     %s\n", Printable(TheInterface(options)).c_str());
     std::fprintf(streams.out,
-                 "Board:         %s\n"
                  "Link:          %s\n"
                  "Revision:      %s\n"
                  "Serial number: %s\n"
                  "Hardware:      %s\n",
-                 options.board.c_str(), LinkTypeText(report.transport), Printable(texts.revision).c_str(),
+                 LinkTypeText(report.transport), Printable(texts.revision).c_str(),
                  Printable(texts.serialNumber).c_str(), Printable(texts.hardware).c_str());
   }
   std::fflush(streams.out);

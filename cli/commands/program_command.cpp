@@ -33,6 +33,7 @@ void PrintStart(std::FILE* diag, const CliOptions& options, const Session& sessi
 RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, LinkObserver* watch, std::FILE* diag) {
   Session session(options.waits);
   session.Watch(watch);
+  session.BindToInterface(TheInterface(options));
   session.Open(options.board);
   RunReport report = SessionReport(session);
   report.file = FactsOf(file);
@@ -105,7 +106,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     report.board = options.board;
   }
 
-  const Json record = RunRecord(report, {"program", "", 0, SecondsSince(started)});
+  const Json record = RunRecord(report, {"program", TheInterface(options), 0, SecondsSince(started)});
   if (options.json) {
     std::fprintf(streams.out, "%s\n", JsonLine(record).c_str());
   } else {
@@ -125,7 +126,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     CloseAppendFile(logFd);
   }
   if (store) {
-    if (const StoreError e = store->RecordRun(StoredRunOf(options, report, JsonLine(record))); e.Failed()) {
+    if (const StoreError e = store->RecordRun(StoredRunOf(options, report, TheInterface(options), JsonLine(record))); e.Failed()) {
       std::fprintf(streams.err, "tovrin-cli: the database did not take this run's record: %s\n", e.message.c_str());
       status = e.status;
     }

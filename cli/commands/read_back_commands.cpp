@@ -18,6 +18,7 @@ RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watc
   }
   Session session(options.waits);
   session.Watch(watch.Observer());
+  session.BindToInterface(TheInterface(options));
   session.Open(options.board);
   report = SessionReport(session);
   if (report.stage == RunStage::kConnected) readBack(session);

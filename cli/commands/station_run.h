@@ -10,9 +10,12 @@
 #include "run/run_report.h"
 #include "station/serial_store.h"
 
-BoardClaim ClaimFor(const CliOptions& options, const RunReport& report);
+// `slotName`: the network port the board was reached on, or empty for the
+// board's address.
+BoardClaim ClaimFor(const CliOptions& options, const RunReport& report, const std::string& slotName = "");
 
 // The run as the runs table keeps it, beside its whole JSON record.
-StoredRun StoredRunOf(const CliOptions& options, const RunReport& report, const std::string& json);
+StoredRun StoredRunOf(const CliOptions& options, const RunReport& report, const std::string& slotName,
+                      const std::string& json);
 
 RunEnd RunEndOf(const RunReport& report, const StoredRun& stored);

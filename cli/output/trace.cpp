@@ -43,11 +43,19 @@ bool CliTrace::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-void CliTrace::Trace(const LinkTraceEvent& e) {
+void CliTrace::Trace(const LinkTraceEvent& e) { Write(e, 0, ""); }
+
+void CliTrace::Write(const LinkTraceEvent& e, int slot, const std::string& interfaceName) {
+  // The clock is read under the lock, so the lines of all slots keep time order.
+  std::lock_guard lock(mutex_);
   if (fd_ < 0 || !failure_.empty()) return;
   const auto us =
       std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start_).count();
-  Json line{{"us", us}, {"event", EventName(e.kind)}, {"transport", LinkTypeText(e.mode)}};
+  Json line{{"us", us}};
+  if (slot > 0) line["slot"] = slot;
+  if (!interfaceName.empty()) line["interface"] = interfaceName;
+  line["event"] = EventName(e.kind);
+  line["transport"] = LinkTypeText(e.mode);
   if (e.kind == LinkTraceEvent::kTimeout || e.bytes == nullptr) {
     line["wait_ms"] = e.length;
   } else {

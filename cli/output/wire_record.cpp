@@ -4,7 +4,15 @@
 #include "cli/output/record_file.h"
 #include "cli/output/text_output.h"
 
-int WireRecord::Open(const std::string& tracePath, const std::string& pcapPath, std::string& message) {
+std::string SlotCapturePath(const std::string& path, int slot) {
+  const std::size_t slash = path.find_last_of("/\\");
+  const std::size_t dot = path.find_last_of('.');
+  const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const std::string tag = "-slot" + std::to_string(slot);
+  return extension ? path.substr(0, dot) + tag + path.substr(dot) : path + tag;
+}
+
+int WireRecord::Open(const std::string& tracePath, const std::string& pcapPath, std::string& message, int slots) {
   if (!tracePath.empty()) {
     trace_ = std::make_unique<CliTrace>();
     if (!trace_->Open(tracePath, message)) {
@@ -13,28 +21,54 @@ int WireRecord::Open(const std::string& tracePath, const std::string& pcapPath, 
     }
   }
   if (!pcapPath.empty()) {
-    // Looked at before it is opened: a FIFO would hold the open for good, and a
-    // device keeps nothing.
-    if (const std::string kind = NotARecordFile(pcapPath); !kind.empty()) {
-      message = "Cannot write the capture " + Printable(pcapPath) + ": " + kind;
-      trace_.reset();
-      return exit_code::kLogUnwritable;
+    std::vector<std::string> paths;
+    if (slots > 1) {
+      for (int slot = 1; slot <= slots; ++slot) paths.push_back(SlotCapturePath(pcapPath, slot));
+    } else {
+      paths.push_back(pcapPath);
     }
-    pcap_ = std::make_unique<PcapWriter>();
-    if (!pcap_->Open(pcapPath, message)) {
-      trace_.reset();
-      pcap_.reset();
-      return exit_code::kLogUnwritable;
+    for (const std::string& path : paths) {
+      // Looked at before it is opened: a FIFO would hold the open for good,
+      // and a device keeps nothing.
+      Capture capture{path, std::make_unique<PcapWriter>()};
+      const std::string kind = NotARecordFile(path);
+      if (!kind.empty()) message = "Cannot write the capture " + Printable(path) + ": " + kind;
+      if (!kind.empty() || !capture.writer->Open(path, message)) {
+        trace_.reset();
+        captures_.clear();
+        return exit_code::kLogUnwritable;
+      }
+      captures_.push_back(std::move(capture));
     }
   }
   tracePath_ = tracePath;
-  pcapPath_ = pcapPath;
-  fan_.Add(trace_.get());
-  fan_.Add(pcap_.get());
   return 0;
 }
 
-bool WireRecord::Lost() const { return (trace_ && !trace_->Failure().empty()) || (pcap_ && pcap_->Failed()); }
+LinkObserver* WireRecord::ObserverFor(int slot, const std::string& interfaceName) {
+  auto fan = std::make_unique<LinkObserverFan>();
+  if (trace_ && (slot > 0 || !interfaceName.empty())) {
+    slotTraces_.push_back(std::make_unique<SlotTrace>(*trace_, slot, interfaceName));
+    fan->Add(slotTraces_.back().get());
+  } else {
+    fan->Add(trace_.get());
+  }
+  if (!captures_.empty()) {
+    const std::size_t index = slot > 0 && captures_.size() > 1 ? static_cast<std::size_t>(slot - 1) : 0;
+    fan->Add(captures_.at(index).writer.get());
+  }
+  if (fan->Empty()) return nullptr;
+  fans_.push_back(std::move(fan));
+  return fans_.back().get();
+}
+
+bool WireRecord::Lost() const {
+  if (trace_ && !trace_->Failure().empty()) return true;
+  for (const Capture& c : captures_) {
+    if (c.writer->Failed()) return true;
+  }
+  return false;
+}
 
 int WireRecord::Finish(int status, std::FILE* err) const {
   if (trace_ && !trace_->Failure().empty()) {
@@ -42,9 +76,10 @@ int WireRecord::Finish(int status, std::FILE* err) const {
                  trace_->Failure().c_str());
     status = exit_code::kLogUnwritable;
   }
-  if (pcap_ && pcap_->Failed()) {
-    std::fprintf(err, "tovrin-cli: the capture %s did not take every packet: %s\n", Printable(pcapPath_).c_str(),
-                 pcap_->Error().c_str());
+  for (const Capture& c : captures_) {
+    if (!c.writer->Failed()) continue;
+    std::fprintf(err, "tovrin-cli: the capture %s did not take every packet: %s\n", Printable(c.path).c_str(),
+                 c.writer->Error().c_str());
     status = exit_code::kLogUnwritable;
   }
   return status;

@@ -54,6 +54,9 @@ void UseBinaryStandardInput();
 // True when the stream is a terminal (a console on Windows), where a progress
 // bar can redraw its line with '\r'.
 bool IsTerminal(std::FILE* stream);
+// True when the stream is a terminal that takes ANSI cursor movement (a
+// Windows console is asked to), where a table can be redrawn in place.
+bool EnableCursorMovement(std::FILE* stream);
 
 std::tm UtcTime(std::time_t time);
 

@@ -63,6 +63,12 @@ bool IsTerminal(std::FILE* stream) {
   return fd >= 0 && ::isatty(fd);
 }
 
+bool EnableCursorMovement(std::FILE* stream) {
+  // A terminal that cannot move the cursor says so in TERM.
+  const char* term = std::getenv("TERM");
+  return IsTerminal(stream) && term != nullptr && std::strcmp(term, "dumb") != 0;
+}
+
 std::tm UtcTime(std::time_t time) {
   std::tm utc{};
   ::gmtime_r(&time, &utc);

@@ -133,6 +133,21 @@ bool IsTerminal(std::FILE* stream) {
   return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0;
 }
 
+// mingw-w64's headers may lack it; the value is the system's.
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+bool EnableCursorMovement(std::FILE* stream) {
+  // Consoles before Windows 10 refuse the mode, and get plain lines instead.
+  const int fd = ::_fileno(stream);
+  if (fd < 0) return false;
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) != 0 &&
+         ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::tm UtcTime(std::time_t time) {
   std::tm utc{};
   ::gmtime_s(&utc, &time);

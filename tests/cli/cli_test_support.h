@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,12 +51,20 @@ inline Outcome Cli(const std::vector<std::string>& args) {
   return o;
 }
 
-// Each line of a JSON-lines file (a run log, a STATE file), parsed.
-inline std::vector<nlohmann::json> JsonLines(const std::string& path) {
+// Each line of text as JSON (discarded where a line is not JSON).
+inline std::vector<nlohmann::json> JsonLinesOf(const std::string& text) {
   std::vector<nlohmann::json> lines;
-  std::ifstream in(Utf8Path(path));
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line, nullptr, false));
   return lines;
+}
+
+// The same for a file: a run log, a trace, a STATE.
+inline std::vector<nlohmann::json> JsonLines(const std::string& path) {
+  std::ifstream in(Utf8Path(path));
+  std::ostringstream text;
+  text << in.rdbuf();
+  return JsonLinesOf(text.str());
 }
 
 // The serial number a board's flash holds in its identity record.

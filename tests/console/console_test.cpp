@@ -88,7 +88,7 @@ TEST_F(ConsoleTest, FailedConnectReportsTheErrorAndLeavesTheButtons) {
   window.fields.hardware = "OLD1";
   window.fields.fileName = "/tmp/a.s19";
   Connect();  // nothing answers on either transport
-  const int refused = SockErrorFromNative(raw::kRefused);
+  const int refused = SockRefusedError();
   ASSERT_EQ(window.messages.size(), 1u);
   EXPECT_EQ(window.messages[0],
             "Failed to connection to the Varnel board. Error = " + std::to_string(refused) + ".\n");

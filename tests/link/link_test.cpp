@@ -100,10 +100,10 @@ TEST(LinkRealWaits, ProbeThreeTimesThenFallBackToTcp) {
 
   int probes = 0;
   Bytes datagram;
-  sockaddr_in from{};
+  Endpoint from;
   while (raw::Receive(silentUdp.fd, datagram, &from, 0)) {
     EXPECT_EQ(datagram, kProbe);
-    EXPECT_EQ(raw::Port(from), 1234) << "probes leave from the loader's fixed local port";
+    EXPECT_EQ(from.port, 1234) << "probes leave from the loader's fixed local port";
     ++probes;
   }
   EXPECT_EQ(probes, 3);
@@ -123,7 +123,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
       {"empty datagram from the board", {}, "127.0.0.1", OpenOutcome::Open(LinkMode::kUdp)},
       // Nobody listens on TCP either, so the refused connect is the result.
       {"proper reply from elsewhere", {0x00, 0x66, 0x75, 0x04}, "127.0.0.9",
-       OpenOutcome::Failed(SockErrorFromNative(raw::kRefused))},
+       OpenOutcome::Failed(SockRefusedError())},
   };
   const bool sendersDistinct = raw::LoopbackSendersDistinct();
   for (const Case& c : cases) {
@@ -133,7 +133,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
     ASSERT_GE(board.fd, 0);
     std::thread peer([&] {
       Bytes request;
-      sockaddr_in from{};
+      Endpoint from;
       for (int i = 0; i < 3 && raw::Receive(board.fd, request, &from, 300); ++i) {
         raw::SendTo(answerer.fd, c.reply, from);
       }
@@ -149,7 +149,7 @@ TEST_F(LinkTest, ProbeAnswerContentIsIgnoredButItsSourceMatters) {
 TEST_F(LinkTest, RefusedConnectReturnsTheErrorAndReleasesTheSocket) {
   const int before = OpenDescriptors();
   const int result = OpenLink(link, "127.0.0.1").error;
-  EXPECT_EQ(result, SockErrorFromNative(raw::kRefused));
+  EXPECT_EQ(result, SockRefusedError());
   EXPECT_GT(result, 128);
   EXPECT_NE(result, 297);
   EXPECT_FALSE(link.IsOpen());
@@ -270,7 +270,7 @@ class SilentUdpBoard {
   SilentUdpBoard() : socket_{raw::Udp("127.0.0.1", 1235)} {
     thread_ = std::thread([this] {
       Bytes request;
-      sockaddr_in from{};
+      Endpoint from;
       if (!raw::Receive(socket_.fd, request, &from, 2000)) return;
       raw::SendTo(socket_.fd, {0x00}, from);
       while (!stop_ && raw::Receive(socket_.fd, request, &from, 100)) requests_.push_back(request);
@@ -337,7 +337,7 @@ void WithHandBoard(BoardLink& link, Script script) {
   ASSERT_GE(other.fd, 0);
   std::thread peer([&] {
     Bytes request;
-    sockaddr_in from{};
+    Endpoint from;
     if (!raw::Receive(board.fd, request, &from, 2000)) return;
     raw::SendTo(board.fd, {0x00}, from);
     script(board.fd, other.fd);
@@ -355,7 +355,7 @@ void WithHandBoard(BoardLink& link, Script script) {
 TEST_F(LinkTest, StaleReplyIsSkippedAndTheResendCarriesTheOriginalRequest) {
   WithHandBoard(link, [](int board, int) {
     Bytes request;
-    sockaddr_in from{};
+    Endpoint from;
     ASSERT_TRUE(raw::Receive(board, request, &from, 1000));
     // A long stale reply overwrites the client's buffer in place.
     raw::SendTo(board, Bytes(100, 0x00), from);
@@ -371,7 +371,7 @@ TEST_F(LinkTest, StaleReplyIsSkippedAndTheResendCarriesTheOriginalRequest) {
 TEST_F(LinkTest, OnlyAnAcceptedReplyMovesTheBoardPort) {
   WithHandBoard(link, [](int board, int other) {
     Bytes request;
-    sockaddr_in from{};
+    Endpoint from;
     ASSERT_TRUE(raw::Receive(board, request, &from, 1000));
     raw::SendTo(other, {0x00}, from);  // stale, from port 4000
     Bytes resent;
@@ -385,7 +385,7 @@ TEST_F(LinkTest, DatagramTooShortForASequenceByteIsPassedOver) {
   raw::Closer board{raw::Udp("127.0.0.1", 1235)};
   std::thread peer([&] {
     Bytes request;
-    sockaddr_in from{};
+    Endpoint from;
     for (int i = 0; i < 2 && raw::Receive(board.fd, request, &from, 2000); ++i) {
       raw::SendTo(board.fd, {}, from);
     }
@@ -400,7 +400,7 @@ TEST_F(LinkTest, DatagramTooShortForASequenceByteIsPassedOver) {
 
 TEST_F(LinkTest, SocketFailuresAreLoggedAndNeverLookLikeReplies) {
   constexpr SocketHandle kBadHandle = 100000;
-  const int badSocket = SockErrorFromNative(raw::kNotASocket);
+  const int badSocket = SockBadHandleError();
   struct Case {
     const char* name;
     int (*call)(BoardLink&, std::uint8_t*);

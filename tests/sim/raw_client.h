@@ -2,15 +2,15 @@
 
 // A client for the simulated board written straight on the system's sockets,
 // with frames built by hand here rather than by the tool's code, so that a test
-// of the board does not lean on what it is meant to check. Every receive is
-// bounded by SO_RCVTIMEO.
+// of the board does not lean on what it is meant to check. Only the socket calls
+// are the shared platform's; every receive and connect is bounded.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/support/raw_socket.h"
+#include "link/socket_platform.h"
 
 namespace simtest {
 
@@ -18,6 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kReplyWaitMs = 1000;   // for a reply that should come
 constexpr int kSilenceWaitMs = 200;  // for one that should not
+constexpr int kConnectSliceMs = 50;
 
 inline void Put32(Bytes& b, std::uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
@@ -60,45 +61,39 @@ inline Bytes Pattern64(std::uint8_t seed) {
 // One socket towards the board's default ports on 127.0.0.1.
 class Client {
  public:
-  explicit Client(int type) : fd_(static_cast<int>(::socket(AF_INET, type | raw::kCloseOnExec, 0))) {
-    board_.sin_family = AF_INET;
-    board_.sin_port = htons(type == SOCK_DGRAM ? 1235 : 1234);
-    board_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  explicit Client(bool udp)
+      : fd_(udp ? SockOpenUdp() : SockOpenTcp()), board_{0x7F000001, static_cast<std::uint16_t>(udp ? 1235 : 1234)} {}
+  ~Client() {
+    if (fd_ != kNoSocket) SockClose(fd_);
   }
-  ~Client() { raw::CloseSocket(fd_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
  protected:
-  long Receive(std::uint8_t* buffer, std::size_t size, int ms, sockaddr_in* from = nullptr) {
-    raw::SetReceiveTimeout(fd_, ms);
-    socklen_t length = sizeof(sockaddr_in);
-    return ::recvfrom(fd_, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0,
-                      reinterpret_cast<sockaddr*>(from), from ? &length : nullptr);
+  // What arrived within ms: its length, 0 when the peer closed, -1 when nothing came.
+  long Receive(std::uint8_t* buffer, std::size_t size, int ms, Endpoint* from = nullptr) {
+    if (SockWaitReadable(fd_, ms) != 1) return -1;
+    const int capacity = static_cast<int>(size);
+    return from != nullptr ? SockRecvFrom(fd_, buffer, capacity, from) : SockRecv(fd_, buffer, capacity);
   }
-  int fd_;
-  sockaddr_in board_{};
+  SocketHandle fd_;
+  Endpoint board_;
 };
 
 class Udp : public Client {
  public:
-  Udp() : Client(SOCK_DGRAM) {}
-  void Send(const Bytes& d) {
-    ::sendto(fd_, reinterpret_cast<const char*>(d.data()), static_cast<int>(d.size()), 0,
-             reinterpret_cast<const sockaddr*>(&board_), sizeof board_);
-  }
+  Udp() : Client(true) {}
+  void Send(const Bytes& d) { SockSendTo(fd_, d.data(), static_cast<int>(d.size()), board_); }
   struct Datagram {
     Bytes bytes;
     std::string from;  // source address, dotted
   };
   std::optional<Datagram> Receive(int ms = kReplyWaitMs) {
     std::uint8_t buffer[256];
-    sockaddr_in from{};
+    Endpoint from;
     const long n = Client::Receive(buffer, sizeof buffer, ms, &from);
     if (n < 0) return std::nullopt;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    return Datagram{Bytes(buffer, buffer + n), text};
+    return Datagram{Bytes(buffer, buffer + n), SockAddressText(from.address)};
   }
   // The reply's bytes, or empty when none came.
   Bytes Exchange(const Bytes& datagram) {
@@ -110,13 +105,15 @@ class Udp : public Client {
 
 class Tcp : public Client {
  public:
-  Tcp() : Client(SOCK_STREAM) {
-    connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&board_), sizeof board_) == 0;
+  Tcp() : Client(false) {
+    int state = SockConnectStart(fd_, board_);
+    for (int tries = 0; state == 1 && tries < kReplyWaitMs / kConnectSliceMs; ++tries) {
+      state = SockConnectWait(fd_, kConnectSliceMs);
+    }
+    connected_ = state == 0;
   }
   bool Connected() const { return connected_; }
-  void Send(const Bytes& bytes) {
-    ::send(fd_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), raw::kNoSignal);
-  }
+  void Send(const Bytes& bytes) { SockSend(fd_, bytes.data(), static_cast<int>(bytes.size())); }
   // One receive, as the tool does it; empty on time-out, error or end of stream.
   Bytes ReceiveOnce(int ms = kReplyWaitMs) {
     std::uint8_t buffer[256];

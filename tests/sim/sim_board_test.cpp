@@ -12,6 +12,7 @@
 
 #include "sim/sim_board.h"
 #include "tests/sim/raw_client.h"
+#include "tests/support/raw_socket.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -105,22 +106,28 @@ class ChildProcess {
     if (status_ != kRunning) return status_;
     ReadUntil([this] { return fds_[0] < 0 && fds_[1] < 0; }, ms);
     int status = 0;
+    rusage usage{};
     if (fds_[0] >= 0 || fds_[1] >= 0) {
       ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, &status, 0);
+      ::wait4(pid_, &status, 0, &usage);
       status_ = -1;
     } else {
-      ::waitpid(pid_, &status, 0);
+      ::wait4(pid_, &status, 0, &usage);
       status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    maxRssKb_ = usage.ru_maxrss;
     return status_;
   }
+
+  // The child's peak resident memory in KiB, once Wait has collected it.
+  long MaxRssKb() const { return maxRssKb_; }
 
  private:
   static constexpr int kRunning = -2;
   pid_t pid_ = -1;
   int fds_[2] = {-1, -1};  // its standard output and standard error
   int status_ = kRunning;
+  long maxRssKb_ = 0;
   std::string out_;
   std::string err_;
 };

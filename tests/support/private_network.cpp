@@ -17,6 +17,8 @@
 
 namespace {
 
+bool gInside = false;  // set once the namespace is entered and checked
+
 [[noreturn]] void Refuse(const char* what) {
   std::fprintf(stderr, "refusing to run tests: %s (%s)\n", what, std::strerror(errno));
   std::exit(70);
@@ -72,4 +74,7 @@ void EnterPrivateNetwork() {
     }
   }
   ::freeifaddrs(list);
+  gInside = true;
 }
+
+bool InPrivateNetwork() { return gInside; }

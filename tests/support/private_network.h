@@ -8,3 +8,7 @@
 // On Windows (under Wine) it checks instead that the process already runs in
 // such a namespace, as scripts/test-windows arranges, and exits otherwise.
 void EnterPrivateNetwork();
+
+// True once EnterPrivateNetwork has moved the process (or, under Wine, found
+// it) inside such a namespace: what a test checks before it adds interfaces.
+bool InPrivateNetwork();

@@ -19,6 +19,7 @@
 namespace {
 
 constexpr char kMarker[] = "TOVRIN_PRIVATE_NET";
+bool gInside = false;  // set once the session's namespace is checked
 
 [[noreturn]] void Refuse(const char* what) {
   std::fprintf(stderr, "refusing to run tests: %s (run them through scripts/test-windows)\n", what);
@@ -49,11 +50,17 @@ void EnterPrivateNetwork() {
     result = ::GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
                                     reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
-  if (result == ERROR_NO_DATA) return;
+  if (result == ERROR_NO_DATA) {
+    gInside = true;
+    return;
+  }
   if (result != NO_ERROR) Refuse("cannot list the network interfaces");
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter; adapter = adapter->Next) {
     for (auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next) {
       if (!Private(unicast->Address.lpSockaddr)) Refuse("an address other than loopback and the board's is visible");
     }
   }
+  gInside = true;
 }
+
+bool InPrivateNetwork() { return gInside; }

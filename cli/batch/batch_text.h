@@ -1,0 +1,29 @@
+#pragma once
+
+// A batch on one port, told as it always was: a line per event on the
+// diagnostic stream and the run's progress bar (or its lines at each tenth).
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/batch/slot_output.h"
+#include "cli/output/progress.h"
+
+class BatchText : public SlotOutput {
+ public:
+  BatchText(std::FILE* diag, const std::string& board, bool quiet) : diag_(diag), board_(board), quiet_(quiet) {}
+
+  void Waiting(const std::string& nextSerial) override;
+  void Programming(LinkMode transport, const IdentityTexts& found, const std::string& serial) override;
+  ProgramObserver& StartProgress() override;
+  void BoardDone(const std::string& serial, const RunReport& report, const Json& record) override;
+  void WaitingToGo() override;
+  void Ended(const SlotSummary&) override {}
+
+ private:
+  std::FILE* diag_;
+  std::string board_;
+  bool quiet_;
+  std::unique_ptr<CliProgress> progress_;
+};
