@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <map>
 #include <set>
@@ -33,10 +34,15 @@ SimOptions LineOnPort(int port, int boards) {
   return o;
 }
 
+// The batch over every port of `ports`; its serial numbers come from STATE
+// unless `more` names a --db.
 std::vector<std::string> Batch(const TempFiles& files, const std::string& image, const BoardPorts& ports,
                                std::vector<std::string> more) {
-  std::vector<std::string> args = {"--json", "batch", image, "--serial-from", "SN0001", "--state",
-                                   files.Path("line.state"), "--log", files.Path("line.jsonl")};
+  std::vector<std::string> args = {"--json", "batch", image, "--serial-from", "SN0001", "--log",
+                                   files.Path("line.jsonl")};
+  if (std::find(more.begin(), more.end(), "--db") == more.end()) {
+    args.insert(args.end(), {"--state", files.Path("line.state")});
+  }
   for (int port = 1; port <= ports.Count(); ++port) {
     args.push_back("--interface");
     args.push_back(ports.Name(port));
@@ -141,6 +147,40 @@ TEST(Gang, ProgramsEveryPortsBoardsWithDistinctSerialNumbers) {
   const std::vector<json> traced = JsonLines(trace);
   ASSERT_GT(traced.size(), 12u);
   for (const json& t : traced) EXPECT_EQ(t["interface"], ports.Name(t["slot"].get<int>()));
+}
+
+// The slots of a station share one SQLite database: every board gets a number
+// of its own, each run is recorded with its port, and each slot keeps a capture
+// of its own traffic.
+TEST(Gang, SlotsShareOneStationDatabaseAndKeepACaptureEach) {
+  TempFiles files;
+  const Runs runs = {{0x4000, Pattern(128, 11)}};
+  const std::string image = files.Write("image.s19", S19(runs));
+  BoardPorts ports({LineOnPort(1, 2), LineOnPort(2, 2)});
+  ASSERT_EQ(ports.Error(), "");
+  const std::string db = files.Path("station.db");
+  const std::string capture = files.Path("run.pcap");
+  ClearInterrupt();
+  const Outcome o =
+      Cli(Batch(files, image, ports, {"--db", db, "--count", "4", "--wait-seconds", "10", "--pcap", capture}));
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(JsonLinesOf(o.out).back()["programmed"], 4);
+
+  const Outcome report = Cli({"db", "report", "--db", db, "--json"});
+  ASSERT_EQ(report.status, 0) << report.err;
+  std::set<std::string> serials;
+  std::set<std::string> slots;
+  const json recorded = report.Json();
+  for (const json& run : recorded["runs"]) {
+    serials.insert(run["serial"].get<std::string>());
+    slots.insert(run["slot"].get<std::string>());
+    EXPECT_EQ(run["result"], "programmed");
+  }
+  EXPECT_EQ(serials.size(), 4u);
+  EXPECT_EQ(slots, (std::set<std::string>{ports.Name(1), ports.Name(2)}));
+  for (int slot = 1; slot <= 2; ++slot) {
+    EXPECT_GT(TempFiles::Read(files.Path("run-slot" + std::to_string(slot) + ".pcap")).size(), 24u) << slot;
+  }
 }
 
 // A board that refuses a frame, or falls silent mid-run, fails its slot's run
