@@ -26,14 +26,17 @@ case "$version" in
 esac
 
 # The uninstaller runs from a copy of itself and returns at once (Wine quotes the
-# _?= argument that would keep it in place): wait for it, within bounds.
+# _?= argument that would keep it in place): wait for it, within bounds, until
+# both the folder and the Start-menu entries are gone (it removes them in turn).
 timeout 120 "$WINE64" "$dir/Uninstall.exe" /S </dev/null
+start_menu_left() { find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Tovrin/*' | grep -q .; }
 tries=0
-while [ -e "$dir" ]; do
+while [ -e "$dir" ] || start_menu_left; do
   tries=$((tries + 1))
-  [ "$tries" -le 300 ] || fail "Program Files\\Tovrin is still there 30 s after uninstalling"
+  if [ "$tries" -gt 300 ]; then
+    [ -e "$dir" ] && fail "Program Files\\Tovrin is still there 30 s after uninstalling"
+    fail "the Start-menu entry is still there 30 s after uninstalling"
+  fi
   sleep 0.1
 done
-! find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Tovrin/*' | grep -q . ||
-  fail "the Start-menu entry is still there after uninstalling"
 echo "installer: installed, ran $version, uninstalled"
