@@ -108,8 +108,8 @@ TEST_P(CliBoardTest, EveryFormatProgramsTheFlashItsS19Would) {
   for (const auto& [start, bytes] : runs) {
     hex += HexBase(4, static_cast<std::uint16_t>(start >> 16)) + "\n";
     for (std::size_t at = 0; at < bytes.size(); at += 16) {
-      const auto first = bytes.begin() + static_cast<long>(at);
-      hex += HexData(static_cast<std::uint16_t>(start + at), Bytes(first, first + std::min<long>(16, bytes.end() - first))) + "\n";
+      const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+      hex += HexData(static_cast<std::uint16_t>(start + at), Bytes(first, first + std::min<std::ptrdiff_t>(16, bytes.end() - first))) + "\n";
     }
     // Run from RAM, stored in the flash, with room for zeroed data after it.
     segments.push_back({1, start, 0x80000000u + start, bytes, bytes.size() + 64, 0, 0});
