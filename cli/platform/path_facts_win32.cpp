@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "common/system_text.h"
+
 namespace {
 
 struct Handle {
@@ -15,22 +17,6 @@ struct Handle {
   Handle& operator=(const Handle&) = delete;
   HANDLE h;
 };
-
-// Names are UTF-8 inside the tool; the system's own calls take UTF-16.
-std::wstring Wide(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& wide) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                      nullptr);
-  std::string utf8(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
-  return utf8;
-}
 
 // Opened only to read its attributes, sharing everything, so no writer or
 // reader of it is disturbed; BACKUP_SEMANTICS opens a folder too.
@@ -87,14 +73,14 @@ PathFacts Missing(const std::wstring& name) {
   facts.identified = true;
   facts.volume = where.volume;
   facts.index = where.index;
-  facts.name = Utf8(file);
+  facts.name = Utf8FromWide(file);
   return facts;
 }
 
 }  // namespace
 
 PathFacts LookUpPath(const std::string& path) {
-  const std::wstring name = Wide(path);
+  const std::wstring name = WideFromUtf8(path);
   Handle opened(OpenToLookAt(name));
   if (opened.h != INVALID_HANDLE_VALUE) return Existing(opened.h);
   const DWORD error = ::GetLastError();
