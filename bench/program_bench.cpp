@@ -284,6 +284,24 @@ double TimedFloorRound(LinkMode mode, const SimOptions& options, const FloorRequ
   return seconds;
 }
 
+// One floor round, then `session` opened over the transport under test for the
+// measured work, so both take their connection before any clock starts. The
+// floor's seconds, or a negative value once the benchmark is skipped with why.
+double FloorThenOpen(benchmark::State& state, Session& session, LinkMode mode, const SimOptions& options,
+                     const FloorRequests& requests, std::uint8_t& sequence) {
+  const double floor = TimedFloorRound(mode, options, requests, sequence);
+  if (floor < 0) {
+    state.SkipWithError("a round trip of the floor failed");
+    return -1;
+  }
+  session.Open(kBoardAddress);
+  if (session.Opened() != OpenOutcome::Open(mode)) {
+    state.SkipWithError("the link did not open over the transport under test");
+    return -1;
+  }
+  return floor;
+}
+
 // --- The run beside its floor -------------------------------------------------
 
 // Each iteration is one floor round and then one programming run, each over a
@@ -309,17 +327,9 @@ void ProgramRun(benchmark::State& state, LinkMode mode, Placement placement) {
     double runSeconds = 0;
     double floorSeconds = 0;
     for (auto _ : state) {
-      const double floor = TimedFloorRound(mode, options, requests, sequence);
-      if (floor < 0) {
-        state.SkipWithError("a round trip of the floor failed");
-        break;
-      }
       Session session(BenchWaits());
-      session.Open(kBoardAddress);
-      if (session.Opened() != OpenOutcome::Open(mode)) {
-        state.SkipWithError("the link did not open over the transport under test");
-        break;
-      }
+      const double floor = FloorThenOpen(state, session, mode, options, requests, sequence);
+      if (floor < 0) break;
       const auto start = std::chrono::steady_clock::now();
       const bool done = ProgramBoard(session, ImageFile().Path(), {"B", "123456"}, progress).Succeeded();
       const std::chrono::duration<double> run = std::chrono::steady_clock::now() - start;
@@ -420,17 +430,9 @@ void DumpBesideFloor(benchmark::State& state, LinkMode mode, Placement placement
   double dumpSeconds = 0;
   double floorSeconds = 0;
   for (auto _ : state) {
-    const double floor = TimedFloorRound(mode, options, requests, sequence);
-    if (floor < 0) {
-      state.SkipWithError("a round trip of the floor failed");
-      break;
-    }
     Session session(BenchWaits());
-    session.Open(kBoardAddress);
-    if (session.Opened() != OpenOutcome::Open(mode)) {
-      state.SkipWithError("the link did not open over the transport under test");
-      break;
-    }
+    const double floor = FloorThenOpen(state, session, mode, options, requests, sequence);
+    if (floor < 0) break;
     const BoardDump dump = DumpBoard(session, FlashRange{}, quiet);
     session.Close();
     // A dump that read less would look fast for the wrong reason.
