@@ -9,6 +9,7 @@
 
 #include "common/log_line.h"
 #include "flash/image_format.h"
+#include "flash/text_scan.h"
 #include "flash/written_bytes.h"
 
 namespace {
@@ -36,15 +37,6 @@ enum Type : std::uint8_t {
   kStartLinear = 5,
 };
 }  // namespace hex
-
-int Nibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 int QuoteLength(std::size_t length) { return static_cast<int>(length < hex::kMaxRecordChars ? length : hex::kMaxRecordChars); }
 
@@ -108,10 +100,7 @@ class HexLoader {
 
  private:
   int Byte(std::size_t index) const {
-    const std::size_t at = hex::kCountAt + 2 * index;
-    const int high = Nibble(text_[at]);
-    const int low = Nibble(text_[at + 1]);
-    return (high | low) < 0 ? -1 : high << 4 | low;
+    return HexByte(text_ + hex::kCountAt + 2 * index);
   }
 
   // Under an extended segment address the offset wraps within its 64 KiB; under

@@ -7,6 +7,7 @@
 
 #include "common/log_line.h"
 #include "flash/flash_image.h"
+#include "flash/text_scan.h"
 
 namespace {
 
@@ -23,9 +24,6 @@ constexpr FormatNames kFormats[] = {
 };
 
 constexpr unsigned char kElfMagic[] = {0x7F, 'E', 'L', 'F'};
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 LoadReport Refuse(LoadReport report, const char* why, const char* logged) {
   report.result = kLoadDataError;
@@ -69,7 +67,7 @@ ImageFormat DetectFormat(const char* bytes, std::size_t length) {
     if (p - start < 2) continue;
     const char tag = bytes[start];
     const char next = bytes[start + 1];
-    if (tag == ':' && IsHexDigit(next)) return ImageFormat::kIntelHex;
+    if (tag == ':' && HexDigit(next) >= 0) return ImageFormat::kIntelHex;
     if (tag == 'S' && next >= '0' && next <= '9') return ImageFormat::kSRecord;
   }
   return ImageFormat::kAuto;

@@ -3,13 +3,13 @@
 // about 4000 records loads in well under a millisecond.
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstdlib>
 #include <string>
 
 #include "common/log_line.h"
 #include "flash/flash_image.h"
+#include "flash/text_scan.h"
 #include "flash/written_bytes.h"
 
 namespace {
@@ -31,35 +31,6 @@ constexpr std::size_t kMaxRecordChars = 4 + 2 * kMaxCount;
 
 namespace input {
 constexpr std::size_t kFirstReadSize = 64 * 1024;  // bytes, when the file's size is unknown
-}
-
-// Digit value of each character, or -1 for a character that is not a hex digit.
-// A table keeps the cost per character of a 300 KiB file to one look-up.
-constexpr std::array<std::int8_t, 256> MakeHexTable() {
-  std::array<std::int8_t, 256> table{};
-  for (auto& v : table) v = -1;
-  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::int8_t>(c - 'A' + 10);
-  return table;
-}
-constexpr auto kHexValue = MakeHexTable();
-
-// The separators of a formatted string scan in the C locale.
-constexpr std::array<bool, 256> MakeSpaceTable() {
-  std::array<bool, 256> table{};
-  for (char c : {' ', '\t', '\n', '\v', '\f', '\r'}) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}
-constexpr auto kIsSpace = MakeSpaceTable();
-
-bool IsSpace(char c) { return kIsSpace[static_cast<unsigned char>(c)]; }
-
-// The byte that two hex digits spell, or -1 when either is not a digit.
-int HexByte(const char* p) {
-  const int high = kHexValue[static_cast<unsigned char>(p[0])];
-  const int low = kHexValue[static_cast<unsigned char>(p[1])];
-  return (high | low) < 0 ? -1 : high << 4 | low;
 }
 
 struct Token {
@@ -101,7 +72,7 @@ int RejectRecord(const char* fileText, Token record, const char* why, LoadReport
 // such as "S1" in a comment, for the counts a report gives.
 bool LooksLikeRecord(Token t) {
   return t.length >= 4 && t.text[0] == s3::kTag0 && t.text[1] >= '0' && t.text[1] <= '9' &&
-         (kHexValue[static_cast<unsigned char>(t.text[2])] | kHexValue[static_cast<unsigned char>(t.text[3])]) >= 0;
+         (HexDigit(t.text[2]) | HexDigit(t.text[3])) >= 0;
 }
 
 // Parses one S3 record and stores its data bytes. Every field is checked
