@@ -121,3 +121,8 @@ std::optional<std::string> Utf8ToLatin1(std::string_view text) {
   }
   return bytes;
 }
+
+std::string MessageText(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}

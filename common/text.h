@@ -33,3 +33,7 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // Empty when the text holds a character above U+00FF, which no byte can carry,
 // or is not UTF-8.
 std::optional<std::string> Utf8ToLatin1(std::string_view text);
+
+// A message without the line end a message box's or a log's text carries, for
+// a place that ends the line itself.
+std::string MessageText(std::string text);

@@ -1,5 +1,6 @@
 #include "run/run_report.h"
 
+#include "common/text.h"
 #include "flash/image_format.h"
 
 RunReport SessionReport(const Session& session) {
@@ -54,11 +55,7 @@ std::string RunMessage(const RunReport& report) {
   if (report.Interrupted()) return ProgramResultMessage(kProgramInterrupted);
   switch (report.stage) {
     case RunStage::kFile: return ProgramResultMessage(report.file.result);
-    case RunStage::kConnect: {
-      std::string text = ConnectFailedMessage(report.opened.error);
-      while (!text.empty() && text.back() == '\n') text.pop_back();  // a message box's line end
-      return text;
-    }
+    case RunStage::kConnect: return MessageText(ConnectFailedMessage(report.opened.error));
     case RunStage::kIdentity: return msg::kIdentityFailed;
     case RunStage::kConnected: return msg::kIdentityRead;
     case RunStage::kRefused: return report.refusalMessage;

@@ -84,8 +84,7 @@ class GangDisplay::View : public SlotOutput, public ProgramObserver {
 
   static void LogSink(void* context, const char* line) {
     auto* view = static_cast<View*>(context);
-    std::string text = line;
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+    const std::string text = MessageText(line);
     std::lock_guard lock(view->display_.mutex_);
     view->display_.Event(view->slot_, text);
   }

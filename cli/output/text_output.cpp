@@ -2,11 +2,6 @@
 
 #include "vocabulary/vocabulary.h"
 
-std::string MessageText(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
 std::string UnsentWarning(const FramePlan& plan) {
   return std::to_string(plan.unsentBytes) + (plan.unsentBytes == 1 ? " byte" : " bytes") + " of data from " +
          FlashAddress(plan.firstUnsent) + " are never sent: a run stops short of the flash's last bytes";
