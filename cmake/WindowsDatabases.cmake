@@ -22,12 +22,14 @@ enable_language(C)
 add_library(tovrin_sqlite3 STATIC "${_db}/sqlite/sqlite3.c")
 target_include_directories(tovrin_sqlite3 SYSTEM PUBLIC "${_db}/sqlite")
 target_compile_definitions(tovrin_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
-set_target_properties(tovrin_sqlite3 PROPERTIES C_VISIBILITY_PRESET hidden)
+# SQLite's own code, not held to the project's warnings.
+target_compile_options(tovrin_sqlite3 PRIVATE -w)
 add_library(SQLite::SQLite3 ALIAS tovrin_sqlite3)
 
 add_library(PostgreSQL::PostgreSQL STATIC IMPORTED GLOBAL)
 set_target_properties(PostgreSQL::PostgreSQL PROPERTIES
   IMPORTED_LOCATION "${_db}/libpq/lib/libtovrin_pq.a"
   INTERFACE_INCLUDE_DIRECTORIES "${_db}/libpq/include"
-  # libpq's sockets, its Windows authentication and its home-folder look-up.
-  INTERFACE_LINK_LIBRARIES "ws2_32;secur32;shell32")
+  # libpq's sockets, its Windows authentication, its home-folder look-up and
+  # the user name it defaults to.
+  INTERFACE_LINK_LIBRARIES "ws2_32;secur32;shell32;advapi32")
