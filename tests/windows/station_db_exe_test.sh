@@ -1,8 +1,9 @@
 #!/bin/sh
 # tovrin-cli.exe keeps a line's serial numbers in the station database as the
 # Linux tool does, and the two read each other's records. Each line is a
-# varnel-sim.exe with three boards in turn, one on 127.0.0.1 and one on the
-# namespace's 192.168.167.100.
+# Linux varnel-sim with three boards in turn, one on 127.0.0.1 and one on the
+# namespace's 192.168.167.100 (two varnel-sim.exe cannot share the board's port
+# under Wine, whatever their addresses).
 #   sqlite:   two tovrin-cli.exe batches at once on one SQLite file, one per
 #             line: six distinct numbers, each on the board that its record
 #             names; the Linux tool's `db report --csv` lists all six.
@@ -12,13 +13,15 @@
 #             number twice. Then the database goes away (the station's
 #             connection ended, its role may no longer log in) between two
 #             boards: the batch ends with 14 and the second board is not erased.
-# Skipped (77) without the Linux tovrin-cli (scripts/test builds it) or, for
+# Skipped (77) without the Linux tovrin-cli and varnel-sim (scripts/test builds them) or, for
 # postgres, outside scripts/with-postgres --tcp.
-#   station_db_exe_test.sh WINE64 TOVRIN_CLI_EXE VARNEL_SIM_EXE HOST_TOVRIN_CLI SREC_CAT WORK_DIR sqlite|postgres
+#   station_db_exe_test.sh WINE64 TOVRIN_CLI_EXE HOST_VARNEL_SIM HOST_TOVRIN_CLI SREC_CAT WORK_DIR sqlite|postgres
 set -eu
 wine=$1 cli=$2 sim=$3 host_cli=$4 srec_cat=$5 work=$6 engine=$7
 
-[ -x "$host_cli" ] || { echo "no Linux tovrin-cli at $host_cli: build it (scripts/test) to run this test"; exit 77; }
+for tool in "$host_cli" "$sim"; do
+  [ -x "$tool" ] || { echo "no $tool: build it (scripts/test) to run this test"; exit 77; }
+done
 if [ "$engine" = postgres ] && [ -z "${TOVRIN_TEST_POSTGRES_TCP:-}" ]; then
   echo "no PostgreSQL over TCP: run under scripts/with-postgres --tcp"
   exit 77
@@ -42,12 +45,12 @@ head -c 4096 /dev/urandom >image.bin
 # start_line NAME ADDRESS BOARDS SILENCE_MS: a line of boards F1, F2, ... whose
 # flash ends in NAME.flash.1, NAME.flash.2, ...
 start_line() {
-  "$wine" "$sim" --bind "$2" --udp-only --boards "$3" --reset-silence-ms "$4" --serial F1 \
+  "$sim" --bind "$2" --udp-only --boards "$3" --reset-silence-ms "$4" --serial F1 \
     --flash-file "$1.flash" --quiet --time-limit 100 >"$1.sim.log" 2>&1 &
   pids="$pids $!"
   eval "$1_pid=$!"
   tries=0
-  until grep -q '^ready' "$1.sim.log"; do
+  until grep -q '^ready' "$1.sim.log" 2>/dev/null; do
     tries=$((tries + 1))
     [ "$tries" -le 300 ] && kill -0 "$!" 2>/dev/null || { cat "$1.sim.log" >&2; fail "line $1 did not start"; }
     sleep 0.1
@@ -62,7 +65,7 @@ stop_line() {
 }
 
 # The serial number a board's flash carries (after the revision at 0x420).
-serial_on() { dd if="$1" bs=1 skip=$((0x421)) count=15 2>/dev/null | tr -d '\000\377'; }
+serial_on() { dd if="$1" bs=1 skip=$((0x421)) count=15 2>/dev/null | tr '\000\377' '\n\n' | head -n 1; }
 
 batch() {  # batch WHO ADDRESS DB COUNT OUT: a batch on the line at ADDRESS
   who=$1 address=$2 db=$3 count=$4 out=$5
@@ -72,7 +75,7 @@ batch() {  # batch WHO ADDRESS DB COUNT OUT: a batch on the line at ADDRESS
     set -- "$host_cli"
   fi
   "$@" --board "$address" --json batch image.s19 --serial-from SN0001 --db "$db" --count "$count" \
-    --wait-seconds 20 --operator "$who" >"$out.json" 2>"$out.err"
+    --wait-seconds 20 --operator "$who" --log "$out.log" >"$out.json" 2>"$out.err"
 }
 
 # Every board of the lines carries a number of its own, and it is the one its
@@ -84,7 +87,7 @@ check_boards() {  # check_boards CSV LINE...
   [ "$(wc -l <recorded.txt)" -eq 6 ] || { cat "$csv" >&2; fail "the report lists $(wc -l <recorded.txt) runs, not 6"; }
   [ -z "$(uniq -d recorded.txt)" ] || { cat "$csv" >&2; fail "a number was handed out twice"; }
   for line in "$@"; do
-    for i in 1 2 3; do serial_on "$line.flash.$i"; echo; done
+    for i in 1 2 3; do serial_on "$line.flash.$i"; done
   done | sort >on-boards.txt
   cmp -s recorded.txt on-boards.txt || { paste recorded.txt on-boards.txt >&2; fail "the boards carry other numbers"; }
   [ "$(grep -c ',programmed$' "$csv")" -eq 6 ] || { cat "$csv" >&2; fail "not every run programmed"; }
@@ -149,8 +152,9 @@ SQL
   [ "$status_b" -eq 0 ] || { cat b.json b.err >&2; fail "the Linux batch exited with $status_b"; }
   stop_line a
   stop_line b
-  "$wine" "$cli" db report --csv --db "$TOVRIN_TEST_POSTGRES_TCP" >report.csv 2>report.err ||
+  "$wine" "$cli" db report --csv --db "$TOVRIN_TEST_POSTGRES_TCP" >report.crlf 2>report.err ||
     { cat report.err >&2; fail "db report on Windows"; }
+  tr -d '\r' <report.crlf >report.csv  # the exe ends its lines as Windows does
   check_boards report.csv a b
   grep -q ',windows,SN' report.csv && grep -q ',linux,SN' report.csv || { cat report.csv >&2; fail "both stations"; }
 
