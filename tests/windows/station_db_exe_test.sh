@@ -72,10 +72,28 @@ batch() {  # batch WHO ADDRESS DB COUNT OUT: a batch on the line at ADDRESS
   if [ "$who" = windows ]; then
     set -- "$wine" "$cli"
   else
-    set -- "$host_cli"
+    set -- env PGPASSFILE="${TOVRIN_TEST_PGPASS:-}" "$host_cli"
   fi
   "$@" --board "$address" --json batch image.s19 --serial-from SN0001 --db "$db" --count "$count" \
     --wait-seconds 20 --operator "$who" --log "$out.log" >"$out.json" 2>"$out.err"
+}
+
+# two_lines WHO_B DB: the exe on line a (127.0.0.1) and WHO_B (windows, linux)
+# on line b (192.168.167.100), three boards each, both batches at once.
+two_lines() {
+  start_line a 127.0.0.1 3 500
+  start_line b 192.168.167.100 3 500
+  status_a=0 status_b=0
+  batch windows 127.0.0.1 "$2" 3 a &
+  a=$!
+  batch "$1" 192.168.167.100 "$2" 3 b &
+  b=$!
+  wait "$a" || status_a=$?
+  wait "$b" || status_b=$?
+  [ "$status_a" -eq 0 ] || { cat a.json a.err >&2; fail "the batch on line a exited with $status_a"; }
+  [ "$status_b" -eq 0 ] || { cat b.json b.err >&2; fail "the batch on line b ($1) exited with $status_b"; }
+  stop_line a
+  stop_line b
 }
 
 # Every board of the lines carries a number of its own, and it is the one its
@@ -98,19 +116,7 @@ sqlite)
   # The file made by the Linux tool (schema and all), written by the exes, read
   # by the Linux tool again.
   "$host_cli" db report --db line.sqlite >/dev/null 2>create.err || { cat create.err >&2; fail "the Linux tool's file"; }
-  start_line a 127.0.0.1 3 500
-  start_line b 192.168.167.100 3 500
-  status_a=0 status_b=0
-  batch windows 127.0.0.1 line.sqlite 3 a &
-  a=$!
-  batch windows 192.168.167.100 line.sqlite 3 b &
-  b=$!
-  wait "$a" || status_a=$?
-  wait "$b" || status_b=$?
-  [ "$status_a" -eq 0 ] || { cat a.json a.err >&2; fail "the batch on line a exited with $status_a"; }
-  [ "$status_b" -eq 0 ] || { cat b.json b.err >&2; fail "the batch on line b exited with $status_b"; }
-  stop_line a
-  stop_line b
+  two_lines windows line.sqlite
   "$host_cli" db report --csv --db line.sqlite >report.csv 2>report.err || { cat report.err >&2; fail "db report"; }
   check_boards report.csv a b
   ;;
@@ -138,20 +144,7 @@ SQL
   [ -n "$appdata" ] || fail "no APPDATA folder in the Wine prefix"
   mkdir -p "$appdata/postgresql"
   cp "$TOVRIN_TEST_PGPASS" "$appdata/postgresql/pgpass.conf"
-
-  start_line a 127.0.0.1 3 500
-  start_line b 192.168.167.100 3 500
-  status_a=0 status_b=0
-  batch windows 127.0.0.1 "$TOVRIN_TEST_POSTGRES_TCP" 3 a &
-  a=$!
-  PGPASSFILE=$TOVRIN_TEST_PGPASS batch linux 192.168.167.100 "$TOVRIN_TEST_POSTGRES_TCP" 3 b &
-  b=$!
-  wait "$a" || status_a=$?
-  wait "$b" || status_b=$?
-  [ "$status_a" -eq 0 ] || { cat a.json a.err >&2; fail "the Windows batch exited with $status_a"; }
-  [ "$status_b" -eq 0 ] || { cat b.json b.err >&2; fail "the Linux batch exited with $status_b"; }
-  stop_line a
-  stop_line b
+  two_lines linux "$TOVRIN_TEST_POSTGRES_TCP"
   "$wine" "$cli" db report --csv --db "$TOVRIN_TEST_POSTGRES_TCP" >report.crlf 2>report.err ||
     { cat report.err >&2; fail "db report on Windows"; }
   tr -d '\r' <report.crlf >report.csv  # the exe ends its lines as Windows does
