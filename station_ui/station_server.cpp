@@ -127,8 +127,9 @@ struct StationServer::Impl {
   // Declared before the io_context: the connections its handlers hold count
   // themselves out here when it is destroyed.
   int connections = 0;
-  // The live streams, to be woken on a change; expired ones are swept out.
-  std::list<std::weak_ptr<Connection>> streams;
+  // The live streams, to be woken on a change; held here between writes, when
+  // nothing else holds them, and let go when they close.
+  std::list<std::shared_ptr<Connection>> streams;
   std::atomic<bool> wakePending{false};
   asio::io_context io;
   tcp::acceptor acceptor;
@@ -324,7 +325,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
       text += std::string(field.name_string()) + ": " + std::string(field.value()) + "\r\n";
     }
     text = "HTTP/1.1 200 OK\r\n" + text + "\r\n: stream\n\n";
-    server_.streams.push_back(weak_from_this());
+    server_.streams.push_back(shared_from_this());
     WriteStream(std::make_shared<std::string>(std::move(text)), false);
   }
 
@@ -342,6 +343,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void Close() {
+    if (streaming_) server_.streams.remove_if([this](const std::shared_ptr<Connection>& c) { return c.get() == this; });
     streaming_ = false;
     beast::error_code ignored;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
@@ -381,23 +383,16 @@ void StationServer::Impl::Accept() {
 
 void StationServer::Impl::WakeStreams() {
   wakePending = false;
-  for (auto it = streams.begin(); it != streams.end();) {
-    if (auto stream = it->lock()) {
-      stream->Pump(false);
-      ++it;
-    } else {
-      it = streams.erase(it);
-    }
-  }
+  const std::list<std::shared_ptr<Connection>> woken = streams;
+  for (const auto& stream : woken) stream->Pump(false);
 }
 
 void StationServer::Impl::Beat() {
   heartbeat.expires_after(kHeartbeat);
   heartbeat.async_wait([this](beast::error_code ec) {
     if (ec) return;
-    for (auto& weak : streams) {
-      if (auto stream = weak.lock()) stream->Pump(true);
-    }
+    const std::list<std::shared_ptr<Connection>> woken = streams;
+    for (const auto& stream : woken) stream->Pump(true);
     Beat();
   });
 }
@@ -405,7 +400,12 @@ void StationServer::Impl::Beat() {
 StationServer::StationServer(StationModel& model, StationControl& control, ServerSettings settings)
     : impl_(std::make_unique<Impl>(model, control, std::move(settings))) {}
 
-StationServer::~StationServer() { impl_->model.SetListener({}); }
+StationServer::~StationServer() {
+  impl_->model.SetListener({});
+  // The streams go before the io_context does; what its handlers still hold
+  // goes with it.
+  impl_->streams.clear();
+}
 
 bool StationServer::Listen(std::string& error) {
   beast::error_code ec;
