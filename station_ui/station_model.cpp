@@ -182,6 +182,7 @@ void StationModel::SlotWaiting(int slot) {
     s.state = SlotState::kWaiting;
     s.identitySeen = false;
     s.identity = {};
+    s.serial.clear();
     s.acked = s.total = 0;
     s.cause.clear();
     s.startedMs = 0;
