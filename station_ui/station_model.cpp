@@ -389,9 +389,10 @@ EventsSince StationModel::ChangesSince(std::uint64_t since) const {
   std::lock_guard lock(mutex_);
   EventsSince out;
   out.last = seq_;
-  if (since >= seq_) return out;
-  // The oldest change kept must directly follow what the reader has seen.
-  if (ring_.empty() || ring_.front().seq > since + 1) {
+  if (since == seq_) return out;
+  // The oldest change kept must directly follow what the reader has seen; a
+  // reader ahead of the station saw a station that has since restarted.
+  if (since > seq_ || ring_.empty() || ring_.front().seq > since + 1) {
     out.resync = true;
     return out;
   }
