@@ -79,7 +79,9 @@ TEST(StationModelTest, TellsAReaderThatLostChangesToLoadTheSnapshotAgain) {
     const EventsSince changes = model.ChangesSince(c.since);
     EXPECT_EQ(changes.resync, c.resync) << c.since;
     EXPECT_EQ(changes.events.size(), c.events) << c.since;
-    if (!changes.events.empty()) EXPECT_EQ(changes.events.back().seq, last);
+    if (!changes.events.empty()) {
+      EXPECT_EQ(changes.events.back().seq, last);
+    }
   }
 }
 
