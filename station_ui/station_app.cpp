@@ -71,13 +71,12 @@ bool PrepareStation(const StationOptions& options, StationSetup& setup, std::FIL
   job.sha256 = firmware.sha256;
   job.format = FormatTitle(firmware.load.format);
   job.revision = options.revision;
-  if (options.scanSerials) {
-    job.serialSource = "scanned at each slot";
-  } else if (!options.dbTarget.empty()) {
-    job.serialSource = "database " + RedactTarget(options.dbTarget);
-  } else {
-    job.serialSource = "state file " + Utf8FromPath(PathFromUtf8(options.stateFile).filename());
-  }
+  // The database's password stays out of everything the page is sent.
+  const std::string store = !options.dbTarget.empty()
+                                ? "database " + RedactTarget(options.dbTarget)
+                                : "state file " + Utf8FromPath(PathFromUtf8(options.stateFile).filename());
+  job.scan = options.scanSerials;
+  job.serialSource = options.scanSerials ? "scanned at each slot, kept in " + store : store;
   if (!options.scanSerials) job.nextSerial = options.serialFrom;
   job.verify = VerifyWords(options.verify);
   job.expectHardware = options.expectHardware;

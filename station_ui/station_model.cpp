@@ -346,6 +346,7 @@ std::string StationModel::JobJsonLocked() const {
   out["sha256"] = job_.sha256;
   out["format"] = job_.format;
   out["revision"] = job_.revision;
+  out["scan"] = job_.scan;
   out["serialSource"] = job_.serialSource;
   out["nextSerial"] = job_.nextSerial;
   out["verify"] = job_.verify;

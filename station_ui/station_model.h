@@ -33,7 +33,8 @@ struct JobFacts {
   std::string sha256;        // hex, the whole of it
   std::string format;        // "S-records", "Intel HEX", ...
   std::string revision;      // empty: each board's current one
-  std::string serialSource;  // "STATE line.state", "database ...", "scanned"
+  bool scan = false;         // each board's number is scanned at its slot
+  std::string serialSource;  // "state file line.state", "database ...", "scanned at each slot, ..."
   std::string nextSerial;    // empty when scanned
   std::string verify;        // "none", "frames", "full"
   std::string expectHardware;  // empty: any board

@@ -127,7 +127,7 @@ function renderJob() {
 }
 
 function scanning() {
-  return operator && station.job.serialSource.startsWith('scanned');
+  return operator && station.job.scan;
 }
 
 // Tiles are made once per snapshot and then changed in place, so a number

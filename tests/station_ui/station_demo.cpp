@@ -208,7 +208,8 @@ int main(int argc, char** argv) {
   job.sha256 = "07b829bc34d7ce1b4ff4963c0e4ecd856a2ada9e80494c2bade150f55ede4618";
   job.format = "S-records";
   job.revision = "A";
-  job.serialSource = scan ? "scanned at each slot" : "state file line.state";
+  job.scan = scan;
+  job.serialSource = scan ? "scanned at each slot, kept in state file line.state" : "state file line.state";
   job.nextSerial = scan ? "" : "SN1000";
   job.verify = "every frame";
   job.expectHardware = "VR32";
