@@ -216,6 +216,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     facts.cookie = std::string(request[http::field::cookie]);
     facts.authorization = std::string(request[http::field::authorization]);
     facts.queryToken = target.token;
+    viewCookie_.clear();
     const GuardVerdict verdict = CheckRequest(server_.guard, facts);
     if (verdict.status != 200) return Reply(request, static_cast<http::status>(verdict.status), ErrorJson(verdict.reason));
     viewCookie_ = verdict.setViewCookie ? server_.settings.viewToken : "";
