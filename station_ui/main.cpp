@@ -2,12 +2,14 @@
 #include <string>
 #include <vector>
 
+#include "os/console.h"
 #include "station_ui/station_app.h"
 
 using namespace station_ui;
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments = StationArguments(argc, argv);
+  const std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+  const Utf8ConsoleOutput console;
   std::vector<const char*> pointers;
   for (const std::string& a : arguments) pointers.push_back(a.c_str());
   StationOptions options;

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <functional>
 
-#include "common/system_text.h"
+#include "os/system_text.h"
 #include "flash/image_format.h"
 #include "run/firmware_file.h"
 #include "station/serial_store.h"

@@ -41,7 +41,4 @@ int ServeStation(const StationOptions& options, const StationSetup& setup, Stati
 // started (the page is still served).
 bool OpenInBrowser(const std::string& url);
 
-// The arguments as UTF-8 (on Windows from the wide command line).
-std::vector<std::string> StationArguments(int argc, char** argv);
-
 }  // namespace station_ui

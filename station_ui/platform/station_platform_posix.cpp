@@ -20,6 +20,4 @@ bool OpenInBrowser(const std::string& url) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::vector<std::string> StationArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
-
 }  // namespace station_ui
