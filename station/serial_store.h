@@ -162,5 +162,3 @@ bool IsPostgresTarget(const std::string& target);
 std::string RedactTarget(const std::string& target);
 // `text` with every occurrence of the password `target` carries replaced.
 std::string WithoutPassword(const std::string& target, std::string text);
-// False in a build without SQLite and PostgreSQL (Windows).
-bool DatabaseStoresBuilt();

@@ -415,5 +415,3 @@ std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreE
   }
   return std::make_unique<SqlStore>(std::move(connection), shown, waits);
 }
-
-bool DatabaseStoresBuilt() { return true; }
