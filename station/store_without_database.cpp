@@ -3,7 +3,8 @@
 
 #include "station/serial_store.h"
 
-std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error, const StoreWaits&) {
+std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error, const StoreWaits&,
+                                               MissingDatabase) {
   error = {store_status::kUsage, "this build of tovrin-cli keeps serial numbers in a STATE file only (--state); "
                                  "it cannot open the database " + RedactTarget(target)};
   return nullptr;
