@@ -32,6 +32,16 @@ struct Fd {
   int fd;
 };
 
+// The temporary file of a replacement that failed: removed, so nothing is left
+// beside the file (a FILE.tmp after a failed dump would look like a dump).
+struct RemovedUnlessRenamed {
+  std::string path;
+  bool created = false;
+  ~RemovedUnlessRenamed() {
+    if (created) ::unlink(path.c_str());
+  }
+};
+
 bool Fail(std::string& error, const std::string& what) {
   error = what + ": " + std::strerror(errno);
   return false;
@@ -41,9 +51,11 @@ bool Fail(std::string& error, const std::string& what) {
 
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".tmp";
+  RemovedUnlessRenamed leftover{temporary};
   {
     Fd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, platform_const::kFileMode));
     if (file.fd < 0) return Fail(error, "cannot create " + temporary);
+    leftover.created = true;
     for (std::size_t done = 0; done < content.size();) {
       const ssize_t n = ::write(file.fd, content.data() + done, content.size() - done);
       if (n < 0 && errno == EINTR) continue;
@@ -53,6 +65,7 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     if (::fsync(file.fd) != 0) return Fail(error, "cannot flush " + temporary);
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) return Fail(error, "cannot rename " + temporary);
+  leftover.created = false;
   // The rename lives in the directory; until that reaches the disk the old
   // file may come back after a power cut.
   std::filesystem::path directory = std::filesystem::path(path).parent_path();
