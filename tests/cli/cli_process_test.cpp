@@ -396,6 +396,7 @@ std::vector<std::string> CsvFields(const std::string& line) {
   std::vector<std::string> fields;
   std::istringstream in(line);
   for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  if (!line.empty() && line.back() == ',') fields.emplace_back();  // an empty last field
   return fields;
 }
 
