@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/platform/interrupt.h"
 #include "cli/db_args.h"
+#include "os/stop.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/support/scratch_database.h"
 

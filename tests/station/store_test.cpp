@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "station/serial_store.h"
-#include "station/station_platform.h"
+#include "os/files.h"
+#include "os/host.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_database.h"
@@ -199,7 +200,7 @@ TEST_P(Store, APendingNumberOfAKilledStationIsNeverReissuedUntilReleased) {
   for (const AllocationRow& row : pending) printedPending += handed.count(row.serial) - 1;
   EXPECT_EQ(distinct.size(), handed.size() - printedPending) << "no number handed out twice";
 
-  PauseMs(kHeldLeaseMs);
+  SleepMs(kHeldLeaseMs);
   ASSERT_FALSE(store->Release(cutOff, "tester", released).Failed());
   EXPECT_EQ(released.state, "released");
   EXPECT_EQ(released.releasedBy, "tester");
@@ -228,7 +229,7 @@ TEST_P(Store, ARunWhoseNumberWasReleasedRecordsTheConflict) {
   ASSERT_FALSE(alive->Allocate(BoardClaim{}, b).Failed());
   AllocationRow released;
   EXPECT_EQ(person->Release(a.serial, "tester", released).status, 19) << "a fresh lease";
-  PauseMs(3 * hanging.leaseMs);
+  SleepMs(3 * hanging.leaseMs);
   EXPECT_EQ(person->Release(b.serial, "tester", released).status, 19) << "renewed while the run goes on";
   ASSERT_FALSE(person->Release(a.serial, "tester", released).Failed()) << "a lease that ran out";
 
