@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "cli/format_args.h"
 #include "cli/range_arg.h"
+#include "common/text.h"
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
 #include "link/frames.h"
@@ -388,6 +389,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
     return 0;
   } catch (const CLI::ParseError& e) {
     std::fprintf(streams.err, "%s: %s\nRun '%s --help' for the options.\n", kProgramName, e.what(), kProgramName);
+    options.usageError = e.what();
     return exit_code::kUsage;
   }
 
@@ -405,8 +407,14 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
     return kRunCommand;
   }
   if (batch->parsed() && options.stateFile.empty() && options.dbTarget.empty()) {
-    std::fprintf(streams.err, "%s: batch needs --state STATE or --db TARGET\nRun '%s --help' for the options.\n",
-                 kProgramName, kProgramName);
+    options.usageError = "batch needs --state STATE or --db TARGET";
+  } else if (batch->parsed() && (options.serialFrom.empty() || options.serialFrom.back() < '0' ||
+                                 options.serialFrom.back() > '9')) {
+    options.usageError = "--serial-from " + Printable(options.serialFrom) + " does not end in digits that can count up";
+  }
+  if (!options.usageError.empty()) {
+    std::fprintf(streams.err, "%s: %s\nRun '%s --help' for the options.\n", kProgramName, options.usageError.c_str(),
+                 kProgramName);
     return exit_code::kUsage;
   }
   if (batch->parsed()) {

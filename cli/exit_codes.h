@@ -7,6 +7,7 @@
 
 #include "run/run_record.h"
 #include "run/run_report.h"
+#include "station/serial_store.h"
 
 namespace exit_code {
 constexpr int kConnectFailed = run_result::kConnectFailed;    // 10
@@ -17,6 +18,8 @@ constexpr int kStateUnusable = 14;
 constexpr int kRepeatRefused = 15;
 constexpr int kSerialsExhausted = 16;
 constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
+constexpr int kConflict = store_status::kConflict;    // 18
+constexpr int kLeaseHeld = store_status::kLeaseHeld;  // 19
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
@@ -37,6 +40,9 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state or --db"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
     {exit_code::kReadFailed, "read, compare: a read got no good reply; no dump written, nothing compared"},
+    {exit_code::kConflict,
+     "batch: a run ended to find its serial number released meanwhile; the conflict is recorded (db report)"},
+    {exit_code::kLeaseHeld, "db release: the number's run is still going on (its lease is fresh); nothing released"},
     {exit_code::kUsage, "usage error (an empty file name, two files that are one); nothing sent, and no JSON printed"},
     {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };

@@ -87,9 +87,28 @@ std::size_t StampFrame(const FramePlan& plan) {
   return static_cast<std::size_t>(std::find_if(plan.starts.begin(), plan.starts.end(), holds) - plan.starts.begin());
 }
 
+// The identity record read back and held against the stamp: the run unchanged,
+// or failed at the read that got no good reply or the first byte that differs.
+ProgramRun ConfirmIdentity(BoardLink& link, const FlashImage& stamped, ProgramRun run) {
+  IdentityBlock read{};
+  const LinkOutcome outcome = ReadIdentity(link, read);
+  run.address = identity::kFlashOffset;
+  if (!outcome.Accepted()) return Failed(run, kProgramVerifyFailed, LinkCommand::kRead, outcome);
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    if (read[i] != stamped[identity::kFlashOffset + i]) {
+      run.address = identity::kFlashOffset + static_cast<std::uint32_t>(i);
+      run.boardChanged = true;
+      return Failed(run, kProgramVerifyFailed, LinkCommand::kRead, outcome);
+    }
+  }
+  run.address = 0;
+  return run;
+}
+
 }  // namespace
 
-ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer, VerifyMode verify) {
+ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer, VerifyMode verify,
+                        IdentityCheck check) {
   ProgramRun run;
   const FramePlan plan = PlanFrames(stamped);
   run.framesPlanned = static_cast<int>(plan.starts.size());
@@ -139,6 +158,11 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     LogLine("Verify Flash\n");
     run = verify == VerifyMode::kFull ? VerifyWhole(link, stamped, plan, run, observer)
                                       : VerifyFrames(link, stamped, plan, run, observer);
+    if (run.result != kProgramDone) return end(run);
+  }
+  if (check == IdentityCheck::kBeforeLock) {
+    if (observer.StopRequested()) return interrupted(LinkCommand::kRead);
+    run = ConfirmIdentity(link, stamped, run);
     if (run.result != kProgramDone) return end(run);
   }
 

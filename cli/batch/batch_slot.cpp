@@ -87,6 +87,7 @@ SlotSummary RunSlot(const SlotSetup& setup, const CliOptions& options, const Fir
       request.revision = options.revisionGiven ? options.revision : found.revision;
       request.serial = serial;
       request.verify = options.verify;
+      request.identityCheck = IdentityCheck::kBeforeLock;  // a swapped board is never locked as this one
       output.Programming(session->Transport(), found, serial);
       report = ProgramSession(*session, image, request, output.StartProgress());
       if (sum.firstSerial.empty()) sum.firstSerial = serial;
@@ -94,16 +95,23 @@ SlotSummary RunSlot(const SlotSetup& setup, const CliOptions& options, const Fir
     }
     report.stoppedBy = StopName();
     CloseSession(*session, setup.diag);
-    const double seconds = SecondsSince(boardStarted);
+    // From the start of the connect that reached this board, which may have
+    // begun while the last board was watched go: never less than connect_seconds.
+    const double seconds = report.connectSeconds + SecondsSince(boardStarted);
     const int result = RunExitStatus(report, 0);
-    const Json record = RunRecord(report, {"batch", setup.interfaceName, setup.slot, seconds});
+    Json record = RunRecord(report, {"batch", setup.interfaceName, setup.slot, seconds});
     if (!options.dbTarget.empty()) {
       if (const StoreError e = line.Record(report, allocation, setup.interfaceName, JsonLine(record)); e.Failed()) {
-        // The number stays pending in the database: tovrin-cli db pending shows it.
-        std::fprintf(setup.diag, "tovrin-cli: the database did not take this board's record: %s\n",
+        // A conflict was recorded with the run; any other failure leaves the
+        // number pending in the database: tovrin-cli db pending shows it.
+        const bool conflict = e.status == exit_code::kConflict;
+        if (conflict) record["conflict"] = e.message;
+        std::fprintf(setup.diag, "tovrin-cli: %s%s\n", conflict ? "" : "the database did not take this board's record: ",
                      Printable(e.message).c_str());
         // A board that already ends the line says why itself.
-        if (!endsLine) line.End(e.status, "The database did not take a board's record: " + Printable(e.message));
+        if (!endsLine) {
+          line.End(e.status, (conflict ? "" : "The database did not take a board's record: ") + Printable(e.message));
+        }
         endsLine = true;
       }
     }

@@ -28,7 +28,11 @@ ProgramObserver& BatchText::StartProgress() {
   return *progress_;
 }
 
-void BatchText::BoardDone(const std::string& serial, const RunReport& report, const Json&) {
+void BatchText::BoardDone(const std::string& serial, const RunReport& report, const Json& record) {
+  if (records_ != nullptr) {
+    std::fprintf(records_, "%s\n", JsonLine(record).c_str());
+    std::fflush(records_);
+  }
   if (quiet_ && report.Succeeded()) return;
   std::fprintf(diag_, "%s\n", BoardResultText(serial, report).c_str());
   std::fflush(diag_);

@@ -12,7 +12,10 @@
 
 class BatchText : public SlotOutput {
  public:
-  BatchText(std::FILE* diag, const std::string& board, bool quiet) : diag_(diag), board_(board), quiet_(quiet) {}
+  // records: where each board's record goes under --json, as a gang prints
+  // them (null: none), so that the output has one shape for any number of ports.
+  BatchText(std::FILE* diag, const std::string& board, bool quiet, std::FILE* records = nullptr)
+      : diag_(diag), board_(board), quiet_(quiet), records_(records) {}
 
   void Waiting(const std::string& nextSerial) override;
   void Programming(LinkMode transport, const IdentityTexts& found, const std::string& serial) override;
@@ -25,5 +28,6 @@ class BatchText : public SlotOutput {
   std::FILE* diag_;
   std::string board_;
   bool quiet_;
+  std::FILE* records_;
   std::unique_ptr<CliProgress> progress_;
 };

@@ -233,7 +233,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     slots = RunGang(options, streams, image, line, watch);
   } else if (sum.status == 0) {
     const SlotSetup setup{0, TheInterface(options), watch.ObserverFor(0, TheInterface(options)), &watch, diag};
-    BatchText text(diag, options.board, options.quiet);
+    BatchText text(diag, options.board, options.quiet, options.json ? streams.out : nullptr);
     slots.push_back(RunSlot(setup, options, image, line, text));
   }
   for (const SlotSummary& slot : slots) {

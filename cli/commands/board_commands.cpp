@@ -6,24 +6,18 @@
 #include "run/interface_check.h"
 #include "vocabulary/vocabulary.h"
 
-bool InterfacesUsable(const CliOptions& options, const CliStreams& streams) {
+std::string InterfaceRefusal(const CliOptions& options) {
   for (std::size_t i = 0; i < options.interfaces.size(); ++i) {
     const std::string& name = options.interfaces[i];
     for (std::size_t j = 0; j < i; ++j) {
       if (options.interfaces[j] == name) {
-        std::fprintf(streams.err, "tovrin-cli: --interface %s is given twice: one slot per network port\n",
-                     Printable(name).c_str());
-        return false;
+        return "--interface " + Printable(name) + " is given twice: one slot per network port";
       }
     }
     const InterfaceCheck check = CheckInterface(name);
-    if (!check.usable) {
-      std::fprintf(streams.err, "tovrin-cli: --interface %s: %s\n", Printable(name).c_str(),
-                   Printable(check.problem).c_str());
-      return false;
-    }
+    if (!check.usable) return "--interface " + Printable(name) + ": " + Printable(check.problem);
   }
-  return true;
+  return "";
 }
 
 std::string TheInterface(const CliOptions& options) {

@@ -17,7 +17,7 @@
 // Every --interface names a port that is there and up, and none twice; else
 // the reason goes to streams.err (naming the interfaces there are) and false
 // comes back, before anything is sent.
-bool InterfacesUsable(const CliOptions& options, const CliStreams& streams);
+std::string InterfaceRefusal(const CliOptions& options);
 
 // The one port a command that reaches one board runs on; empty: none given.
 std::string TheInterface(const CliOptions& options);

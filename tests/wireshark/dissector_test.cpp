@@ -380,4 +380,82 @@ TEST(Dissector, ShowsFieldsAndExpertInfoOfFaultyRunsLiveAndFromPcap) {
   }
 }
 
+// Packets of other protocols on the loader's ports, in a capture made here
+// (raw IPv4): an mDNS query from port 1234, a video stream's datagram to port
+// 1234, HTTP on TCP port 1234, a TCP segment that continues no frame. The
+// dissector hands each back to Wireshark; only the loader's read request
+// among them is its.
+std::string Ipv4(std::uint8_t protocol, std::uint32_t src, std::uint32_t dst, const std::string& payload) {
+  std::string ip(20, '\0');
+  const std::size_t total = ip.size() + payload.size();
+  ip[0] = 0x45;
+  ip[2] = static_cast<char>(total >> 8);
+  ip[3] = static_cast<char>(total & 0xFF);
+  ip[8] = 64;
+  ip[9] = static_cast<char>(protocol);
+  for (int i = 0; i < 4; ++i) {
+    ip[12 + i] = static_cast<char>(src >> (24 - 8 * i));
+    ip[16 + i] = static_cast<char>(dst >> (24 - 8 * i));
+  }
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < ip.size(); i += 2) {
+    sum += static_cast<std::uint32_t>(static_cast<std::uint8_t>(ip[i]) << 8 | static_cast<std::uint8_t>(ip[i + 1]));
+  }
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  ip[10] = static_cast<char>(~sum >> 8 & 0xFF);
+  ip[11] = static_cast<char>(~sum & 0xFF);
+  return ip + payload;
+}
+
+std::string Port(std::uint16_t port) { return {static_cast<char>(port >> 8), static_cast<char>(port & 0xFF)}; }
+
+std::string Udp(std::uint16_t src, std::uint16_t dst, const std::string& data) {
+  const auto length = static_cast<std::uint16_t>(8 + data.size());
+  return Port(src) + Port(dst) + Port(length) + std::string(2, '\0') + data;
+}
+
+std::string Tcp(std::uint16_t src, std::uint16_t dst, std::uint32_t seq, const std::string& data) {
+  std::string h = Port(src) + Port(dst);
+  for (int i = 0; i < 4; ++i) h += static_cast<char>(seq >> (24 - 8 * i));
+  h += std::string(4, '\0');                                          // ack
+  h += std::string{0x50, 0x18} + Port(0xFFFF) + std::string(4, '\0');  // header length 20, PSH ACK, window
+  return h + data;
+}
+
+void WritePcap(const std::string& path, const std::vector<std::string>& packets) {
+  auto le32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  constexpr std::uint32_t kRawIpv4 = 101;  // LINKTYPE_RAW
+  std::string file = le32(0xA1B2C3D4) + std::string{2, 0, 4, 0} + le32(0) + le32(0) + le32(65535) + le32(kRawIpv4);
+  std::uint32_t second = 1;
+  for (const std::string& p : packets) {
+    const auto size = static_cast<std::uint32_t>(p.size());
+    file += le32(second++) + le32(0) + le32(size) + le32(size) + p;
+  }
+  std::ofstream(path, std::ios::binary) << file;
+}
+
+TEST(Dissector, ClaimsOnlyLoaderFramesOnItsPorts) {
+  if (!Executable(TOVRIN_TSHARK)) GTEST_SKIP() << "tshark (Debian: tshark) is needed to read captures";
+  TempFiles files("dissector_others");
+  constexpr std::uint32_t kTool = 0x0A000001, kBoard = 0x0A000002, kMdns = 0xE00000FB;
+  const std::string mdnsQuery = std::string{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0} + "\x05_http\x04_tcp\x05local" +
+                                std::string{0, 0, 12, 0, 1};
+  const std::string readRequest = std::string{1, 0x66, 0x75, 4, 0, 0, 4, 0x20};  // sequence 1, read 0x420
+  const std::string path = files.Path("others.pcap");
+  WritePcap(path, {Ipv4(17, kTool, kMdns, Udp(1234, 5353, mdnsQuery)),
+                   Ipv4(17, kTool, kBoard, Udp(40000, 1234, std::string(1316, '\x47'))),
+                   Ipv4(6, kTool, kBoard, Tcp(40001, 1234, 1, "GET / HTTP/1.1\r\nHost: board\r\n\r\n")),
+                   Ipv4(6, kTool, kBoard, Tcp(40002, 1234, 1, "\x01\x02\x03")),
+                   Ipv4(17, kTool, kBoard, Udp(1234, 1235, readRequest))});
+  std::string error;
+  const std::vector<Row> rows = ReadCapture(path, files.Path("home"), false, error);
+  ASSERT_TRUE(error.empty()) << error;
+  ASSERT_EQ(rows.size(), 1u) << (rows.empty() ? std::string() : Show(rows[0]));
+  EXPECT_EQ(rows[0].at("frame.number"), "5");
+  EXPECT_EQ(rows[0].at("varnel.command"), "0x75");
+}
+
 }  // namespace

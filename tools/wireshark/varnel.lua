@@ -273,10 +273,14 @@ local function analyse_udp(pinfo, datagram, reply)
 end
 
 -- Over TCP the board answers one request at a time, in order.
-local function tcp_talk(pinfo, reply)
+local function tcp_key(pinfo, reply)
   local tool = reply and endpoint(pinfo.dst, pinfo.dst_port) or endpoint(pinfo.src, pinfo.src_port)
   local board = reply and endpoint(pinfo.src, pinfo.src_port) or endpoint(pinfo.dst, pinfo.dst_port)
-  local key = tool .. ">" .. board
+  return tool .. ">" .. board
+end
+
+local function tcp_talk(pinfo, reply)
+  local key = tcp_key(pinfo, reply)
   local talk = tcp_talks[key] or { waiting = {}, pending = {} }
   tcp_talks[key] = talk
   return talk
@@ -580,9 +584,29 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
   return text
 end
 
+-- Whether a packet on the loader's ports is the loader's: a UDP datagram is a
+-- sequence byte and a frame that starts with the lead byte and a command, no
+-- longer than the longest reply; a TCP segment starts such a frame, or goes
+-- on with one kept from the conversation's earlier segments. Anything else is
+-- handed back to Wireshark, which tries the packet's other port and its
+-- heuristic dissectors: mDNS from port 1234, HTTP on port 1234, a video
+-- stream sent to it are theirs, not a malformed loader frame.
+local function claims(tvb, pinfo, reply)
+  local n = tvb:len()
+  local function starts_frame(at)
+    return n >= at + 2 and tvb(at, 1):uint() == K.lead and COMMAND_NAMES[tvb(at + 1, 1):uint()] ~= nil
+  end
+  if not is_tcp(pinfo) then return n <= K.longest_reply + 1 and starts_frame(1) end
+  if pinfo.visited then return frames[pinfo.number] ~= nil end
+  if starts_frame(0) or (n == 1 and tvb(0, 1):uint() == K.lead) then return true end
+  local talk = tcp_talks[tcp_key(pinfo, reply)]
+  return talk ~= nil and talk.pending[reply] ~= nil
+end
+
 function varnel.dissector(tvb, pinfo, tree)
-  pinfo.cols.protocol = "VARNEL"
   local reply = is_reply(pinfo)
+  if not claims(tvb, pinfo, reply) then return 0 end
+  pinfo.cols.protocol = "VARNEL"
   local number = pinfo.number
   -- Inside an ICMP error the frame is quoted, not sent: shown, never matched.
   local quoted = pinfo.in_error_pkt
