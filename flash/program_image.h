@@ -67,6 +67,14 @@ enum class VerifyMode {
 // `address` is where the read started.
 // A run stopped on request names the command it did not send, with the frame
 // and address of a program frame or a read-back.
+// Where a run's time went, in milliseconds: 0 for a step it did not reach.
+struct RunTimes {
+  std::int64_t eraseMs = 0;   // the erase, until the board acknowledged it
+  std::int64_t framesMs = 0;  // the program frames
+  std::int64_t verifyMs = 0;  // the read-back before the lock
+  std::int64_t lockMs = 0;    // the lock, and the pause while the board resets
+};
+
 struct ProgramRun {
   int result = kProgramDone;
   LinkCommand command = LinkCommand::kErase;
@@ -78,6 +86,7 @@ struct ProgramRun {
   // The frame that carries the identity record went out (acknowledged or not):
   // from then on the board may hold the serial number stamped into it.
   bool stampSent = false;
+  RunTimes times;
 };
 
 // Erases, sends the frames of the image's plan, locks and resets, pausing while

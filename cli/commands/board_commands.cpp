@@ -38,16 +38,6 @@ std::string StopName() {
   }
 }
 
-bool CheckHardware(RunReport& report, const std::string& expected) {
-  const std::string hardware = DescribeIdentity(report.identityBefore).hardware;
-  if (expected.empty() || hardware == expected) return true;
-  report.stage = RunStage::kRefused;
-  report.refusal = exit_code::kWrongHardware;
-  report.refusalMessage =
-      "Wrong board: hardware code " + Printable(hardware) + ", expected " + Printable(expected) + ". Nothing was erased.";
-  return false;
-}
-
 RunRequest RequestFor(const CliOptions& options, const Session& session) {
   const IdentityTexts board = session.Texts();
   RunRequest request;

@@ -19,7 +19,7 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   std::string refused;
   if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     report.stage = RunStage::kRefused;
-    report.refusal = exit_code::kLogUnwritable;
+    report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;
   } else {
     Session session(options.waits);

@@ -12,7 +12,7 @@ RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watc
   std::string refused;
   if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     report.stage = RunStage::kRefused;
-    report.refusal = exit_code::kLogUnwritable;
+    report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;
     return report;
   }
