@@ -9,9 +9,9 @@
 
 namespace {
 
-// Milliseconds since `start`, for the run's times.
-std::int64_t MsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+// Seconds since `start`, for the run's times.
+double StepSeconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 ProgramRun Failed(ProgramRun run, int result, LinkCommand command, const LinkOutcome& outcome) {
@@ -122,7 +122,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   if (observer.StopRequested()) return interrupted(LinkCommand::kErase);
   auto step = std::chrono::steady_clock::now();
   const LinkOutcome erased = EraseFlash(link);
-  run.times.eraseMs = MsSince(step);
+  run.times.eraseSeconds = StepSeconds(step);
   if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
   LogLine("Program Flash\n");
 
@@ -136,7 +136,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     if (i == stampFrame) run.stampSent = true;
     const LinkOutcome sent = ProgramFlashBlock(link, start, block);
     if (!sent.Accepted()) {
-      run.times.framesMs = MsSince(step);
+      run.times.framesSeconds = StepSeconds(step);
       run.frame = run.framesAcknowledged + 1;
       run.address = start;
       return end(Failed(run, kProgramFrameFailed, LinkCommand::kProgram, sent));
@@ -144,23 +144,23 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     observer.FrameAcknowledged(run.framesAcknowledged, start);
     ++run.framesAcknowledged;
   }
-  run.times.framesMs = MsSince(step);
+  run.times.framesSeconds = StepSeconds(step);
 
   if (verify != VerifyMode::kNone) {
     LogLine("Verify Flash\n");
     step = std::chrono::steady_clock::now();
     run = verify == VerifyMode::kFull ? VerifyWhole(link, stamped, plan, run, observer)
                                       : VerifyFrames(link, stamped, plan, run, observer);
-    run.times.verifyMs = MsSince(step);
+    run.times.verifySeconds = StepSeconds(step);
     if (run.result != kProgramDone) return end(run);
   }
 
   if (observer.StopRequested()) return interrupted(LinkCommand::kLock);
   step = std::chrono::steady_clock::now();
   const LinkOutcome locked = LockAndReset(link);
-  run.times.lockMs = MsSince(step);
+  run.times.lockSeconds = StepSeconds(step);
   if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
   PauseLink(link, link.waits.pauseAfterLockMs);
-  run.times.lockMs = MsSince(step);
+  run.times.lockSeconds = StepSeconds(step);
   return end(run);
 }

@@ -67,12 +67,12 @@ enum class VerifyMode {
 // `address` is where the read started.
 // A run stopped on request names the command it did not send, with the frame
 // and address of a program frame or a read-back.
-// Where a run's time went, in milliseconds: 0 for a step it did not reach.
+// Where a run's time went, in seconds: 0 for a step it did not reach.
 struct RunTimes {
-  std::int64_t eraseMs = 0;   // the erase, until the board acknowledged it
-  std::int64_t framesMs = 0;  // the program frames
-  std::int64_t verifyMs = 0;  // the read-back before the lock
-  std::int64_t lockMs = 0;    // the lock, and the pause while the board resets
+  double eraseSeconds = 0;   // the erase, until the board acknowledged it
+  double framesSeconds = 0;  // the program frames
+  double verifySeconds = 0;  // the read-back before the lock
+  double lockSeconds = 0;    // the lock, and the pause while the board resets
 };
 
 struct ProgramRun {

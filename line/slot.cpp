@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::int64_t kMsPerSecond = 1000;
-constexpr double kSecondsPerMs = 0.001;
 
 // The run's progress to the slot's observer; the front end's stop ends it.
 class SlotProgress : public ProgramObserver {
@@ -71,10 +70,10 @@ BoardResult ResultOf(const RunReport& report, const std::string& serial, bool re
   board.times.seconds = seconds;
   board.times.connectSeconds = report.connectSeconds;
   board.times.programSeconds = report.programSeconds;
-  board.times.eraseSeconds = static_cast<double>(report.run.times.eraseMs) * kSecondsPerMs;
-  board.times.framesSeconds = static_cast<double>(report.run.times.framesMs) * kSecondsPerMs;
-  board.times.verifySeconds = static_cast<double>(report.run.times.verifyMs) * kSecondsPerMs;
-  board.times.lockSeconds = static_cast<double>(report.run.times.lockMs) * kSecondsPerMs;
+  board.times.eraseSeconds = report.run.times.eraseSeconds;
+  board.times.framesSeconds = report.run.times.framesSeconds;
+  board.times.verifySeconds = report.run.times.verifySeconds;
+  board.times.lockSeconds = report.run.times.lockSeconds;
   return board;
 }
 
