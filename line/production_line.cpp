@@ -59,7 +59,10 @@ SerialGrant ProductionLine::GrantSerial(const RunReport& report, const std::stri
   SerialGrant grant;
   const std::string found = DescribeIdentity(report.identityBefore).serialNumber;
   bool repeat = false;
-  if (!config_.allowRepeat) {
+  // A board that failed on this line carries the number its run stamped: it
+  // comes back to be programmed again, and is no repeat.
+  const bool retry = Tellable(report.identityBefore) && failedIdentities_.count(report.identityBefore) > 0;
+  if (!config_.allowRepeat && !retry) {
     if (const StoreError e = store_.HandedOut(found, repeat); e.Failed()) return Unserved(e);
   }
   if (repeat) {

@@ -102,7 +102,8 @@ class ProductionLine {
   bool KeepsRecords() const { return keepsRecords_; }
 
   // The one allocation: a board whose serial number was handed out from the
-  // store is refused (unless allowRepeat), otherwise it gets the next number,
+  // store is refused (unless allowRepeat, or it failed earlier on this line:
+  // a retry), otherwise it gets the next number,
   // durable before it returns, claimed by `slotName`. Slots take turns (and the
   // store locks against other stations), so no number goes out twice.
   SerialGrant GrantSerial(const RunReport& report, const std::string& slotName);

@@ -98,10 +98,7 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
   // the boards asked for have all been met.
   const auto stopWaiting = [&] { return stop.Requested() || line.Ended() || line.AllClaimed(); };
   const auto newSession = [&] {
-    auto session = std::make_unique<Session>(waits);
-    session->Watch(linkObserver);
-    session->BindToInterface(slot.port);
-    return session;
+    return std::make_unique<Session>(SessionConfig{waits, slot.port, linkObserver});
   };
   SlotProgress progress(slot, observer, stop);
 

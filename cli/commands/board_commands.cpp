@@ -30,6 +30,10 @@ std::string TheInterface(const CliOptions& options) {
   return options.interfaces.empty() ? "" : options.interfaces.front();
 }
 
+SessionConfig SessionConfigOf(const CliOptions& options, LinkObserver* observer) {
+  return SessionConfig{options.waits, TheInterface(options), observer};
+}
+
 std::string StopName() {
   switch (InterruptStatus()) {
     case 0: return "";

@@ -23,6 +23,10 @@ bool InterfacesUsable(const CliOptions& options, const CliStreams& streams);
 // The one port a command that reaches one board runs on; empty: none given.
 std::string TheInterface(const CliOptions& options);
 
+// The session a command's board is reached through: the waits, the one port,
+// and what watches the link (null: nothing).
+SessionConfig SessionConfigOf(const CliOptions& options, LinkObserver* observer);
+
 // "Ctrl+C" or "SIGTERM" once a stop was asked for, else empty.
 std::string StopName();
 

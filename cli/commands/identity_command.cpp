@@ -22,9 +22,7 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
     report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;
   } else {
-    Session session(options.waits);
-    session.Watch(watch.Observer());
-    session.BindToInterface(TheInterface(options));
+    Session session(SessionConfigOf(options, watch.Observer()));
     session.Open(options.board);
     CloseSession(session, DiagnosticStream(options, streams));
     report = SessionReport(session);

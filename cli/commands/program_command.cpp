@@ -31,9 +31,7 @@ void PrintStart(std::FILE* diag, const CliOptions& options, const Session& sessi
 
 // Connects, checks the board and programs it: the run's report.
 RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, LinkObserver* watch, std::FILE* diag) {
-  Session session(options.waits);
-  session.Watch(watch);
-  session.BindToInterface(TheInterface(options));
+  Session session(SessionConfigOf(options, watch));
   session.Open(options.board);
   RunReport report = SessionReport(session);
   report.file = FactsOf(file);

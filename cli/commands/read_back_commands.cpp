@@ -16,9 +16,7 @@ RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watc
     report.refusalMessage = refused;
     return report;
   }
-  Session session(options.waits);
-  session.Watch(watch.Observer());
-  session.BindToInterface(TheInterface(options));
+  Session session(SessionConfigOf(options, watch.Observer()));
   session.Open(options.board);
   report = SessionReport(session);
   if (report.stage == RunStage::kConnected) readBack(session);

@@ -64,7 +64,8 @@ class TestStore : public SerialStore {
 // The slot's events by name, the board's end, and a stop asked for at a frame.
 class Events : public SlotObserver {
  public:
-  Events(LineStopFlag& stop, int stopAtFrame) : stop_(stop), stopAtFrame_(stopAtFrame) {}
+  Events(LineStopFlag& stop, int stopAtFrame, bool stopWhenDone = false)
+      : stop_(stop), stopAtFrame_(stopAtFrame), stopWhenDone_(stopWhenDone) {}
   std::string names;
   BoardResult board;
   SlotFigures figures;
@@ -80,6 +81,7 @@ class Events : public SlotObserver {
   void BoardDone(const SlotId&, const BoardResult& result, const RunReport&, const Json&) override {
     names += "done ";
     board = result;
+    if (stopWhenDone_) stop_.Request("the test");
   }
   void Ended(const SlotId&, const SlotFigures& f) override {
     names += "ended";
@@ -89,6 +91,7 @@ class Events : public SlotObserver {
  private:
   LineStopFlag& stop_;
   int stopAtFrame_;
+  bool stopWhenDone_;
 };
 
 class Records : public RecordSink {
@@ -188,6 +191,55 @@ TEST(Slot, EachWayABoardEndsIsToldStoredAndEndsTheLineOnlyWhenItMust) {
       EXPECT_NE(records.lines[0].dump().find("the operator"), std::string::npos) << "who stopped it is recorded";
     }
   }
+}
+
+// A board that failed after its identity frame comes back carrying the number
+// that run stamped, which the store knows as handed out: it is a retry, not a
+// repeat, gets programmed, and counts once in the first-pass yield.
+TEST(Line, ABoardThatFailedHereIsRetriedNotRefusedAndCountsOnce) {
+  TempFiles files("retry");
+  LineConfig config;
+  config.file = files.Write("image.s19", S19({{0x4000, Pattern(200, 6)}}));
+  config.serialFrom = "SN0001";
+  config.board = "127.0.0.1";
+  config.waits = kFastWaits;
+  config.waitSeconds = 5;
+  TestStore store;
+  Records records;
+  ProductionLine line(config, store, "the test's store", true, &records);
+  const LineOpening opening = OpenLine(config, store);
+  ASSERT_TRUE(opening.Opened()) << opening.endingText;
+
+  std::vector<SlotFigures> slots;
+  std::string stamped;  // the identity record the failed run left on the board
+  {
+    SimOptions failing = UdpBoard();
+    failing.faults.nakAtProgramFrame = 2;  // after the identity frame
+    SimBoard sim;
+    START_SIM(sim, failing);
+    LineStopFlag stop;
+    Events events(stop, 0, true);
+    slots.push_back(RunSlot({0, ""}, opening.file, line, events, stop, nullptr));
+    ASSERT_EQ(events.board.outcome, BoardOutcome::kFailed);
+    const std::vector<std::uint8_t> flash = sim.Flash();
+    stamped.assign(flash.begin() + 0x420, flash.begin() + 0x430);
+  }
+  store.repeat = true;  // SN0001 was handed out: any board carrying it is a repeat, but for this one
+  SimOptions back = UdpBoard();
+  back.identityRecord = stamped;
+  SimBoard sim;
+  START_SIM(sim, back);
+  LineStopFlag stop;
+  Events events(stop, 0, true);
+  slots.push_back(RunSlot({0, ""}, opening.file, line, events, stop, nullptr));
+  EXPECT_EQ(events.board.outcome, BoardOutcome::kPassed) << events.board.message;
+  EXPECT_TRUE(events.board.retry);
+  EXPECT_EQ(events.board.serial, "SN0002");
+  const LineFigures figures = FiguresOf(slots, 1);
+  EXPECT_EQ(figures.passed, 1);
+  EXPECT_EQ(figures.failed, 1);
+  EXPECT_EQ(figures.retries, 1);
+  EXPECT_EQ(figures.FirstPassYield(), 0.0) << "one board met, and it failed its first attempt";
 }
 
 }  // namespace
