@@ -5,7 +5,7 @@
 #include "cli/commands/command_files.h"
 #include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "common/log_line.h"
 #include "run/run_record.h"
 

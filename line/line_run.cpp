@@ -7,7 +7,7 @@
 #include "common/log_line.h"
 #include "common/text.h"
 #include "line/slot.h"
-#include "link/socket_platform.h"
+#include "os/host.h"
 
 namespace {
 

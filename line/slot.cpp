@@ -5,7 +5,7 @@
 
 #include "common/text.h"
 #include "line/board_checks.h"
-#include "link/socket_platform.h"
+#include "os/host.h"
 #include "run/board_wait.h"
 #include "run/program_run.h"
 

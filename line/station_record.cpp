@@ -1,7 +1,7 @@
 #include "line/station_record.h"
 
 #include "common/text.h"
-#include "station/station_platform.h"
+#include "os/host.h"
 
 BoardClaim ClaimFor(const StationWho& who, const RunReport& report) {
   BoardClaim claim;

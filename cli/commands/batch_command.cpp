@@ -19,9 +19,10 @@
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/output/wire_record.h"
-#include "cli/platform/cli_platform.h"
-#include "cli/platform/interrupt.h"
 #include "line/line_run.h"
+#include "os/console.h"
+#include "os/files.h"
+#include "os/stop.h"
 #include "station/serial_store.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include "cli/output/progress.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
-#include "cli/platform/cli_platform.h"
-#include "cli/platform/interrupt.h"
 #include "line/station_record.h"
+#include "os/files.h"
+#include "os/stop.h"
 #include "run/program_run.h"
 #include "run/read_back.h"
 
