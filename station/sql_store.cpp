@@ -169,7 +169,7 @@ class SqlStore : public SerialStore {
   StoreError UseRange(const std::string& first) override {
     SerialParts parts;
     if (!SplitSerial(first, parts) || !IsPrintableSerial(first)) {
-      return {store_status::kUsage, "the serial number " + first + " does not end in digits that can count up"};
+      return {StoreFailure::kUnsupported, "the serial number " + first + " does not end in digits that can count up"};
     }
     return Transaction([&]() -> StoreError {
       SqlResult r = Query("SELECT id, first_serial FROM serial_ranges WHERE prefix = $1 AND width = $2",
@@ -177,7 +177,7 @@ class SqlStore : public SerialStore {
       if (!r.ok) return Fail(r);
       if (!r.rows.empty()) {
         if (ToText(r.rows[0][1]) != first) {
-          return {store_status::kUnusable, "the database " + target_ + " counts these serial numbers from " +
+          return {StoreFailure::kUnusable, "the database " + target_ + " counts these serial numbers from " +
                                                ToText(r.rows[0][1]) + ", not " + first};
         }
         rangeId_ = ToInt(r.rows[0][0]);
@@ -241,7 +241,7 @@ class SqlStore : public SerialStore {
         const SqlResult taken = Query("UPDATE allocations SET reissued = 1 WHERE id = $1", {r.rows[0][0]});
         if (!taken.ok) return Fail(taken);
       } else if (next > last) {
-        return {store_status::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
+        return {StoreFailure::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
                                            JoinSerial(prefix, width, static_cast<std::uint64_t>(last)) + ")"};
       } else {
         value = next;
@@ -288,7 +288,7 @@ class SqlStore : public SerialStore {
       return InsertRun(end.record, allocation.id, conflict);
     }, true);
     if (e.Failed() || conflict.empty()) return e;
-    return {store_status::kConflict, "conflict: " + conflict};
+    return {StoreFailure::kConflict, "conflict: " + conflict};
   }
 
   StoreError RecordRun(const StoredRun& run) override {
@@ -337,14 +337,14 @@ class SqlStore : public SerialStore {
                               " FROM allocations WHERE serial = $1 AND state = 'pending' ORDER BY id DESC LIMIT 1",
                           {Text(serial)});
       if (!r.ok) return Fail(r);
-      if (r.rows.empty()) return {store_status::kUsage, "no pending allocation of " + serial + " to release"};
+      if (r.rows.empty()) return {StoreFailure::kUnsupported, "no pending allocation of " + serial + " to release"};
       released = ToAllocation(r.rows[0]);
       const std::string now = UtcNowText();
       r = Query("SELECT lease_until FROM allocations WHERE id = $1", {Number(released.id)});
       if (!r.ok || r.rows.empty()) return Fail(r);
       const std::string leaseUntil = ToText(r.rows[0][0]);
       if (leaseUntil > now) {
-        return {store_status::kLeaseHeld, serial + " is still being programmed: station " + released.station +
+        return {StoreFailure::kLeaseHeld, serial + " is still being programmed: station " + released.station +
                                               " renewed its lease until " + leaseUntil +
                                               "; it may be released after that, if its run has not ended"};
       }
@@ -403,7 +403,7 @@ class SqlStore : public SerialStore {
     const FileBytes read = ReadRegularFile(statePath, sql_const::kMaxStateBytes);
     if (read.status != FileReadStatus::kRead) {
       const std::string reason = read.status == FileReadStatus::kMissing ? "no such file" : read.reason;
-      return {store_status::kUnusable, "cannot read the state file " + statePath + ": " + reason};
+      return {StoreFailure::kUnusable, "cannot read the state file " + statePath + ": " + reason};
     }
     const std::string& text = read.bytes;
     // The range's first number is whatever the file says; it is checked as a
@@ -412,7 +412,7 @@ class SqlStore : public SerialStore {
     std::string error;
     std::string first;
     if (!FirstOfState(text, first) || !ParseSerialState(text, statePath, first, state, error)) {
-      return {store_status::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
+      return {StoreFailure::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
                                                      : error};
     }
     SerialParts from;
@@ -425,7 +425,7 @@ class SqlStore : public SerialStore {
                           {Text(from.prefix), Number(static_cast<std::int64_t>(from.width))});
       if (!r.ok) return Fail(r);
       if (!r.rows.empty()) {
-        return {store_status::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
+        return {StoreFailure::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
                                              ToText(r.rows[0][0])};
       }
       r = Query("INSERT INTO serial_ranges (first_serial, prefix, width, next_value, last_value, imported_until,"
@@ -444,8 +444,8 @@ class SqlStore : public SerialStore {
   // server) is opened again, and a call that needs a range has one.
   StoreError Begin(bool needsRange) {
     const std::string lost = db_->Reconnect();
-    if (!lost.empty()) return {store_status::kUnusable, "cannot reach the database " + target_ + ": " + lost};
-    if (needsRange && rangeId_ == 0) return {store_status::kUsage, "no serial number range chosen"};
+    if (!lost.empty()) return {StoreFailure::kUnusable, "cannot reach the database " + target_ + ": " + lost};
+    if (needsRange && rangeId_ == 0) return {StoreFailure::kUnsupported, "no serial number range chosen"};
     return {};
   }
 
@@ -453,8 +453,8 @@ class SqlStore : public SerialStore {
 
   StoreError Fail(const SqlResult& r) {
     retryable_ = retryable_ || r.retry;
-    if (r.denied) return {store_status::kUnusable, "the database " + target_ + ": the role lacks the right: " + r.error};
-    return {store_status::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
+    if (r.denied) return {StoreFailure::kUnusable, "the database " + target_ + ": the role lacks the right: " + r.error};
+    return {StoreFailure::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
   }
 
   // `body` inside a write transaction; tried again while another writer got in
@@ -538,12 +538,12 @@ std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreE
       postgres ? OpenPostgres(target, reason)
                : OpenSqlite(target, waits.lockMs, missing == MissingDatabase::kCreate, reason);
   if (!connection && !postgres && missing == MissingDatabase::kRefuse && SqliteFileMissing(target)) {
-    error = {store_status::kUnusable, "the SQLite database " + shown +
+    error = {StoreFailure::kUnusable, "the SQLite database " + shown +
                                           " does not exist; create it on purpose with: tovrin-cli db init " + shown};
     return nullptr;
   }
   if (!connection) {
-    error = {store_status::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
+    error = {StoreFailure::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
     return nullptr;
   }
   error = MigrateSchema(*connection);

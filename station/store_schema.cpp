@@ -93,12 +93,12 @@ StoreError MigrateSchema(SqlConnection& connection) {
   bool denied = false;
   int version = RecordedVersion(connection, known, &denied);
   if (denied) {
-    return {store_status::kUnusable,
+    return {StoreFailure::kUnusable,
             "the role lacks the right to read the station database's tables (schema_migrations); the database's "
             "owner must grant it (docs/station-database.md)"};
   }
   if (version > schema_const::kVersion) {
-    return {store_status::kUnusable, "the database's schema is version " + std::to_string(version) +
+    return {StoreFailure::kUnusable, "the database's schema is version " + std::to_string(version) +
                                          ", newer than this tool's " + std::to_string(schema_const::kVersion)};
   }
   if (version == schema_const::kVersion) return {};
@@ -106,11 +106,11 @@ StoreError MigrateSchema(SqlConnection& connection) {
   const auto fail = [&connection](const SqlResult& r) {
     connection.Run("ROLLBACK", {});
     if (r.denied) {
-      return StoreError{store_status::kUnusable,
+      return StoreError{StoreFailure::kUnusable,
                         "the role lacks the right to bring the database's schema up to date (to create or change its "
                         "tables): " + r.error + "; the database's owner must run tovrin-cli db init once"};
     }
-    return StoreError{store_status::kUnusable, std::string("cannot bring the database's schema up to date: ") + r.error};
+    return StoreError{StoreFailure::kUnusable, std::string("cannot bring the database's schema up to date: ") + r.error};
   };
   SqlResult r = connection.Run(connection.BeginWrite(), {});
   if (!r.ok) return fail(r);

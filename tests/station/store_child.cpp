@@ -3,7 +3,7 @@
 //       finished as programmed, one line per number on standard output
 //   store_child state|db TARGET FIRST hold         hands out one number, prints
 //       it, and waits (at most a minute) to be killed between Allocate and Finish
-// Exits 0, or with the store's status after printing its message on standard error.
+// Exits 0, or 1 after printing the store's message on standard error.
 
 #include <chrono>
 #include <cstdio>
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
       kind == "state" ? OpenStateStore(argv[2]) : OpenDatabaseStore(argv[2], error, waits);
   if (!store) {
     std::fprintf(stderr, "%s\n", error.message.c_str());
-    return error.status;
+    return 1;
   }
   error = store->UseRange(argv[3]);
   const int count = mode == "hold" ? 1 : (argc > 5 ? std::atoi(argv[5]) : 0);
@@ -58,5 +58,5 @@ int main(int argc, char** argv) {
     error = store->Finish(allocation, end);
   }
   if (error.Failed()) std::fprintf(stderr, "%s\n", error.message.c_str());
-  return error.status;
+  return error.Failed() ? 1 : 0;
 }

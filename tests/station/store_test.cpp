@@ -162,7 +162,7 @@ TEST_P(Store, APendingNumberOfAKilledStationIsNeverReissuedUntilReleased) {
   const std::string cutOff = Lines(held.Out()).at(0);
   AllocationRow released;
   const StoreError early = store->Release(cutOff, "tester", released);
-  EXPECT_EQ(early.status, 19) << "its lease is still fresh";
+  EXPECT_EQ(early.failure, StoreFailure::kLeaseHeld) << "its lease is still fresh";
   EXPECT_NE(early.message.find("may be released after"), std::string::npos) << early.message;
 
   std::vector<AllocationRow> pending;
@@ -205,7 +205,7 @@ TEST_P(Store, APendingNumberOfAKilledStationIsNeverReissuedUntilReleased) {
   EXPECT_EQ(released.state, "released");
   EXPECT_EQ(released.releasedBy, "tester");
   EXPECT_FALSE(released.releasedAt.empty());
-  EXPECT_EQ(store->Release(cutOff, "tester", released).status, 64) << "released once";
+  EXPECT_EQ(store->Release(cutOff, "tester", released).failure, StoreFailure::kUnsupported) << "released once";
   EXPECT_EQ(Take(*store), cutOff) << "a released number is the next one handed out";
 }
 
@@ -228,9 +228,9 @@ TEST_P(Store, ARunWhoseNumberWasReleasedRecordsTheConflict) {
   ASSERT_FALSE(hung->Allocate(BoardClaim{}, a).Failed());
   ASSERT_FALSE(alive->Allocate(BoardClaim{}, b).Failed());
   AllocationRow released;
-  EXPECT_EQ(person->Release(a.serial, "tester", released).status, 19) << "a fresh lease";
+  EXPECT_EQ(person->Release(a.serial, "tester", released).failure, StoreFailure::kLeaseHeld) << "a fresh lease";
   SleepMs(3 * hanging.leaseMs);
-  EXPECT_EQ(person->Release(b.serial, "tester", released).status, 19) << "renewed while the run goes on";
+  EXPECT_EQ(person->Release(b.serial, "tester", released).failure, StoreFailure::kLeaseHeld) << "renewed while the run goes on";
   ASSERT_FALSE(person->Release(a.serial, "tester", released).Failed()) << "a lease that ran out";
 
   RunEnd done;
@@ -238,7 +238,7 @@ TEST_P(Store, ARunWhoseNumberWasReleasedRecordsTheConflict) {
   done.stampSent = true;
   done.record = StoredRun{"batch", "", "", "", a.serial, "", "programmed", "{}"};
   const StoreError e = hung->Finish(a, done);
-  EXPECT_EQ(e.status, 18);
+  EXPECT_EQ(e.failure, StoreFailure::kConflict);
   EXPECT_NE(e.message.find("released by tester"), std::string::npos) << e.message;
   std::vector<RunRow> runs;
   ASSERT_FALSE(person->Report(ReportFilter{a.serial}, runs).Failed());
@@ -277,7 +277,7 @@ TEST_P(Store, AnAllocationThatCannotCommitFailsWith14AndLosesNoNumber) {
         << pg_->Error();
     e = store->Allocate(BoardClaim{}, a);
   }
-  EXPECT_EQ(e.status, 14);
+  EXPECT_EQ(e.failure, StoreFailure::kUnusable);
   EXPECT_FALSE(e.message.empty());
   EXPECT_EQ(Take(*store), "SN0002") << e.message;
 }
@@ -343,7 +343,7 @@ TEST(StoreTarget, APasswordIsNeverShown) {
     StoreError error;
     EXPECT_TRUE(IsPostgresTarget(target));
     EXPECT_FALSE(OpenDatabaseStore(target, error));
-    EXPECT_EQ(error.status, 14);
+    EXPECT_EQ(error.failure, StoreFailure::kUnusable);
     EXPECT_EQ(error.message.find("s3"), std::string::npos) << error.message;
     EXPECT_FALSE(std::filesystem::exists(target));
   }
@@ -352,7 +352,7 @@ TEST(StoreTarget, APasswordIsNeverShown) {
   const std::string missing = files.Path("line.db");
   StoreError error;
   EXPECT_FALSE(OpenDatabaseStore(missing, error));
-  EXPECT_EQ(error.status, 14);
+  EXPECT_EQ(error.failure, StoreFailure::kUnusable);
   EXPECT_NE(error.message.find("db init"), std::string::npos) << error.message;
   EXPECT_FALSE(std::filesystem::exists(missing));
   EXPECT_TRUE(OpenDatabaseStore(missing, error, {}, MissingDatabase::kCreate)) << error.message;
