@@ -6,7 +6,11 @@
 -- global for every user; Help > About Wireshark > Folders names both), or load
 -- it for one run: tshark -X lua_script:varnel.lua -r capture.pcap
 -- Requests are matched to their replies both ways once the whole capture has
--- been read: Wireshark does it by itself, tshark needs -2.
+-- been read: Wireshark does it by itself, tshark needs -2. Over TCP,
+-- Wireshark's reassembly puts frames split over segments together; segments
+-- that came out of order wait for the ones before them only with TCP's
+-- "Reassemble out-of-order segments" (tshark -o
+-- tcp.reassemble_out_of_order:TRUE).
 --
 -- It checks a frame as the tool does: the lengths each command has, the
 -- acknowledgement byte, the echoed address, and the word checksum (the sum,
