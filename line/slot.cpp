@@ -101,6 +101,7 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
     return std::make_unique<Session>(SessionConfig{waits, slot.port, linkObserver});
   };
   SlotProgress progress(slot, observer, stop);
+  const PortChange portChange = [&](bool down) { observer.PortChanged(slot, down); };
 
   // A board that answered while the last one was still being watched go.
   std::unique_ptr<Session> arrived;
@@ -109,7 +110,7 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
     if (!session) {
       session = newSession();
       observer.Waiting(slot, line.NextSerial());
-      const BoardWait came = WaitForBoard(*session, config.board, MonotonicMs() + waitMs, stopWaiting);
+      const BoardWait came = WaitForBoard(*session, config.board, MonotonicMs() + waitMs, stopWaiting, portChange);
       if (came == BoardWait::kStopped) break;
       if (came == BoardWait::kTimedOut) {
         sum.endingText = "No board answered within " + std::to_string(config.waitSeconds) + " s";
@@ -202,7 +203,7 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
     // with another identity is the next one, however short the gap.
     arrived = newSession();
     const BoardWait gone = WaitForNextBoard(*arrived, config.board, report.Succeeded() ? &written : nullptr,
-                                            MonotonicMs() + waitMs, stopWaiting);
+                                            MonotonicMs() + waitMs, stopWaiting, portChange);
     if (gone == BoardWait::kStopped) break;
     if (gone == BoardWait::kTimedOut) {
       sum.endingText = "The board still answers after " + std::to_string(config.waitSeconds) + " s";

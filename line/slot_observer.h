@@ -101,6 +101,10 @@ class SlotObserver {
                          const Json& /*record*/) {}
   // Watching the board just met until it goes (or the next one answers).
   virtual void WaitingToGo(const SlotId& /*slot*/) {}
+  // The slot's network port went down (true), or came back up (false), while
+  // the slot waited: a port that is down is waited for, not taken for a board
+  // that left.
+  virtual void PortChanged(const SlotId& /*slot*/, bool /*down*/) {}
   virtual void Problem(const SlotId& /*slot*/, SlotProblem /*problem*/, const std::string& /*detail*/) {}
   // A diagnostic line of the core's from this slot's thread (line end removed),
   // in a line of several ports; a line of one leaves them where LogLine writes.

@@ -27,15 +27,23 @@ LinkWaits LineWaits(const LinkWaits& base);
 
 enum class BoardWait { kDone, kTimedOut, kStopped };
 
+// Told when the session's network port goes down (true) and comes back up
+// (false) during a wait; may be empty. A session tied to no port has none.
+using PortChange = std::function<void(bool down)>;
+
 // Opens `session` at `address` until a loader answers (its identity read or
 // not), until `deadlineMs` (MonotonicMs) passes, or until `stop` says so.
 BoardWait WaitForBoard(Session& session, const std::string& address, std::int64_t deadlineMs,
-                      const std::function<bool()>& stop);
+                      const std::function<bool()>& stop, const PortChange& portChange = {});
 
 // After a board's run: looks at `address` until the board falls silent (kDone
 // with `next` closed), or until a board answers whose identity is not
 // `justWritten` (kDone with `next` open on it: the next board, however short
 // the gap). With no identity given (the run did not lock), only silence ends
 // the wait. The board just programmed answers with what was written to it.
+// A port that is down is no board that left: the wait goes on until the port
+// is back. The station saw nothing meanwhile, so the board that answers then
+// is the next one, unless it holds exactly what was just written to it.
 BoardWait WaitForNextBoard(Session& next, const std::string& address, const IdentityBlock* justWritten,
-                          std::int64_t deadlineMs, const std::function<bool()>& stop);
+                          std::int64_t deadlineMs, const std::function<bool()>& stop,
+                          const PortChange& portChange = {});

@@ -54,3 +54,12 @@ void BatchText::WaitingToGo(const SlotId&) {
   std::fprintf(diag_, "Waiting for the board to go...\n");
   std::fflush(diag_);
 }
+
+std::string PortChangeText(const std::string& port, bool down) {
+  return "Port " + Printable(port) + (down ? " is down: waiting for it to come back" : " is up again");
+}
+
+void BatchText::PortChanged(const SlotId& slot, bool down) {
+  std::fprintf(diag_, "%s\n", PortChangeText(slot.port, down).c_str());
+  std::fflush(diag_);
+}

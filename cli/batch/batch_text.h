@@ -15,6 +15,8 @@ std::string ProgrammingText(LinkMode transport, const IdentityTexts& found, cons
 // "SN0004: Download Successful", or the message alone for a board refused before
 // it got a number.
 std::string BoardResultText(const std::string& serial, const RunReport& report);
+// "Port eth1 is down: waiting for it to come back", or that it is up again.
+std::string PortChangeText(const std::string& port, bool down);
 // A slot's problem beside its run, as a line on `diag`; `logFile` names the run log.
 void PrintSlotProblem(std::FILE* diag, const std::string& logFile, SlotProblem problem, const std::string& detail);
 
@@ -38,6 +40,7 @@ class BatchText : public SlotObserver {
   }
   void BoardDone(const SlotId& slot, const BoardResult& board, const RunReport& report, const Json& record) override;
   void WaitingToGo(const SlotId& slot) override;
+  void PortChanged(const SlotId& slot, bool down) override;
   void Problem(const SlotId&, SlotProblem problem, const std::string& detail) override {
     PrintSlotProblem(diag_, logFile_, problem, detail);
   }

@@ -53,6 +53,9 @@ class GangDisplay::View : public SlotObserver {
   void WaitingToGo(const SlotId&) override {
     Update([](Row& row) { row.state = "waiting for it to go"; }, "waiting for the board to go");
   }
+  void PortChanged(const SlotId& slot, bool down) override {
+    Update([&](Row& row) { row.state = down ? "port down" : "waiting for a board"; }, PortChangeText(slot.port, down));
+  }
   void Ended(const SlotId&, const SlotFigures& summary) override {
     Update([&](Row& row) {
       row.state = summary.endingText.empty() ? "ended" : "ended: " + summary.endingText;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <set>
@@ -221,6 +222,47 @@ TEST(Gang, ASlotWhoseBoardFailsFailsAlone) {
     EXPECT_NE(o.status, 0);
     std::remove(files.Path("line.state").c_str());
   }
+}
+
+// A port that goes down during a run ends that run (a socket error), but the
+// silence that follows is no board that left: the slot says the port is down,
+// waits for it, and the board that answers when it is back is met again (a
+// retry, never "already programmed"); the other slot goes on meanwhile.
+TEST(Gang, APortThatGoesDownIsWaitedForAndItsBoardMetAgain) {
+  TempFiles files;
+  const std::string image = files.Write("image.s19", S19({{0x4000, Pattern(64 * 64, 12)}}));
+  SimOptions slow = LineOnPort(2, 2);
+  slow.faults.replyDelayMs = 20;  // 65 frames: more than a second in the program phase
+  BoardPorts ports({LineOnPort(1, 1), slow});
+  ASSERT_EQ(ports.Error(), "");
+  std::thread unplug([&ports] {
+    // Once port 2's first board is being programmed, its port goes down for 2 s.
+    for (int waited = 0; waited < kLongestWaitMs && ports.Board(2).ProgramFramesWritten() < 5; waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ports.Ip({"link", "set", ports.Name(2), "down"});
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ports.Ip({"link", "set", ports.Name(2), "up"});
+  });
+  ClearInterrupt();
+  const Outcome o = Cli(Batch(files, image, ports, {"--count", "4", "--wait-seconds", "8"}));
+  unplug.join();
+  const std::vector<json> out = JsonLinesOf(o.out);
+  ASSERT_EQ(out.size(), 5u) << o.out << o.err;
+  std::vector<json> port2;
+  for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+    if (out[i]["slot"] == 2) port2.push_back(out[i]);
+  }
+  ASSERT_EQ(port2.size(), 3u) << o.out;
+  EXPECT_NE(port2[0]["result"], 0) << "the run the port cut off failed";
+  EXPECT_EQ(port2[1]["result"], 0) << "the board met again when its port came back was programmed: " << o.out;
+  EXPECT_EQ(port2[2]["result"], 0);
+  EXPECT_EQ(o.out.find("already programmed"), std::string::npos);
+  EXPECT_NE(o.err.find("Port " + ports.Name(2) + " is down: waiting for it to come back"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("Port " + ports.Name(2) + " is up again"), std::string::npos) << o.err;
+  EXPECT_EQ(out.back()["programmed"], 3);
+  EXPECT_EQ(ports.Board(2).CurrentBoard(), 2);
+  EXPECT_TRUE(ports.Board(2).Locked());
 }
 
 // Ctrl+C while every slot programs: each stops at its next exchange, leaves
