@@ -12,7 +12,9 @@ SerialGrant Unserved(const StoreError& e) {
   SerialGrant grant;
   switch (e.failure) {
     case StoreFailure::kNone:
-    case StoreFailure::kUnusable: grant.refusal = Refusal::kStoreUnusable; break;
+    case StoreFailure::kUnusable:
+    case StoreFailure::kConflict:  // neither comes from handing a number out
+    case StoreFailure::kLeaseHeld: grant.refusal = Refusal::kStoreUnusable; break;
     case StoreFailure::kUsedUp: grant.refusal = Refusal::kSerialsUsedUp; break;
     case StoreFailure::kUnsupported: grant.refusal = Refusal::kStoreUnsupported; break;
   }

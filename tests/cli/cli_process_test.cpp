@@ -383,7 +383,9 @@ TEST_F(CliProcess, BatchWhoseDatabaseGoesAwayErasesNoFurtherBoard) {
   // The summary is the last line, after the board's record.
   std::istringstream printed(station.Out());
   std::string summary;
-  for (std::string line; std::getline(printed, line);) summary = line.empty() ? summary : line;
+  for (std::string printedLine; std::getline(printed, printedLine);) {
+    if (!printedLine.empty()) summary = printedLine;
+  }
   const nlohmann::json r = nlohmann::json::parse(summary, nullptr, false);
   EXPECT_EQ(r["programmed"], 1) << station.Out();
   EXPECT_NE(r["message"].get<std::string>().find("Nothing was erased"), std::string::npos) << station.Out() << station.Err();

@@ -144,7 +144,9 @@ TEST(DbReportTimes, AreIso8601AndComparedInUtc) {
     SCOPED_TRACE(c.text);
     std::string utc;
     EXPECT_EQ(UtcTimeOf(c.text, c.to, utc), c.utc != nullptr);
-    if (c.utc != nullptr) EXPECT_EQ(utc, c.utc);
+    if (c.utc != nullptr) {
+      EXPECT_EQ(utc, c.utc);
+    }
   }
 }
 

@@ -241,7 +241,9 @@ TEST_P(Store, ARunWhoseNumberWasReleasedRecordsTheConflict) {
   EXPECT_EQ(e.failure, StoreFailure::kConflict);
   EXPECT_NE(e.message.find("released by tester"), std::string::npos) << e.message;
   std::vector<RunRow> runs;
-  ASSERT_FALSE(person->Report(ReportFilter{a.serial}, runs).Failed());
+  ReportFilter filter;
+  filter.serial = a.serial;
+  ASSERT_FALSE(person->Report(filter, runs).Failed());
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].conflict, e.message.substr(std::string("conflict: ").size()));
   EXPECT_NE(runs[0].record.json.find("\"conflict\""), std::string::npos) << runs[0].record.json;
