@@ -71,7 +71,7 @@ std::unique_ptr<SerialStore> Open(const std::string& engine, StoreError& error) 
   } else if (!t.pg.Url().empty()) {
     store = OpenDatabaseStore(t.pg.Url(), error);
   } else {
-    error = {1, t.pg.Error()};
+    error = {StoreFailure::kUnusable, t.pg.Error()};
   }
   if (store) error = store->UseRange(kFirst);
   return error.Failed() ? nullptr : std::move(store);

@@ -1,12 +1,18 @@
 #include "flash/program_image.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <memory>
 
 #include "common/log_line.h"
 
 namespace {
+
+// Seconds since `start`, for the run's times.
+double StepSeconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 ProgramRun Failed(ProgramRun run, int result, LinkCommand command, const LinkOutcome& outcome) {
   run.result = result;
@@ -114,11 +120,14 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   };
 
   if (observer.StopRequested()) return interrupted(LinkCommand::kErase);
+  auto step = std::chrono::steady_clock::now();
   const LinkOutcome erased = EraseFlash(link);
+  run.times.eraseSeconds = StepSeconds(step);
   if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
   LogLine("Program Flash\n");
 
   const std::size_t stampFrame = StampFrame(plan);
+  step = std::chrono::steady_clock::now();
   for (std::size_t i = 0; i < plan.starts.size(); ++i) {
     const std::uint32_t start = plan.starts[i];
     if (observer.StopRequested()) return interrupted(LinkCommand::kProgram, start);
@@ -127,6 +136,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     if (i == stampFrame) run.stampSent = true;
     const LinkOutcome sent = ProgramFlashBlock(link, start, block);
     if (!sent.Accepted()) {
+      run.times.framesSeconds = StepSeconds(step);
       run.frame = run.framesAcknowledged + 1;
       run.address = start;
       return end(Failed(run, kProgramFrameFailed, LinkCommand::kProgram, sent));
@@ -134,17 +144,23 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     observer.FrameAcknowledged(run.framesAcknowledged, start);
     ++run.framesAcknowledged;
   }
+  run.times.framesSeconds = StepSeconds(step);
 
   if (verify != VerifyMode::kNone) {
     LogLine("Verify Flash\n");
+    step = std::chrono::steady_clock::now();
     run = verify == VerifyMode::kFull ? VerifyWhole(link, stamped, plan, run, observer)
                                       : VerifyFrames(link, stamped, plan, run, observer);
+    run.times.verifySeconds = StepSeconds(step);
     if (run.result != kProgramDone) return end(run);
   }
 
   if (observer.StopRequested()) return interrupted(LinkCommand::kLock);
+  step = std::chrono::steady_clock::now();
   const LinkOutcome locked = LockAndReset(link);
+  run.times.lockSeconds = StepSeconds(step);
   if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
   PauseLink(link, link.waits.pauseAfterLockMs);
+  run.times.lockSeconds = StepSeconds(step);
   return end(run);
 }

@@ -7,24 +7,26 @@
 //   keeps no records beyond the range.
 // - SQLite: one database file on a station, shared by its slots and processes.
 // - PostgreSQL: one database for a whole line of stations.
-// Every call returns a StoreError (status 0 when it went well); nothing throws.
+// Every call returns a StoreError (StoreFailure::kNone when it went well); nothing throws.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The exit statuses a store's failure ends a command with (tovrin-cli's own).
-namespace store_status {
-constexpr int kUnusable = 14;  // cannot be read, reached, committed, or is not a state of this range
-constexpr int kUsedUp = 16;    // the range has no number left
-constexpr int kUsage = 64;     // asked for something this store cannot do
-}  // namespace store_status
+// Why a store could not do what it was asked; a front end says what it means
+// for its own (tovrin-cli: an exit status).
+enum class StoreFailure {
+  kNone,
+  kUnusable,     // cannot be read, reached, committed, or is not a state of this range
+  kUsedUp,       // the range has no number left
+  kUnsupported,  // asked for something this store cannot do
+};
 
 struct StoreError {
-  int status = 0;
+  StoreFailure failure = StoreFailure::kNone;
   std::string message;
-  bool Failed() const { return status != 0; }
+  bool Failed() const { return failure != StoreFailure::kNone; }
 };
 
 // Who asks for a number: recorded with it when the store keeps records.

@@ -82,7 +82,7 @@ class SqlStore : public SerialStore {
   StoreError UseRange(const std::string& first) override {
     SerialParts parts;
     if (!SplitSerial(first, parts) || !IsPrintableSerial(first)) {
-      return {store_status::kUsage, "the serial number " + first + " does not end in digits that can count up"};
+      return {StoreFailure::kUnsupported, "the serial number " + first + " does not end in digits that can count up"};
     }
     return Transaction([&]() -> StoreError {
       SqlResult r = Query("SELECT id, first_serial FROM serial_ranges WHERE prefix = $1 AND width = $2",
@@ -90,7 +90,7 @@ class SqlStore : public SerialStore {
       if (!r.ok) return Fail(r);
       if (!r.rows.empty()) {
         if (ToText(r.rows[0][1]) != first) {
-          return {store_status::kUnusable, "the database " + target_ + " counts these serial numbers from " +
+          return {StoreFailure::kUnusable, "the database " + target_ + " counts these serial numbers from " +
                                                ToText(r.rows[0][1]) + ", not " + first};
         }
         rangeId_ = ToInt(r.rows[0][0]);
@@ -154,7 +154,7 @@ class SqlStore : public SerialStore {
         const SqlResult taken = Query("UPDATE allocations SET reissued = 1 WHERE id = $1", {r.rows[0][0]});
         if (!taken.ok) return Fail(taken);
       } else if (next > last) {
-        return {store_status::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
+        return {StoreFailure::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
                                            JoinSerial(prefix, width, static_cast<std::uint64_t>(last)) + ")"};
       } else {
         value = next;
@@ -233,7 +233,7 @@ class SqlStore : public SerialStore {
                               " FROM allocations WHERE serial = $1 AND state = 'pending' ORDER BY id DESC LIMIT 1",
                           {Text(serial)});
       if (!r.ok) return Fail(r);
-      if (r.rows.empty()) return {store_status::kUsage, "no pending allocation of " + serial + " to release"};
+      if (r.rows.empty()) return {StoreFailure::kUnsupported, "no pending allocation of " + serial + " to release"};
       released = ToAllocation(r.rows[0]);
       const std::string now = UtcNowText();
       r = Query("UPDATE allocations SET state = 'released', released_by = $2, released_at = $3, finished_at = $3"
@@ -291,7 +291,7 @@ class SqlStore : public SerialStore {
     const FileBytes read = ReadRegularFile(statePath, sql_const::kMaxStateBytes);
     if (read.status != FileReadStatus::kRead) {
       const std::string reason = read.status == FileReadStatus::kMissing ? "no such file" : read.reason;
-      return {store_status::kUnusable, "cannot read the state file " + statePath + ": " + reason};
+      return {StoreFailure::kUnusable, "cannot read the state file " + statePath + ": " + reason};
     }
     const std::string& text = read.bytes;
     // The range's first number is whatever the file says; it is checked as a
@@ -300,7 +300,7 @@ class SqlStore : public SerialStore {
     std::string error;
     std::string first;
     if (!FirstOfState(text, first) || !ParseSerialState(text, statePath, first, state, error)) {
-      return {store_status::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
+      return {StoreFailure::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
                                                      : error};
     }
     SerialParts from;
@@ -313,7 +313,7 @@ class SqlStore : public SerialStore {
                           {Text(from.prefix), Number(static_cast<std::int64_t>(from.width))});
       if (!r.ok) return Fail(r);
       if (!r.rows.empty()) {
-        return {store_status::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
+        return {StoreFailure::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
                                              ToText(r.rows[0][0])};
       }
       r = Query("INSERT INTO serial_ranges (first_serial, prefix, width, next_value, last_value, imported_until,"
@@ -332,8 +332,8 @@ class SqlStore : public SerialStore {
   // server) is opened again, and a call that needs a range has one.
   StoreError Begin(bool needsRange) {
     const std::string lost = db_->Reconnect();
-    if (!lost.empty()) return {store_status::kUnusable, "cannot reach the database " + target_ + ": " + lost};
-    if (needsRange && rangeId_ == 0) return {store_status::kUsage, "no serial number range chosen"};
+    if (!lost.empty()) return {StoreFailure::kUnusable, "cannot reach the database " + target_ + ": " + lost};
+    if (needsRange && rangeId_ == 0) return {StoreFailure::kUnsupported, "no serial number range chosen"};
     return {};
   }
 
@@ -341,7 +341,7 @@ class SqlStore : public SerialStore {
 
   StoreError Fail(const SqlResult& r) {
     retryable_ = retryable_ || r.retry;
-    return {store_status::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
+    return {StoreFailure::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
   }
 
   // `body` inside a write transaction; tried again while another writer got in
@@ -405,7 +405,7 @@ std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreE
   std::unique_ptr<SqlConnection> connection =
       IsPostgresTarget(target) ? OpenPostgres(target, reason) : OpenSqlite(target, waits.lockMs, reason);
   if (!connection) {
-    error = {store_status::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
+    error = {StoreFailure::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
     return nullptr;
   }
   error = MigrateSchema(*connection);

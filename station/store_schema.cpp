@@ -83,14 +83,14 @@ StoreError MigrateSchema(SqlConnection& connection) {
   bool known = false;
   int version = RecordedVersion(connection, known);
   if (version > schema_const::kVersion) {
-    return {store_status::kUnusable, "the database's schema is version " + std::to_string(version) +
+    return {StoreFailure::kUnusable, "the database's schema is version " + std::to_string(version) +
                                          ", newer than this tool's " + std::to_string(schema_const::kVersion)};
   }
   if (version == schema_const::kVersion) return {};
 
   const auto fail = [&connection](const SqlResult& r) {
     connection.Run("ROLLBACK", {});
-    return StoreError{store_status::kUnusable, std::string("cannot bring the database's schema up to date: ") + r.error};
+    return StoreError{StoreFailure::kUnusable, std::string("cannot bring the database's schema up to date: ") + r.error};
   };
   SqlResult r = connection.Run(connection.BeginWrite(), {});
   if (!r.ok) return fail(r);

@@ -4,7 +4,7 @@
 #include "station/serial_store.h"
 
 std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error, const StoreWaits&) {
-  error = {store_status::kUsage, "this build of tovrin-cli keeps serial numbers in a STATE file only (--state); "
+  error = {StoreFailure::kUnsupported, "this build of tovrin-cli keeps serial numbers in a STATE file only (--state); "
                                  "it cannot open the database " + RedactTarget(target)};
   return nullptr;
 }

@@ -30,22 +30,16 @@ std::string TheInterface(const CliOptions& options) {
   return options.interfaces.empty() ? "" : options.interfaces.front();
 }
 
+SessionConfig SessionConfigOf(const CliOptions& options, LinkObserver* observer) {
+  return SessionConfig{options.waits, TheInterface(options), observer};
+}
+
 std::string StopName() {
   switch (InterruptStatus()) {
     case 0: return "";
     case kInterruptedBySigterm: return "SIGTERM";
     default: return "Ctrl+C";
   }
-}
-
-bool CheckHardware(RunReport& report, const std::string& expected) {
-  const std::string hardware = DescribeIdentity(report.identityBefore).hardware;
-  if (expected.empty() || hardware == expected) return true;
-  report.stage = RunStage::kRefused;
-  report.refusal = exit_code::kWrongHardware;
-  report.refusalMessage =
-      "Wrong board: hardware code " + Printable(hardware) + ", expected " + Printable(expected) + ". Nothing was erased.";
-  return false;
 }
 
 RunRequest RequestFor(const CliOptions& options, const Session& session) {

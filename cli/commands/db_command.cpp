@@ -85,10 +85,10 @@ void PrintRuns(const CliOptions& options, const CliStreams& streams, const std::
 
 int Failed(const CliOptions& options, const CliStreams& streams, const StoreError& e) {
   if (options.json) {
-    std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db"}, {"result", e.status}, {"message", e.message}}).c_str());
+    std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db"}, {"result", StoreExitStatus(e.failure)}, {"message", e.message}}).c_str());
   }
   std::fprintf(streams.err, "tovrin-cli: %s\n", e.message.c_str());
-  return e.status;
+  return StoreExitStatus(e.failure);
 }
 
 }  // namespace

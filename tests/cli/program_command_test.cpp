@@ -271,7 +271,7 @@ TEST(CliRunMapping, EachEndingHasItsStatusAndRecord) {
        }), 0, 11, 11, "Failed to upload current Serial number and Rev.",
        {{"command", "read"}, {"what", "no reply within 5000 ms"}}, false},
       {"refused by a check", report(RunStage::kRefused, [](RunReport& r) {
-         r.refusal = 12;
+         r.refusal = Refusal::kWrongHardware;
          r.refusalMessage = "Wrong board";
        }), 0, 12, 12, "Wrong board", nullptr, false},
       {"a frame refused", programmed(kProgramFrameFailed, refusedFrame), 0, 4, 4, "Abort Program Flash",

@@ -3,7 +3,7 @@
 //       finished as programmed, one line per number on standard output
 //   store_child state|db TARGET FIRST hold         hands out one number, prints
 //       it, and waits (at most a minute) to be killed between Allocate and Finish
-// Exits 0, or with the store's status after printing its message on standard error.
+// Exits 0, or 1 after printing the store's message on standard error.
 
 #include <chrono>
 #include <cstdio>
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<SerialStore> store = kind == "state" ? OpenStateStore(argv[2]) : OpenDatabaseStore(argv[2], error);
   if (!store) {
     std::fprintf(stderr, "%s\n", error.message.c_str());
-    return error.status;
+    return 1;
   }
   error = store->UseRange(argv[3]);
   const std::string mode = argv[4];
@@ -54,5 +54,5 @@ int main(int argc, char** argv) {
     error = store->Finish(allocation, end);
   }
   if (error.Failed()) std::fprintf(stderr, "%s\n", error.message.c_str());
-  return error.status;
+  return error.Failed() ? 1 : 0;
 }

@@ -196,7 +196,7 @@ TEST_P(Store, APendingNumberOfAKilledStationIsNeverReissuedUntilReleased) {
   EXPECT_EQ(released.state, "released");
   EXPECT_EQ(released.releasedBy, "tester");
   EXPECT_FALSE(released.releasedAt.empty());
-  EXPECT_EQ(store->Release(cutOff, "tester", released).status, 64) << "released once";
+  EXPECT_EQ(store->Release(cutOff, "tester", released).failure, StoreFailure::kUnsupported) << "released once";
   EXPECT_EQ(Take(*store), cutOff) << "a released number is the next one handed out";
 }
 
@@ -227,7 +227,7 @@ TEST_P(Store, AnAllocationThatCannotCommitFailsWith14AndLosesNoNumber) {
         << pg_->Error();
     e = store->Allocate(BoardClaim{}, a);
   }
-  EXPECT_EQ(e.status, 14);
+  EXPECT_EQ(e.failure, StoreFailure::kUnusable);
   EXPECT_FALSE(e.message.empty());
   EXPECT_EQ(Take(*store), "SN0002") << e.message;
 }
@@ -283,7 +283,7 @@ TEST(StoreTarget, APasswordIsNeverShown) {
                                     "postgresql:///tovrin?password=s3%zz"}) {
     StoreError error;
     EXPECT_FALSE(OpenDatabaseStore(target, error));
-    EXPECT_EQ(error.status, 14);
+    EXPECT_EQ(error.failure, StoreFailure::kUnusable);
     EXPECT_EQ(error.message.find("s3"), std::string::npos) << error.message;
   }
 }

@@ -1,0 +1,26 @@
+#include "cli/exit_codes.h"
+
+int StoreExitStatus(StoreFailure failure) {
+  switch (failure) {
+    case StoreFailure::kNone: return 0;
+    case StoreFailure::kUnusable: return exit_code::kStateUnusable;
+    case StoreFailure::kUsedUp: return exit_code::kSerialsExhausted;
+    case StoreFailure::kUnsupported: return exit_code::kUsage;
+  }
+  return exit_code::kInternal;
+}
+
+int LineExitStatus(LineEnding ending, int fileResult) {
+  switch (ending) {
+    case LineEnding::kNone: return 0;
+    case LineEnding::kNoBoardCame:
+    case LineEnding::kBoardStayed: return exit_code::kConnectFailed;
+    case LineEnding::kRecordLost: return exit_code::kLogUnwritable;
+    case LineEnding::kStoreUnusable: return exit_code::kStateUnusable;
+    case LineEnding::kSerialsUsedUp: return exit_code::kSerialsExhausted;
+    case LineEnding::kStoreUnsupported: return exit_code::kUsage;
+    case LineEnding::kFileRefused: return fileResult;
+    case LineEnding::kInternal: return exit_code::kInternal;
+  }
+  return exit_code::kInternal;
+}
