@@ -4,8 +4,8 @@ Chromium: four network ports (veth pairs), each with a varnel-sim line of three
 boards in a namespace of its own; the board on port 4 refuses its erase. Start
 on the page programs the nine good boards (distinct serial numbers, every flash
 the file's but its identity record) while port 4's tile turns red with its
-cause; the counters and the first-pass yield follow; Stop ends the line, and
-SIGTERM then ends the station. Runs only inside a network namespace of its own
+cause; the counters and the first-pass yield follow; Stop ends the line; a
+new Start runs it again, and SIGTERM stops it and ends the station. Runs only inside a network namespace of its own
 (scripts/private-net).
 
   line_browser_test.py TOVRIN_STATION VARNEL_SIM
@@ -152,6 +152,11 @@ def check_line(driver, work, data):
             assert flash[IDENTITY[1]:] == expected[IDENTITY[1]:], f"port {i} board {b}"
             stamped.append(flash[IDENTITY[0] + 1:IDENTITY[1]].split(b"\0")[0].decode())
     assert sorted(stamped) == passed, (stamped, passed)
+
+    # A line that ended starts again; SIGTERM then stops it and waits for it.
+    driver.find_element(By.CSS_SELECTOR, '[data-action="start"]').click()
+    wait_for(driver, "the line running again", lambda d: d.find_element(By.ID, "line-state").get_attribute(
+        "data-line-state") == "running")
 
 
 def main():
