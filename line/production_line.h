@@ -141,7 +141,7 @@ class ProductionLine {
   std::string EndingText();
 
  private:
-  const LineConfig& config_;
+  const LineConfig config_;  // a copy: the front end's may change once the line runs
   std::mutex mutex_;  // guards everything below
   SerialStore& store_;
   StoreRange range_;

@@ -103,15 +103,21 @@ class Records : public RecordSink {
   }
 };
 
-// Every way one board can end on a slot, one row each.
-TEST(Slot, EachWayABoardEndsIsToldStoredAndEndsTheLineOnlyWhenItMust) {
-  TempFiles files("line");
+// A line of boards at the simulated board's address, with short waits.
+LineConfig TestLine(const TempFiles& files) {
   LineConfig config;
   config.file = files.Write("image.s19", S19({{0x4000, Pattern(200, 5)}}));
   config.serialFrom = "SN0001";
   config.board = "127.0.0.1";
   config.waits = kFastWaits;
   config.waitSeconds = 5;
+  return config;
+}
+
+// Every way one board can end on a slot, one row each.
+TEST(Slot, EachWayABoardEndsIsToldStoredAndEndsTheLineOnlyWhenItMust) {
+  TempFiles files("line");
+  LineConfig config = TestLine(files);
   config.count = 1;
   struct Case {
     const char* name;
@@ -198,12 +204,7 @@ TEST(Slot, EachWayABoardEndsIsToldStoredAndEndsTheLineOnlyWhenItMust) {
 // repeat, gets programmed, and counts once in the first-pass yield.
 TEST(Line, ABoardThatFailedHereIsRetriedNotRefusedAndCountsOnce) {
   TempFiles files("retry");
-  LineConfig config;
-  config.file = files.Write("image.s19", S19({{0x4000, Pattern(200, 6)}}));
-  config.serialFrom = "SN0001";
-  config.board = "127.0.0.1";
-  config.waits = kFastWaits;
-  config.waitSeconds = 5;
+  const LineConfig config = TestLine(files);
   TestStore store;
   Records records;
   ProductionLine line(config, store, "the test's store", true, &records);
