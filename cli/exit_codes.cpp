@@ -27,3 +27,11 @@ int LineExitStatus(LineEnding ending, int fileResult) {
   }
   return exit_code::kInternal;
 }
+
+int WatchStatus(const WireRecord& watch, int status, std::FILE* err) {
+  for (const std::string& lost : watch.Losses()) {
+    std::fprintf(err, "tovrin-cli: %s\n", lost.c_str());
+    status = exit_code::kLogUnwritable;
+  }
+  return status;
+}

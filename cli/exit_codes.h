@@ -5,7 +5,10 @@
 // window's messages stand for; the codes below cover what can end a command
 // before or instead of a run.
 
+#include <cstdio>
+
 #include "line/line_ending.h"
+#include "line/wire_record.h"
 #include "run/run_record.h"
 #include "run/run_report.h"
 #include "station/serial_store.h"
@@ -59,3 +62,8 @@ int StoreExitStatus(StoreFailure failure);
 // The status a production line's ending stands for; `fileResult` is the
 // firmware's result (1, 2 or 6) for LineEnding::kFileRefused.
 int LineExitStatus(LineEnding ending, int fileResult);
+
+// After a command that kept a trace or a capture: `status` when every event
+// went into the files; otherwise a line on err for each file that did not take
+// them all, and exit_code::kLogUnwritable.
+int WatchStatus(const WireRecord& watch, int status, std::FILE* err);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "os/console.h"
+#include "station_ui/line_station.h"
 #include "station_ui/station_app.h"
 
 using namespace station_ui;
@@ -15,12 +16,18 @@ int main(int argc, char** argv) {
   StationOptions options;
   const int parsed = ParseStationArgs(static_cast<int>(pointers.size()), pointers.data(), options, stdout, stderr);
   if (parsed != kRunStation) return parsed;
+  if (const std::string refused = LineRefusal(options); !refused.empty()) {
+    std::fprintf(stderr, "tovrin-station: %s\n", refused.c_str());
+    return kUsageExit;
+  }
 
   StationSetup setup;
   if (!PrepareStation(options, setup, stderr)) return setup.exitCode;
   StationModel model(SlotPorts(options));
   model.SetJob(setup.job);
-  // Until the line is connected, the page shows the job and refuses to start.
-  UnconnectedControl control;
-  return ServeStation(options, setup, model, control, stdout, stderr);
+  LineStation line(options, setup.job, model);
+  // Ctrl+C or SIGTERM ends a running line (as Stop does) and waits for it
+  // before the page goes.
+  return ServeStation(options, setup, model, line, stdout, stderr,
+                      [&line](const std::string& by) { line.StopAndWait(by); });
 }

@@ -90,7 +90,8 @@ std::vector<std::string> SlotPorts(const StationOptions& options) {
 }
 
 int ServeStation(const StationOptions& options, const StationSetup& setup, StationModel& model,
-                 StationControl& control, std::FILE* out, std::FILE* err, const std::function<void()>& interrupted) {
+                 StationControl& control, std::FILE* out, std::FILE* err,
+                 const std::function<void(const std::string& by)>& interrupted) {
   ServerSettings settings;
   settings.address = options.listenAddress;
   settings.port = options.listenPort;

@@ -35,7 +35,7 @@ std::vector<std::string> SlotPorts(const StationOptions& options);
 // Returns the exit status.
 int ServeStation(const StationOptions& options, const StationSetup& setup, StationModel& model,
                  StationControl& control, std::FILE* out, std::FILE* err,
-                 const std::function<void()>& interrupted = {});
+                 const std::function<void(const std::string& by)>& interrupted = {});
 
 // Opens `url` in the desktop's default browser; false when nothing could be
 // started (the page is still served).

@@ -20,8 +20,6 @@ const char kNothingToRun[] =
     "Give it the line's settings as for tovrin-cli batch, for example:\n"
     "  tovrin-station firmware.s19 --interface eth1 --interface eth2 \\\n"
     "      --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
-    "or, with serial numbers scanned at each slot:\n"
-    "  tovrin-station firmware.s19 --interface eth1 --serial-source scan --db station.db --log line.jsonl\n"
     "Then open the page it names (it opens by itself unless --no-browser).\n"
     "Run 'tovrin-station --help' for every option.\n";
 
@@ -34,8 +32,7 @@ const char kFooter[] =
     "The page is served to this PC only unless --listen names another address;\n"
     "others then get a read-only view, and only with the token held in the file\n"
     "given by --view-token-file (open http://ADDR:PORT/?token=TOKEN once).\n"
-    "With --serial-source scan each slot's number is scanned from a barcode into\n"
-    "its tile before the board is programmed.\n";
+    "--serial-source scan (a number scanned at each slot) is not available yet.\n";
 
 std::string CheckSerialFrom(const std::string& value) {
   if (!IsPrintableSerial(value)) return "a serial number range is written in printable ASCII characters";

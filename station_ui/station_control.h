@@ -26,15 +26,4 @@ class StationControl {
   virtual ControlAnswer BindSerial(int slot, const std::string& serial) = 0;
 };
 
-// The control until the station is connected to a line: refuses everything.
-class UnconnectedControl final : public StationControl {
- public:
-  ControlAnswer Start() override { return Refused(); }
-  ControlAnswer Stop() override { return Refused(); }
-  ControlAnswer BindSerial(int, const std::string&) override { return Refused(); }
-
- private:
-  static ControlAnswer Refused() { return {false, "Not connected to a line yet."}; }
-};
-
 }  // namespace station_ui

@@ -440,12 +440,12 @@ bool StationServer::Listen(std::string& error) {
 
 unsigned short StationServer::Port() const { return impl_->guard.port; }
 const std::string& StationServer::OperatorToken() const { return impl_->settings.operatorToken; }
-void StationServer::StopOnInterrupt(std::function<void()> first) {
+void StationServer::StopOnInterrupt(std::function<void(const std::string& by)> first) {
   Impl* impl = impl_.get();
   impl->signals.emplace(impl->io, SIGINT, SIGTERM);
-  impl->signals->async_wait([impl, first = std::move(first)](beast::error_code ec, int) {
+  impl->signals->async_wait([impl, first = std::move(first)](beast::error_code ec, int signal) {
     if (ec) return;
-    if (first) first();
+    if (first) first(signal == SIGTERM ? "SIGTERM" : "Ctrl+C");
     impl->io.stop();
   });
 }

@@ -45,9 +45,10 @@ class StationServer {
   unsigned short Port() const;
   const std::string& OperatorToken() const;
 
-  // Ctrl+C or SIGTERM stops the server, once `first` has run (the line's
-  // adapter stops the line there).
-  void StopOnInterrupt(std::function<void()> first);
+  // Ctrl+C or SIGTERM stops the server, once `first` has run with its name
+  // ("Ctrl+C", "SIGTERM") as a record gives it (the line's adapter stops the
+  // line there and waits for it).
+  void StopOnInterrupt(std::function<void(const std::string& by)> first);
 
   // Serves on the calling thread until Stop.
   void Run();

@@ -15,10 +15,8 @@
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
-#include "cli/output/record_file.h"
-#include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
-#include "cli/output/wire_record.h"
+#include "line/line_files.h"
 #include "line/line_run.h"
 #include "os/console.h"
 #include "os/files.h"
@@ -66,19 +64,6 @@ class InterruptStop : public LineStop {
  public:
   bool Requested() const override { return InterruptStatus() != 0; }
   std::string RequestedBy() const override { return StopName(); }
-};
-
-// The run log, as the line's record sink.
-class RunLogSink : public RecordSink {
- public:
-  explicit RunLogSink(int fd) : fd_(fd) {}
-  std::string Append(const Json& record) override {
-    const LogWrite logged = AppendRunLog(fd_, record);
-    return logged.written ? "" : logged.reason;
-  }
-
- private:
-  int fd_;
 };
 
 void PutSerial(Json& json, const char* key, const std::string& serial) {
@@ -149,39 +134,11 @@ void PrintTextSummary(const CliOptions& options, const CliStreams& streams, cons
 
 // Everything that can end the batch before a board that is the command line's
 // own: the log, the trace and capture, the state file's kind, the store.
-struct BatchFiles {
-  int logFd = -1;
-  std::unique_ptr<SerialStore> store;
-  std::string storeName;
-};
-
-Summary OpenBatchFiles(const CliOptions& options, BatchFiles& files, WireRecord& watch) {
+Summary OpenBatchFiles(const CliOptions& options, LineFiles& files) {
+  const LineFileNames names{options.logFile, options.traceFile, options.pcapFile, options.stateFile, options.dbTarget,
+                            static_cast<int>(options.interfaces.size())};
   Summary sum;
-  std::string logError;
-  files.logFd = OpenRunLog(options.logFile, logError);
-  std::string watchError;
-  // The serial numbers come from STATE, or from the station database, which
-  // also records every number's claim and every run.
-  StoreError storeError;
-  files.store =
-      options.dbTarget.empty() ? OpenStateStore(options.stateFile) : OpenDatabaseStore(options.dbTarget, storeError);
-  files.storeName = options.dbTarget.empty() ? options.stateFile : RedactTarget(options.dbTarget);
-  if (files.logFd < 0) {
-    sum.status = exit_code::kLogUnwritable;
-    sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + logError;
-  } else if (watch.Open(options.traceFile, options.pcapFile, watchError, static_cast<int>(options.interfaces.size())) !=
-             0) {
-    sum.status = exit_code::kLogUnwritable;
-    sum.ending = watchError;
-  } else if (const std::string kind = options.stateFile.empty() ? "" : NotARecordFile(options.stateFile);
-             !kind.empty()) {
-    // Looked at before it is read: a FIFO would hold the read for good.
-    sum.status = exit_code::kStateUnusable;
-    sum.ending = "Cannot use the state file " + Printable(options.stateFile) + ": " + kind;
-  } else if (!files.store) {
-    sum.status = StoreExitStatus(storeError.failure);
-    sum.ending = Printable(storeError.message);
-  }
+  sum.status = LineExitStatus(files.Open(names, sum.ending), 0);
   return sum;
 }
 
@@ -231,23 +188,21 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   const auto batchStarted = std::chrono::steady_clock::now();
   InstallInterruptHandlers();
   const LineConfig config = ConfigOf(options);
-  BatchFiles files;
-  WireRecord watch;  // --trace and --pcap
-  Summary sum = OpenBatchFiles(options, files, watch);
+  LineFiles files;  // the run log, --trace and --pcap, the store
+  Summary sum = OpenBatchFiles(options, files);
   LineOpening opening;
   if (sum.status == 0) {
-    opening = OpenLine(config, *files.store);
+    opening = OpenLine(config, *files.Store());
     sum.status = LineExitStatus(opening.ending, opening.file.result);
     sum.ending = opening.endingText;
   }
-  RunLogSink log(files.logFd);
   std::unique_ptr<ProductionLine> line;
-  if (files.store) {
-    line = std::make_unique<ProductionLine>(config, *files.store, files.storeName, !options.dbTarget.empty(), &log);
+  if (files.Store() != nullptr) {
+    line = std::make_unique<ProductionLine>(config, *files.Store(), files.StoreName(), files.KeepsRecords(), files.Log());
   }
   std::vector<SlotFigures> slots;
-  if (sum.status == 0) slots = RunSlots(options, streams, opening.file, *line, watch);
-  if (files.logFd >= 0) CloseAppendFile(files.logFd);
+  if (sum.status == 0) slots = RunSlots(options, streams, opening.file, *line, files.Watch());
+  files.CloseLog();
   Serials serials;
   if (line) {
     EndOfBatch(sum, *line, slots);
@@ -263,5 +218,5 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     PrintTextSummary(options, streams, sum, serials, slots);
   }
   std::fflush(streams.out);
-  return watch.Finish(sum.status, streams.err);
+  return WatchStatus(files.Watch(), sum.status, streams.err);
 }

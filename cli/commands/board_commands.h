@@ -2,7 +2,7 @@
 
 // What the commands that talk to a board share: who stopped a run, the check
 // of the board's model, the identity a run stamps, the board's line, and the
-// close. What watches the link (--trace, --pcap) is cli/output/wire_record.h.
+// close. What watches the link (--trace, --pcap) is line/wire_record.h.
 
 #include <cstdio>
 #include <memory>

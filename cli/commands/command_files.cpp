@@ -1,7 +1,7 @@
 #include "cli/commands/command_files.h"
 
 #include "os/path_facts.h"
-#include "cli/output/wire_record.h"
+#include "line/wire_record.h"
 #include "common/text.h"
 #include "station/serial_store.h"
 

@@ -10,7 +10,7 @@
 #include "cli/commands/read_back_commands.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
-#include "cli/output/run_log.h"
+#include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "run/read_back.h"
 
@@ -127,5 +127,5 @@ int RunCompare(const CliOptions& options, const CliStreams& streams) {
     if (compared) PrintRanges(streams.out, comparison->diff);
   }
   std::fflush(streams.out);
-  return watch.Finish(ending.status, streams.err);
+  return WatchStatus(watch, ending.status, streams.err);
 }

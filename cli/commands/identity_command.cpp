@@ -5,9 +5,9 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
-#include "cli/output/wire_record.h"
+#include "line/wire_record.h"
 #include "cli/exit_codes.h"
-#include "cli/output/run_log.h"
+#include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "os/stop.h"
 
@@ -17,7 +17,7 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   report.board = options.board;
   WireRecord watch;  // --trace and --pcap
   std::string refused;
-  if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
+  if (!watch.Open(options.traceFile, options.pcapFile, refused)) {
     report.stage = RunStage::kRefused;
     report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;
@@ -57,5 +57,5 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   }
   std::fflush(streams.out);
   // The read is bounded and has ended either way; the shell still learns of the stop.
-  return watch.Finish(InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0), streams.err);
+  return WatchStatus(watch, InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0), streams.err);
 }

@@ -9,7 +9,7 @@
 #include "cli/commands.h"
 #include "cli/commands/inspect.h"
 #include "cli/output/log_capture.h"
-#include "cli/output/run_log.h"
+#include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "flash/image_format.h"
 #include "flash/program_image.h"

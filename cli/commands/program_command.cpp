@@ -8,10 +8,10 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
-#include "cli/output/wire_record.h"
+#include "line/wire_record.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
-#include "cli/output/run_log.h"
+#include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "line/station_record.h"
 #include "os/files.h"
@@ -80,7 +80,7 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   WireRecord watch;  // --trace and --pcap
   if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile, reason)) < 0) {
     refused = "Cannot open the run log " + Printable(options.logFile) + ": " + reason;
-  } else if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
+  } else if (!watch.Open(options.traceFile, options.pcapFile, refused)) {
     // the trace's own words
   }
   // Nor one whose station database cannot be reached.
@@ -131,5 +131,5 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
       status = StoreExitStatus(e.failure);
     }
   }
-  return watch.Finish(status, streams.err);
+  return WatchStatus(watch, status, streams.err);
 }

@@ -10,7 +10,7 @@ RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watc
   RunReport report;
   report.board = options.board;
   std::string refused;
-  if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
+  if (!watch.Open(options.traceFile, options.pcapFile, refused)) {
     report.stage = RunStage::kRefused;
     report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;

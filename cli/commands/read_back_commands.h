@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cli/cli_options.h"
-#include "cli/output/wire_record.h"
+#include "line/wire_record.h"
 #include "flash/flash_read.h"
 #include "run/run_record.h"
 #include "run/run_report.h"

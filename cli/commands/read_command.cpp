@@ -15,7 +15,7 @@
 #include "os/files.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
-#include "cli/output/run_log.h"
+#include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "flash/srecord_writer.h"
 #include "run/read_back.h"
@@ -119,5 +119,5 @@ int RunRead(const CliOptions& options, const CliStreams& streams) {
     }
   }
   std::fflush(streams.out);
-  return watch.Finish(ending.status, streams.err);
+  return WatchStatus(watch, ending.status, streams.err);
 }

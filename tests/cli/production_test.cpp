@@ -58,7 +58,7 @@ TEST(CliVerify, CatchesACorruptFrameAndLeavesTheBoardUnlocked) {
 // Under loss every line still parses, and the lost replies show as resends of
 // the same request (same sequence byte, same bytes). A run's lines follow
 // those of earlier runs.
-TEST(CliTrace, EveryLineIsJsonAndLossShowsAsResends) {
+TEST(WireTrace, EveryLineIsJsonAndLossShowsAsResends) {
   TempFiles files;
   const std::string path = files.Write("image.s19", S19({{0x4000, Pattern(256, 5)}}));
   const std::string earlier = R"({"us":0,"event":"timeout","transport":"UDP","wait_ms":50})";

@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
     return 69;
   }
   if (scene) PlayScene(model);
-  server.StopOnInterrupt([&line] { line.Stop(); });
+  server.StopOnInterrupt([&line](const std::string&) { line.Stop(); });
   std::printf("ready %u\n", static_cast<unsigned>(server.Port()));
   std::fflush(stdout);
   server.Run();

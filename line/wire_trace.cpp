@@ -1,7 +1,7 @@
-#include "cli/output/trace.h"
+#include "line/wire_trace.h"
 
-#include "cli/output/record_file.h"
-#include "cli/output/text_output.h"
+#include "line/record_file.h"
+#include "common/text.h"
 #include "os/files.h"
 #include "run/run_record.h"
 #include "vocabulary/vocabulary.h"
@@ -27,11 +27,11 @@ std::string DottedAddress(std::uint32_t address) {
 
 }  // namespace
 
-CliTrace::~CliTrace() {
+WireTrace::~WireTrace() {
   if (fd_ >= 0) CloseAppendFile(fd_);
 }
 
-bool CliTrace::Open(const std::string& path, std::string& error) {
+bool WireTrace::Open(const std::string& path, std::string& error) {
   std::string reason;
   fd_ = OpenRecordFile(path, reason);
   if (fd_ < 0) {
@@ -43,9 +43,9 @@ bool CliTrace::Open(const std::string& path, std::string& error) {
   return true;
 }
 
-void CliTrace::Trace(const LinkTraceEvent& e) { Write(e, 0, ""); }
+void WireTrace::Trace(const LinkTraceEvent& e) { Write(e, 0, ""); }
 
-void CliTrace::Write(const LinkTraceEvent& e, int slot, const std::string& interfaceName) {
+void WireTrace::Write(const LinkTraceEvent& e, int slot, const std::string& interfaceName) {
   // The clock is read under the lock, so the lines of all slots keep time order.
   std::lock_guard lock(mutex_);
   if (fd_ < 0 || !failure_.empty()) return;

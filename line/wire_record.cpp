@@ -1,8 +1,7 @@
-#include "cli/output/wire_record.h"
+#include "line/wire_record.h"
 
-#include "cli/exit_codes.h"
-#include "cli/output/record_file.h"
-#include "cli/output/text_output.h"
+#include "line/record_file.h"
+#include "common/text.h"
 
 std::string SlotCapturePath(const std::string& path, int slot) {
   const std::size_t slash = path.find_last_of("/\\");
@@ -12,12 +11,12 @@ std::string SlotCapturePath(const std::string& path, int slot) {
   return extension ? path.substr(0, dot) + tag + path.substr(dot) : path + tag;
 }
 
-int WireRecord::Open(const std::string& tracePath, const std::string& pcapPath, std::string& message, int slots) {
+bool WireRecord::Open(const std::string& tracePath, const std::string& pcapPath, std::string& message, int slots) {
   if (!tracePath.empty()) {
-    trace_ = std::make_unique<CliTrace>();
+    trace_ = std::make_unique<WireTrace>();
     if (!trace_->Open(tracePath, message)) {
       trace_.reset();
-      return exit_code::kLogUnwritable;
+      return false;
     }
   }
   if (!pcapPath.empty()) {
@@ -36,13 +35,13 @@ int WireRecord::Open(const std::string& tracePath, const std::string& pcapPath, 
       if (!kind.empty() || !capture.writer->Open(path, message)) {
         trace_.reset();
         captures_.clear();
-        return exit_code::kLogUnwritable;
+        return false;
       }
       captures_.push_back(std::move(capture));
     }
   }
   tracePath_ = tracePath;
-  return 0;
+  return true;
 }
 
 LinkObserver* WireRecord::ObserverFor(int slot, const std::string& interfaceName) {
@@ -70,17 +69,15 @@ bool WireRecord::Lost() const {
   return false;
 }
 
-int WireRecord::Finish(int status, std::FILE* err) const {
+std::vector<std::string> WireRecord::Losses() const {
+  std::vector<std::string> losses;
   if (trace_ && !trace_->Failure().empty()) {
-    std::fprintf(err, "tovrin-cli: the trace %s did not take every event: %s\n", Printable(tracePath_).c_str(),
-                 trace_->Failure().c_str());
-    status = exit_code::kLogUnwritable;
+    losses.push_back("the trace " + Printable(tracePath_) + " did not take every event: " + trace_->Failure());
   }
   for (const Capture& c : captures_) {
-    if (!c.writer->Failed()) continue;
-    std::fprintf(err, "tovrin-cli: the capture %s did not take every packet: %s\n", Printable(c.path).c_str(),
-                 c.writer->Error().c_str());
-    status = exit_code::kLogUnwritable;
+    if (c.writer->Failed()) {
+      losses.push_back("the capture " + Printable(c.path) + " did not take every packet: " + c.writer->Error());
+    }
   }
-  return status;
+  return losses;
 }

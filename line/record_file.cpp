@@ -1,4 +1,4 @@
-#include "cli/output/record_file.h"
+#include "line/record_file.h"
 
 #include <cerrno>
 #include <cstring>

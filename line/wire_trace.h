@@ -12,12 +12,12 @@
 
 #include "link/link.h"
 
-class CliTrace : public LinkObserver {
+class WireTrace : public LinkObserver {
  public:
-  CliTrace() = default;
-  ~CliTrace() override;
-  CliTrace(const CliTrace&) = delete;
-  CliTrace& operator=(const CliTrace&) = delete;
+  WireTrace() = default;
+  ~WireTrace() override;
+  WireTrace(const WireTrace&) = delete;
+  WireTrace& operator=(const WireTrace&) = delete;
 
   // Appends to the file or creates it, never truncating what earlier runs left
   // (a regular file only); false with the operator's words in error.
@@ -50,12 +50,12 @@ class CliTrace : public LinkObserver {
 // A slot's view into the shared trace.
 class SlotTrace : public LinkObserver {
  public:
-  SlotTrace(CliTrace& trace, int slot, std::string interfaceName)
+  SlotTrace(WireTrace& trace, int slot, std::string interfaceName)
       : trace_(trace), slot_(slot), interfaceName_(std::move(interfaceName)) {}
   void Trace(const LinkTraceEvent& event) override { trace_.Write(event, slot_, interfaceName_); }
 
  private:
-  CliTrace& trace_;
+  WireTrace& trace_;
   int slot_;
   std::string interfaceName_;
 };

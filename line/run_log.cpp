@@ -1,12 +1,12 @@
-#include "cli/output/run_log.h"
+#include "line/run_log.h"
 
 #include <ctime>
 #include <string>
 
 #include "os/files.h"
 #include "os/host.h"
-#include "cli/output/record_file.h"
-#include "cli/output/text_output.h"
+#include "line/record_file.h"
+#include "common/text.h"
 
 namespace {
 
