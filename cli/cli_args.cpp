@@ -9,6 +9,7 @@
 #include "cli/db_args.h"
 #include "cli/exit_codes.h"
 #include "cli/format_args.h"
+#include "cli/job_args.h"
 #include "cli/range_arg.h"
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
@@ -277,7 +278,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
 
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
-  program->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  program->add_option("FILE", options.file, kFileHelp)->type_name("");
   AddFormatOptions(*program, options.input);
   const StampOptions programStamp = AddStampOptions(*program, options, "default: the board's current one");
   program->add_option("--expect-hardware", options.expectHardware,
@@ -297,14 +298,14 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   program->add_flag("--skip-if-same", options.skipIfSame,
                     "Read the board back first; leave it alone (exit 0) when it already holds the image");
   AddInterfaceOption(*program, options.interfaces, false);
+  AddJobOptions(*program, options);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
 
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
-  batch->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  batch->add_option("FILE", options.file, kFileHelp)->type_name("");
   AddFormatOptions(*batch, options.input);
   batch->add_option("--serial-from", options.serialFrom, "First serial number; its trailing digits count up")
       ->type_name("SERIAL")
-      ->required()
       ->check(CLI::Validator(CheckSerialFrom, ""));
   CLI::Option* state =
       batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
@@ -338,9 +339,11 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   // One store of serial numbers: a STATE file or the station database.
   batch->get_option("--db")->excludes(state);
   AddInterfaceOption(*batch, options.interfaces, true);
+  AddJobOptions(*batch, options);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
 
   const DbCommand db = AddDbCommand(app, options);
+  const CLI::App* job = AddJobCommand(app, options);
 
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from a file, offline");
   inspect->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
@@ -398,12 +401,19 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
                     : db.db->parsed()   ? CliCommand::kDb
                     : read->parsed()    ? CliCommand::kRead
                     : compare->parsed() ? CliCommand::kCompare
+                    : job->parsed()     ? CliCommand::kJob
                                         : CliCommand::kIdentity;
   if (!range.empty()) ParseFlashRange(range, options.rangeStart, options.rangeEnd);
   if (db.db->parsed()) {
     DbActionParsed(db, options);
     return kRunCommand;
   }
+  if (program->parsed() || batch->parsed()) {
+    if (const int usage = CheckJobUsage(program->parsed() ? *program : *batch, options, streams); usage != kRunCommand) {
+      return usage;
+    }
+  }
+  if (job->parsed()) return kRunCommand;
   if (batch->parsed() && options.stateFile.empty() && options.dbTarget.empty()) {
     std::fprintf(streams.err, "%s: batch needs --state STATE or --db TARGET\nRun '%s --help' for the options.\n",
                  kProgramName, kProgramName);

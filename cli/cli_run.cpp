@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/commands/command_files.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
 #include "cli/platform/interrupt.h"
 #include "common/log_line.h"
@@ -26,6 +27,7 @@ int RunCommand(const CliOptions& options, const CliStreams& streams) {
     case CliCommand::kDb: return RunDb(options, streams);
     case CliCommand::kRead: return RunRead(options, streams);
     case CliCommand::kCompare: return RunCompare(options, streams);
+    case CliCommand::kJob: return RunJob(options, streams);
   }
   return exit_code::kInternal;
 }
@@ -50,6 +52,8 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   const int parsed = ParseCliArgs(argc, argv, options, streams);
   if (parsed != kRunCommand) return parsed;
   if (!InterfacesUsable(options, streams)) return exit_code::kUsage;
+  // Before the files are looked at: the job names the firmware.
+  if (const int job = ApplyJob(options, streams); job != kRunCommand) return job;
 
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.

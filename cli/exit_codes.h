@@ -17,6 +17,10 @@ constexpr int kStateUnusable = 14;
 constexpr int kRepeatRefused = 15;
 constexpr int kSerialsExhausted = 16;
 constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
+constexpr int kJobFirmwareDiffers = 18;
+constexpr int kJobNotTrusted = 19;
+constexpr int kJobOutOfDate = 20;
+constexpr int kJobUnreadable = 21;
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
@@ -37,7 +41,13 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state or --db"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
     {exit_code::kReadFailed, "read, compare: a read got no good reply; no dump written, nothing compared"},
-    {exit_code::kUsage, "usage error (an empty file name, two files that are one); nothing sent, and no JSON printed"},
+    {exit_code::kJobFirmwareDiffers, "--job: the firmware's SHA-256 is not the job's; nothing sent"},
+    {exit_code::kJobNotTrusted,
+     "--job: trusted keys are set and the job is not signed, or its signature verifies with none of them; nothing sent"},
+    {exit_code::kJobOutOfDate, "--job: the job has expired, or its job_version is newer than this tool's; nothing sent"},
+    {exit_code::kJobUnreadable,
+     "--job, job: the job, its signature or a trusted key cannot be read or is not one; nothing sent"},
+    {exit_code::kUsage, "usage error (an empty file name, two files that are one, an option the --job fixes); nothing sent, and no JSON printed"},
     {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };
 

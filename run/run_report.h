@@ -35,6 +35,7 @@ struct FileFacts {
   int result = kProgramDone;
   std::string reason;  // why the file could not be read
   LoadReport load;
+  JobFacts job;
 };
 
 struct RunReport {

@@ -20,6 +20,7 @@
 #include "cli/batch/gang_display.h"
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
 #include "cli/output/record_file.h"
 #include "cli/output/run_log.h"
@@ -224,6 +225,10 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     image = ReadFirmware(options.file, options.input);
     sum.status = image.result;
     if (sum.status != 0) sum.ending = LoadMessage(image);
+    if (RunReport refused; sum.status == 0 && JobRefusesFirmware(options, image, refused)) {
+      sum.status = refused.refusal;
+      sum.ending = refused.refusalMessage;
+    }
   }
 
   BatchLine line(options, store.get(), storeName, logFd);
