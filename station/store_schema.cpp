@@ -76,6 +76,17 @@ std::vector<Migration> Migrations(const SqlConnection& c) {
                 c),
         "CREATE INDEX runs_serial ON runs (serial)",
         "CREATE INDEX runs_run_at ON runs (run_at)"}},
+      // Which approved job a number was handed out for and a run came from:
+      // null where there was none, a null signer for an unsigned job.
+      {2,
+       "jobs",
+       {"ALTER TABLE allocations ADD COLUMN job_name TEXT",
+        "ALTER TABLE allocations ADD COLUMN job_sha256 TEXT",
+        "ALTER TABLE allocations ADD COLUMN job_signer TEXT",
+        "ALTER TABLE runs ADD COLUMN job_name TEXT",
+        "ALTER TABLE runs ADD COLUMN job_sha256 TEXT",
+        "ALTER TABLE runs ADD COLUMN job_signer TEXT",
+        "CREATE INDEX runs_job ON runs (job_name)"}},
   };
 }
 

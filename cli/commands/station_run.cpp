@@ -10,6 +10,9 @@ BoardClaim ClaimFor(const CliOptions& options, const RunReport& report, const st
   claim.slot = slotName.empty() ? options.board : slotName;
   claim.operatorName = options.operatorName.empty() ? UserName() : options.operatorName;
   claim.sha256 = report.file.sha256;
+  claim.jobName = report.file.job.name;
+  claim.jobSha256 = report.file.job.sha256;
+  claim.jobSigner = report.file.job.signer;
   return claim;
 }
 
@@ -24,7 +27,7 @@ StoredRun StoredRunOf(const CliOptions& options, const RunReport& report, const 
   const BoardClaim claim = ClaimFor(options, report, slotName);
   const char* command = options.command == CliCommand::kBatch ? "batch" : "program";
   return StoredRun{command, claim.station, claim.slot, claim.operatorName, report.Programmed() ? report.serial : "",
-                   claim.sha256, result, json};
+                   claim.sha256, result, json, claim.jobName, claim.jobSha256, claim.jobSigner};
 }
 
 RunEnd RunEndOf(const RunReport& report, const StoredRun& stored) {

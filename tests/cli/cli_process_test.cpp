@@ -435,7 +435,7 @@ TEST_P(WithStore, TwoStationsShareOneStoreAndNeverHandOutTheSameNumber) {
     std::istringstream rows(report.out);
     std::string line;
     std::getline(rows, line);
-    EXPECT_EQ(line, "time,command,station,slot,operator,serial,sha256,result");
+    EXPECT_EQ(line, "time,command,station,slot,operator,serial,sha256,result,job,job_sha256,job_signer");
     std::multiset<std::string> reported;
     std::set<std::string> slots;
     for (; std::getline(rows, line);) {
