@@ -20,12 +20,15 @@ set(CPACK_PACKAGE_CONTACT "Tovrin developers <dev@tovrin.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 
-# The README's installing and usage notes travel with the package, beside the
-# copyright (machine-readable) and the changelog, gzipped without a time stamp
-# as Debian wants it.
+# The README and the guides it links to travel with the package (the guides in
+# docs/ beside it, so that its links hold), with the copyright (machine-readable)
+# and the changelog, gzipped without a time stamp as Debian wants it.
 set(TOVRIN_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/tovrin")
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/packaging/copyright"
         DESTINATION "${TOVRIN_DOC_DIR}")
+set(TOVRIN_GUIDES window.md line.md command-line.md station-database.md engineers-kit.md run-record.md)
+list(TRANSFORM TOVRIN_GUIDES PREPEND "${PROJECT_SOURCE_DIR}/docs/")
+install(FILES ${TOVRIN_GUIDES} DESTINATION "${TOVRIN_DOC_DIR}/docs")
 find_program(GZIP_EXECUTABLE gzip REQUIRED)
 set(changelog "${PROJECT_BINARY_DIR}/packaging/changelog")
 add_custom_command(OUTPUT "${changelog}.gz"
