@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cli/exit_codes.h"
 #include "job/job_file.h"
+#include "job/job_key.h"
 #include "run/sha256.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/cli/job_fixtures.h"
@@ -109,6 +111,35 @@ TEST(Job, ShowAndCreateSayWhatAStationWould) {
   o = Cli({"job", "create", files.Path("fw.s19"), "--out", files.Path("sub/made.json"), "--name", "x", "--rev", "C",
            "--serial-from", "SN0001", "--expect-hardware", "VR32"});
   EXPECT_EQ(o.status, exit_code::kUsage);
+}
+
+// The DER signature as BCrypt takes it, raw r and s of 32 bytes each: where
+// Windows alone would go wrong, so it is pinned on every system.
+TEST(Job, DerSignaturesBecomeRawOnlyWhenWellFormed) {
+  std::string r32;
+  for (int i = 0; i < 32; ++i) r32 += "5a";
+  const std::string s32 = "7" + std::string(63, 'b');
+  struct Case {
+    const char* name;
+    std::string der;
+    bool ok;
+    std::string raw;  // hex, when ok
+  } cases[] = {
+      {"32-byte r and s", "3044" "0220" + r32 + "0220" + s32, true, r32 + s32},
+      {"a sign byte dropped", "3045" "022100" "8" + r32.substr(1) + "0220" + s32, true, "8" + r32.substr(1) + s32},
+      {"a short r padded", "3043" "021f" + r32.substr(2) + "0220" + s32, true, "00" + r32.substr(2) + s32},
+      {"a zero the sign did not need", "3045" "022100" + r32 + "0220" + s32, false, ""},
+      {"a negative r", "3044" "0220" "8" + r32.substr(1) + "0220" + s32, false, ""},
+      {"a byte after the sequence", "3044" "0220" + r32 + "0220" + s32 + "00", false, ""},
+      {"the sequence's length wrong", "3045" "0220" + r32 + "0220" + s32, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string bytes = jobfix::Bytes(c.der);
+    std::array<std::uint8_t, 64> raw{};
+    EXPECT_EQ(DerSignatureToRaw(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), raw), c.ok);
+    if (c.ok) EXPECT_EQ(jobfix::Bytes(c.raw), std::string(raw.begin(), raw.end()));
+  }
 }
 
 #ifndef _WIN32
