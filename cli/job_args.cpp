@@ -26,6 +26,7 @@ void AddTrustedKeyOption(CLI::App& command, CliOptions& options) {
   command.add_option("--trusted-key", options.job.trustedKeys,
                      "Run only jobs signed by this public key (PEM, P-256); give it once per key")
       ->type_name("PUB.pem")
+      ->expected(1)  // one key each time: a FILE after it is not taken for a second key
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(CLI::Validator(CheckFileName, ""));
 }

@@ -383,10 +383,16 @@ TEST_F(CliProcess, BatchWhoseDatabaseGoesAwayErasesNoFurtherBoard) {
   std::filesystem::remove(log);
 }
 
+// Every field, the empty ones at the end too ("a,," is three).
 std::vector<std::string> CsvFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, ',');) fields.push_back(field);
+  std::vector<std::string> fields(1);
+  for (const char c : line) {
+    if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
   return fields;
 }
 
@@ -440,7 +446,7 @@ TEST_P(WithStore, TwoStationsShareOneStoreAndNeverHandOutTheSameNumber) {
     std::set<std::string> slots;
     for (; std::getline(rows, line);) {
       const std::vector<std::string> f = CsvFields(line);
-      ASSERT_EQ(f.size(), 8u) << line;
+      ASSERT_EQ(f.size(), 11u) << line;
       EXPECT_EQ(f[1], "batch");
       EXPECT_FALSE(f[2].empty()) << "the station's host name";
       slots.insert(f[3]);
