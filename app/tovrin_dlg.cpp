@@ -21,7 +21,7 @@
 #include "dialog/resource.h"
 #include "vocabulary/vocabulary.h"
 #include "link/link.h"
-#include "link/socket_platform.h"
+#include "os/socket.h"
 
 namespace {
 

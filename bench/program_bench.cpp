@@ -38,11 +38,11 @@
 #include "common/log_line.h"
 #include "flash/identity_stamp.h"
 #include "flash/program_image.h"
-#include "link/file_platform.h"
+#include "os/files.h"
+#include "os/socket.h"
 #include "run/program_run.h"
 #include "run/read_back.h"
 #include "link/link.h"
-#include "link/socket_platform.h"
 #include "sim/sim_board.h"
 #include "bench/full_image.h"
 

@@ -14,7 +14,7 @@
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
 #include "link/frames.h"
-#include "link/socket_platform.h"
+#include "os/socket.h"
 #include "station/serial_numbers.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "cli/commands/board_commands.h"
 #include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "common/log_line.h"
 #include "run/run_record.h"
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/platform/cli_platform.h"
+#include "os/console.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments = Utf8Arguments(argc, argv);

@@ -4,8 +4,7 @@
 #include <cstdio>
 
 #include "job/job_crypto.h"
-#include "job/job_platform.h"
-#include "link/file_platform.h"
+#include "os/files.h"
 #include "run/sha256.h"
 
 namespace {
@@ -38,6 +37,8 @@ OpenedJob Refused(OpenedJob opened, JobRefusal refusal, std::string message) {
 
 }  // namespace
 
+std::string StationTrustFolder() { return MachineSettingsPath("trusted-keys"); }
+
 std::string UtcToday() {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return DateOfDays(std::chrono::duration_cast<std::chrono::hours>(now).count() / 24);
@@ -56,7 +57,7 @@ TrustLoad LoadTrust(const std::vector<std::string>& keyFiles, const std::string&
   if (!stationFolder.empty()) {
     std::vector<std::string> inFolder;
     std::string reason;
-    if (KeyFilesIn(stationFolder, inFolder, reason) == FolderList::kUnreadable) {
+    if (FilesEndingIn(stationFolder, ".pem", inFolder, reason) == FolderList::kUnreadable) {
       return {false, "Cannot read the folder of trusted keys " + stationFolder + ": " + reason};
     }
     files.insert(files.end(), inFolder.begin(), inFolder.end());
@@ -99,7 +100,7 @@ OpenedJob OpenJob(const std::string& path, const TrustList& trust, const std::st
   if (trust.Set()) {
     const std::string sigPath = SignaturePathOf(path);
     const FileBytes sig = ReadRegularFile(sigPath, key_const::kMaxSignatureBytes);
-    if (sig.status == FileReadStatus::kNotOpened) {
+    if (sig.status == FileReadStatus::kMissing) {
       return Refused(opened, JobRefusal::kNotSigned,
                      "The job " + path + " is not signed (no " + sigPath + "), and this station runs only signed jobs");
     }

@@ -11,7 +11,6 @@
 
 #include "job/job_file.h"
 #include "job/job_key.h"
-#include "job/job_platform.h"
 #include "run/firmware_file.h"
 
 enum class JobRefusal {
@@ -63,6 +62,10 @@ OpenedJob OpenJob(const std::string& path, const TrustList& trust, const std::st
 // Holds a firmware file, read once for the run, against its job: kNone (and
 // the file carries the job's facts from then on) or kFirmwareDiffers.
 JobRefusal CheckJobFirmware(const OpenedJob& opened, FirmwareFile& file, std::string& message);
+
+// The station-wide folder of trusted keys: /etc/tovrin/trusted-keys on Linux,
+// %ProgramData%\Tovrin\trusted-keys on Windows.
+std::string StationTrustFolder();
 
 // Today's date in UTC, "YYYY-MM-DD".
 std::string UtcToday();

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/socket_platform.h"
+#include "os/socket.h"
 
 namespace capture {
 constexpr std::uint32_t kMagicMicroseconds = 0xA1B2C3D4;

@@ -5,6 +5,8 @@
 
 #include "common/log_line.h"
 #include "link/frames.h"
+#include "os/host.h"
+#include "os/interfaces.h"
 
 namespace {
 

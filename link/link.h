@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/socket_platform.h"
+#include "os/socket.h"
 
 // The transport OpenLink chose. The numbers are the ones a Connect has always
 // reported for them.

@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "link/file_platform.h"
+#include "os/files.h"
+#include "os/host.h"
+#include "os/socket.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "run/firmware_file.h"
 
 #include "flash/image_format.h"
-#include "link/file_platform.h"
+#include "os/files.h"
 #include "run/sha256.h"
 
 namespace {
@@ -19,7 +19,9 @@ FirmwareFile ReadFirmware(const std::string& name, const InputChoice& input) {
   file.name = name;
   const FileBytes read = ReadFirmwareBytes(name);
   if (read.status != FileReadStatus::kRead) {
-    file.result = read.status == FileReadStatus::kNotOpened ? kProgramFileNotOpened : kProgramDataError;
+    file.result = read.status == FileReadStatus::kNotOpened || read.status == FileReadStatus::kMissing
+                      ? kProgramFileNotOpened
+                      : kProgramDataError;
     file.reason = read.reason;
     return file;
   }

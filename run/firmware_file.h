@@ -11,7 +11,7 @@
 #include "flash/flash_image.h"
 #include "flash/load_stats.h"
 #include "flash/program_image.h"
-#include "link/file_platform.h"
+#include "os/files.h"
 
 constexpr const char kStandardInputName[] = "-";
 // No firmware file of a 128 KiB image comes near this; a larger one is not read.

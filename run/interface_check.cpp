@@ -1,6 +1,7 @@
 #include "run/interface_check.h"
 
-#include "link/socket_platform.h"
+#include "os/interfaces.h"
+#include "os/socket.h"
 
 InterfaceCheck CheckInterface(const std::string& name) {
   int error = 0;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/socket_platform.h"
+#include "os/host.h"
 
 LinkWaits LineWaits(const LinkWaits& base) {
   LinkWaits waits = base;

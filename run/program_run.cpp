@@ -5,7 +5,7 @@
 
 #include "common/log_line.h"
 #include "flash/identity_stamp.h"
-#include "link/socket_platform.h"
+#include "os/host.h"
 
 namespace {
 constexpr double kMsPerSecond = 1000.0;

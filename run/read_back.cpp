@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "common/log_line.h"
-#include "link/socket_platform.h"
+#include "os/host.h"
 #include "vocabulary/vocabulary.h"
 
 namespace {

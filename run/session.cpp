@@ -1,6 +1,6 @@
 #include "run/session.h"
 
-#include "link/socket_platform.h"
+#include "os/host.h"
 
 namespace {
 constexpr double kMsPerSecond = 1000.0;

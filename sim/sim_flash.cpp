@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "sim/loader_wire.h"
-#include "sim/sim_platform.h"
+#include "os/files.h"
 
 namespace sim {
 
@@ -41,7 +41,7 @@ std::string BoardSerial(const std::string& base, int board) {
 bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& flash,
                     std::string& error) {
   const std::string temporary = path + ".tmp";
-  std::FILE* file = OpenForWriting(temporary);
+  std::FILE* file = CreateFileForWriting(temporary);
   if (!file) {
     error = "cannot write " + temporary + ": " + std::strerror(errno);
     return false;

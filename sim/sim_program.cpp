@@ -8,7 +8,7 @@
 
 #include "sim/sim_args.h"
 #include "sim/sim_board.h"
-#include "sim/sim_platform.h"
+#include "os/stop.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ int RunSimMain(int argc, char** argv) {
   }
 
   // Before the board's thread exists, so that the requests reach the wait here.
-  sim::StopRequests stopRequests;
+  StopRequests stopRequests;
 
   std::mutex output;  // "ready" comes before the first command's line
   if (!args.quiet) {

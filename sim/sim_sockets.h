@@ -2,7 +2,7 @@
 
 // The simulated board's sockets: bound, non-blocking, not inherited by child
 // processes, with the reason in words when one cannot be had. The calls
-// themselves are the shared socket platform's (link/socket_platform.h), the
+// themselves are the operating system layer's (os/socket.h), the
 // one place that touches the system's socket library; the board's frames and
 // loader stay its own.
 
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/socket_platform.h"
+#include "os/socket.h"
 
 namespace sim {
 

@@ -15,7 +15,8 @@
 #include "station/serial_state.h"
 #include "station/serial_store.h"
 #include "station/sql_connection.h"
-#include "station/station_platform.h"
+#include "os/files.h"
+#include "os/host.h"
 #include "station/store_schema.h"
 
 namespace {
@@ -296,12 +297,12 @@ class SqlStore : public SerialStore {
 
   StoreError ImportState(const std::string& statePath) override {
     if (const StoreError e = Begin(false); e.Failed()) return e;
-    std::string text;
-    std::string reason;
-    if (ReadSmallFile(statePath, sql_const::kMaxStateBytes, text, reason) != SmallRead::kRead) {
-      if (reason.empty()) reason = "no such file";
+    const FileBytes read = ReadRegularFile(statePath, sql_const::kMaxStateBytes);
+    if (read.status != FileReadStatus::kRead) {
+      const std::string reason = read.status == FileReadStatus::kMissing ? "no such file" : read.reason;
       return {store_status::kUnusable, "cannot read the state file " + statePath + ": " + reason};
     }
+    const std::string& text = read.bytes;
     // The range's first number is whatever the file says; it is checked as a
     // batch would check it.
     SerialState state;

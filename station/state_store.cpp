@@ -8,9 +8,9 @@
 
 #include "station/serial_numbers.h"
 #include "station/serial_state.h"
-#include "common/system_text.h"
+#include "os/files.h"
+#include "os/system_text.h"
 #include "station/serial_store.h"
-#include "station/station_platform.h"
 
 namespace {
 
@@ -111,19 +111,14 @@ class StateStore : public SerialStore {
   // numbering at the range's first number.
   StoreError Load(SerialState& state) const {
     const std::string target = FollowLinks(path_);
-    std::string text;
-    std::string reason;
-    switch (ReadSmallFile(target, state_const::kMaxStateBytes, text, reason)) {
-      case SmallRead::kMissing:
-        state = FreshState(from_);
-        return {};
-      case SmallRead::kFailed:
-        return Unusable("cannot read the state file " + path_ + ": " + reason);
-      case SmallRead::kRead:
-        break;
+    const FileBytes read = ReadRegularFile(target, state_const::kMaxStateBytes);
+    if (read.status == FileReadStatus::kMissing) {
+      state = FreshState(from_);
+      return {};
     }
+    if (read.status != FileReadStatus::kRead) return Unusable("cannot read the state file " + path_ + ": " + read.reason);
     std::string error;
-    if (!ParseSerialState(text, path_, from_, state, error)) return Unusable(error);
+    if (!ParseSerialState(read.bytes, path_, from_, state, error)) return Unusable(error);
     return {};
   }
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "station/station_platform.h"
+#include "os/host.h"
 
 namespace {
 

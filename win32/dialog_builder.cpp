@@ -6,7 +6,7 @@
 #include <climits>
 #include <string>
 
-#include "common/system_text.h"
+#include "os/system_text.h"
 
 namespace {
 

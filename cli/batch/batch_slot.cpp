@@ -7,8 +7,8 @@
 #include "cli/exit_codes.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
-#include "cli/platform/interrupt.h"
-#include "link/socket_platform.h"
+#include "os/host.h"
+#include "os/stop.h"
 #include "run/line.h"
 #include "run/program_run.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "cli/output/text_output.h"
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "common/log_line.h"
 
 namespace {

@@ -26,10 +26,11 @@
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/output/wire_record.h"
-#include "cli/platform/cli_platform.h"
-#include "cli/platform/interrupt.h"
+#include "os/console.h"
+#include "os/files.h"
+#include "os/host.h"
+#include "os/stop.h"
 #include "common/log_line.h"
-#include "link/socket_platform.h"
 #include "station/serial_store.h"
 
 static_assert(store_status::kUnusable == exit_code::kStateUnusable &&

@@ -2,7 +2,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/output/text_output.h"
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "run/interface_check.h"
 #include "vocabulary/vocabulary.h"
 

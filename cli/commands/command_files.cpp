@@ -1,6 +1,6 @@
 #include "cli/commands/command_files.h"
 
-#include "cli/platform/path_facts.h"
+#include "os/path_facts.h"
 #include "cli/output/wire_record.h"
 #include "common/text.h"
 #include "station/serial_store.h"

@@ -12,7 +12,7 @@
 #include "run/run_record.h"
 #include "cli/output/text_output.h"
 #include "station/serial_store.h"
-#include "station/station_platform.h"
+#include "os/host.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "cli/exit_codes.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 
 int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();

@@ -262,7 +262,9 @@ int RunInspect(const CliOptions& options, const CliStreams& streams) {
   const FileBytes read = ReadFirmwareBytes(options.file);
   const std::string& text = read.bytes;
   if (read.status != FileReadStatus::kRead) {
-    report.load = read.status == FileReadStatus::kNotOpened ? kProgramFileNotOpened : kProgramDataError;
+    report.load = read.status == FileReadStatus::kNotOpened || read.status == FileReadStatus::kMissing
+                      ? kProgramFileNotOpened
+                      : kProgramDataError;
     message = std::string(ProgramResultMessage(report.load)) + ": " + read.reason;
   } else {
     const StampChoice stamp{options.revisionGiven, options.revision, options.serialGiven, options.serial};

@@ -11,10 +11,9 @@
 #include "cli/output/text_output.h"
 #include "flash/image_format.h"
 #include "job/job_crypto.h"
-#include "link/file_platform.h"
+#include "os/files.h"
 #include "run/run_record.h"
 #include "run/sha256.h"
-#include "station/station_platform.h"
 
 namespace {
 

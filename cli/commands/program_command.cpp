@@ -15,8 +15,8 @@
 #include "cli/output/progress.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
-#include "cli/platform/cli_platform.h"
-#include "cli/platform/interrupt.h"
+#include "os/files.h"
+#include "os/stop.h"
 #include "run/program_run.h"
 #include "run/read_back.h"
 

@@ -2,7 +2,7 @@
 
 #include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "run/read_back.h"
 
 RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watch,

@@ -12,7 +12,7 @@
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
 #include "cli/commands/read_back_commands.h"
-#include "station/station_platform.h"
+#include "os/files.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
 #include "cli/output/run_log.h"

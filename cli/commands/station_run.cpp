@@ -1,7 +1,7 @@
 #include "cli/commands/station_run.h"
 
 #include "common/text.h"
-#include "station/station_platform.h"
+#include "os/host.h"
 
 BoardClaim ClaimFor(const CliOptions& options, const RunReport& report, const std::string& slotName) {
   BoardClaim claim;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/platform/cli_platform.h"
+#include "os/files.h"
 
 class LogCapture {
  public:

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "cli/platform/interrupt.h"
-#include "cli/platform/cli_platform.h"
+#include "os/console.h"
+#include "os/stop.h"
 
 namespace {
 constexpr int kBarWidth = 40;     // characters between the brackets

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "cli/platform/cli_platform.h"
-#include "cli/platform/path_facts.h"
+#include "os/files.h"
+#include "os/path_facts.h"
 
 namespace {
 constexpr const char kNotRegular[] = "not a regular file";

@@ -4,7 +4,8 @@
 #include <ctime>
 #include <string>
 
-#include "cli/platform/cli_platform.h"
+#include "os/files.h"
+#include "os/host.h"
 #include "cli/output/record_file.h"
 #include "cli/output/text_output.h"
 

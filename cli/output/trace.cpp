@@ -2,7 +2,7 @@
 
 #include "cli/output/record_file.h"
 #include "cli/output/text_output.h"
-#include "cli/platform/cli_platform.h"
+#include "os/files.h"
 #include "run/run_record.h"
 #include "vocabulary/vocabulary.h"
 #include "link/frames.h"

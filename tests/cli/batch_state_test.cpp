@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "tests/cli/cli_test_support.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/platform/cli_platform.h"
+#include "os/files.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "tests/support/board_runs.h"

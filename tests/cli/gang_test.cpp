@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/support/board_ports.h"
 

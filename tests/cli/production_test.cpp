@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "station/serial_numbers.h"
 #include "tests/cli/cli_test_support.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/platform/interrupt.h"
+#include "os/stop.h"
 #include "run/sha256.h"
 #include "tests/cli/cli_test_support.h"
 #include "tests/cli/job_fixtures.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "link/socket_platform.h"
+#include "os/socket.h"
 
 namespace simtest {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "station/serial_store.h"
-#include "station/station_platform.h"
+#include "os/files.h"
 #include "tests/support/board_runs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_database.h"

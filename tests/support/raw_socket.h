@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/socket_platform.h"
+#include "os/socket.h"
 
 namespace raw {
 

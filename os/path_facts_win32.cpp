@@ -1,22 +1,13 @@
-#include "cli/platform/path_facts.h"
+#include "os/path_facts.h"
 
 #include <windows.h>
 
 #include <filesystem>
 
-#include "common/system_text.h"
+#include "os/handle.h"
+#include "os/system_text.h"
 
 namespace {
-
-struct Handle {
-  explicit Handle(HANDLE value) : h(value) {}
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE h;
-};
 
 // Opened only to read its attributes, sharing everything, so no writer or
 // reader of it is disturbed; BACKUP_SEMANTICS opens a folder too.

@@ -1,13 +1,37 @@
-#include "sim/sim_platform.h"
-
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 
-namespace sim {
+#include "os/stop.h"
+
+namespace {
+
+constexpr int kExitBase = 128;  // a shell's status for a process ended by signal N is 128 + N
+std::atomic<int> gInterrupt{0};  // only a signal handler and the run touch it
+
+void OnSignal(int signal) {
+  // A second Ctrl+C does not wait for the exchange in flight.
+  if (signal == SIGINT && gInterrupt.load() != 0) ::_exit(kExitBase + SIGINT);
+  gInterrupt.store(kExitBase + signal);
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int InterruptStatus() { return gInterrupt.load(); }
+
+void ClearInterrupt() { gInterrupt.store(0); }
 
 namespace {
 
@@ -39,18 +63,3 @@ void StopRequests::WaitFor(int seconds) {
     // Otherwise the wait timed out (the loop sees the deadline) or was interrupted.
   }
 }
-
-std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
-
-void RemoveFile(const std::string& path) { std::remove(path.c_str()); }
-
-std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
-
-Utf8ConsoleOutput::Utf8ConsoleOutput() = default;
-Utf8ConsoleOutput::~Utf8ConsoleOutput() = default;
-
-bool RenameOver(const std::string& temporary, const std::string& path) {
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
-}  // namespace sim

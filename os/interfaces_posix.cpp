@@ -3,7 +3,7 @@
 // different devices may bind the same address and port, so every port's link
 // keeps the loader's fixed local port 1234.
 
-#include "link/socket_platform.h"
+#include "os/interfaces.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,15 +1,14 @@
 #pragma once
 
-// The only place that touches the operating system's socket library and clock.
-// Everything above it works with these calls, so a Winsock build replaces
-// socket_platform_posix.cpp and nothing else. The tool's link, the simulated
-// board, the tests' hand-played boards and the benchmarks all use it (the
-// tovrin_socket library): the board keeps its own frames and loader, and shares
-// only these calls with the tool.
+// The only place that touches the operating system's socket library. Everything
+// above it works with these calls, so a Winsock build replaces socket_posix.cpp
+// and nothing else. The tool's link, the simulated board, the tests'
+// hand-played boards and the benchmarks all use it (the tovrin_os library): the
+// board keeps its own frames and loader, and shares only the system calls with
+// the tool.
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 using SocketHandle = int;
 constexpr SocketHandle kNoSocket = -1;
@@ -107,40 +106,3 @@ class SocketWaiter {
  private:
   SocketHandle wake_ = kNoSocket;
 };
-
-// --- Network interfaces: one board per port on a station with several ------
-
-// A network interface as the system names it: Linux eth1 or eth0.101; on
-// Windows the adapter's name as the network settings show it.
-struct NetInterface {
-  std::string name;
-  unsigned index = 0;
-  bool up = false;
-  std::uint32_t address = 0;  // its first IPv4 address, host order; 0: none
-};
-
-// The system's interfaces; empty with *error set when they cannot be listed.
-std::vector<NetInterface> SockListInterfaces(int* error);
-
-// The interface `name` stands for (on Windows its index as digits names it
-// too); false when there is none, with *error set when the list failed.
-bool SockFindInterface(const std::string& name, NetInterface* found, int* error);
-
-// Ties every packet the socket sends to one interface, before any bind, connect
-// or send, so that a station with one board per port reaches the board on that
-// port though every board has the same address. Linux: SO_BINDTODEVICE, which
-// also confines what the socket receives to that interface. Windows:
-// IP_UNICAST_IF. An empty name ties nothing. 0, or -1 (no such interface).
-int SockTieToInterface(SocketHandle s, const std::string& name);
-// Binds the socket to localPort (0: any) where the interface receives: on
-// Linux every address, since the tie already confines the socket (and sockets
-// tied to different interfaces may bind the same port); on Windows the
-// adapter's own address. An empty name binds every address. 0 or -1.
-int SockBindOnInterface(SocketHandle s, const std::string& name, std::uint16_t localPort);
-
-void SleepMs(int milliseconds);
-std::int64_t MonotonicMs();
-// For a capture's time stamps: a monotonic clock in microseconds, and the time
-// of day in microseconds since 1970-01-01 UTC.
-std::int64_t MonotonicUs();
-std::int64_t WallClockUs();

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "common/system_text.h"
+#include "os/system_text.h"
 
 std::filesystem::path PathFromUtf8(const std::string& utf8) { return std::filesystem::path(WideFromUtf8(utf8)); }
 

@@ -1,4 +1,6 @@
-#include "link/socket_platform.h"
+#include "os/socket.h"
+
+#include "os/host.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -360,39 +362,4 @@ int SocketWaiter::Wait(const SocketHandle* sockets, int count, int milliseconds,
   }
   for (int i = 0; i < count; ++i) ready[i] = at[i] >= 0 && fds[at[i]].revents != 0;
   return 0;
-}
-
-void SleepMs(int milliseconds) { ::Sleep(static_cast<DWORD>(milliseconds < 0 ? 0 : milliseconds)); }
-
-namespace {
-
-// The performance counter in `perSecond` steps: exact, and never going back.
-std::int64_t CounterIn(std::int64_t perSecond) {
-  static const std::int64_t frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<std::int64_t>(f.QuadPart);
-  }();
-  LARGE_INTEGER now;
-  ::QueryPerformanceCounter(&now);
-  const std::int64_t ticks = now.QuadPart;
-  return ticks / frequency * perSecond + ticks % frequency * perSecond / frequency;
-}
-
-}  // namespace
-
-// GetTickCount64 moves in steps of about 16 ms, coarse beside the 50 ms resend
-// interval; the performance counter is exact and never goes back.
-std::int64_t MonotonicMs() { return CounterIn(1000); }
-std::int64_t MonotonicUs() { return CounterIn(1000000); }
-
-std::int64_t WallClockUs() {
-  // In 100 ns steps since 1601-01-01; the system's own resolution is coarser,
-  // which is why a capture takes its steps from MonotonicUs.
-  constexpr std::int64_t kUnixEpochIn100ns = 116444736000000000LL;
-  FILETIME now;
-  ::GetSystemTimeAsFileTime(&now);
-  const std::int64_t ticks =
-      static_cast<std::int64_t>(static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
-  return (ticks - kUnixEpochIn100ns) / 10;
 }

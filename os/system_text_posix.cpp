@@ -1,4 +1,4 @@
-#include "common/system_text.h"
+#include "os/system_text.h"
 
 std::filesystem::path PathFromUtf8(const std::string& utf8) { return std::filesystem::path(utf8); }
 

@@ -5,7 +5,7 @@
 // packets leave by, and bound to the adapter's own address, so that only what
 // arrives there is taken.
 
-#include "link/socket_platform.h"
+#include "os/interfaces.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -13,6 +13,8 @@
 #include <windows.h>
 
 #include <vector>
+
+#include "os/system_text.h"
 
 // mingw-w64's headers may lack it; the value is the system's.
 #ifndef IP_UNICAST_IF
@@ -24,14 +26,8 @@ namespace {
 constexpr ULONG kFirstBufferBytes = 16 * 1024;  // as the system's documentation advises
 constexpr int kListTries = 3;                   // the list may grow between two calls
 
-std::string Utf8(const wchar_t* wide) {
-  if (wide == nullptr) return "";
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return "";
-  std::string text(static_cast<std::size_t>(bytes - 1), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), bytes, nullptr, nullptr);
-  return text;
-}
+// The adapter's names may be missing.
+std::string Utf8(const wchar_t* wide) { return wide == nullptr ? std::string() : Utf8FromWide(wide); }
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "cli/platform/path_facts.h"
+#include "os/path_facts.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,6 @@
-#include "link/socket_platform.h"
+#include "os/socket.h"
+
+#include "os/host.h"
 
 #include <arpa/inet.h>
 
@@ -263,28 +265,4 @@ int SocketWaiter::Wait(const SocketHandle* sockets, int count, int milliseconds,
   }
   for (int i = 0; i < count; ++i) ready[i] = at[i] >= 0 && fds[at[i]].revents != 0;
   return 0;
-}
-
-void SleepMs(int milliseconds) {
-  timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
-std::int64_t MonotonicMs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-std::int64_t MonotonicUs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-std::int64_t WallClockUs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
