@@ -1,4 +1,4 @@
-# CLI11 and nlohmann-json are header-only, but their Debian config packages put
+# CLI11, nlohmann-json and the Boost headers are header-only, but their Debian config packages put
 # /usr/include on the include path, and under the mingw toolchain that pulls
 # glibc's headers into a Windows build. Here each gets a folder that holds only
 # its own headers (a link to the build machine's copy) and a config package of
@@ -51,3 +51,7 @@ tovrin_cross_header_library(PACKAGE nlohmann_json TARGET nlohmann_json::nlohmann
   VERSION_HEADER detail/abi_macros.hpp
   VERSION_REGEX "#define NLOHMANN_JSON_VERSION_MAJOR ([0-9]+)" "#define NLOHMANN_JSON_VERSION_MINOR ([0-9]+)"
                 "#define NLOHMANN_JSON_VERSION_PATCH ([0-9]+)")
+# Boost.Asio and Boost.Beast for the station's web server, used from headers alone.
+tovrin_cross_header_library(PACKAGE Boost TARGET Boost::headers FOLDER boost VERSION_HEADER version.hpp
+  VERSION_REGEX "#define BOOST_LIB_VERSION \"([0-9]+)_" "#define BOOST_LIB_VERSION \"[0-9]+_([0-9]+)\""
+                "#define BOOST_VERSION [0-9]+([0-9][0-9])\n")

@@ -1,6 +1,6 @@
 # The Debian package: `cpack -G DEB` in a build tree (a release build, so the
 # binaries carry no sanitizer runtime) gives tovrin_<version>_<arch>.deb with
-# the window, tovrin-cli and varnel-sim, and whatever each target installs
+# the window, tovrin-cli, tovrin-station and varnel-sim, and whatever each target installs
 # beside its binary (desktop entry, icons, AppStream metadata, manual pages),
 # and the Wireshark dissector.
 # scripts/package builds it and holds it to lintian.
@@ -14,7 +14,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Flash programmer for the Varnel board ove
 set(CPACK_PACKAGE_DESCRIPTION "Tovrin reprograms the 128 KiB flash of a networked Varnel board from a
 Motorola S-record file over the board's resident loader (UDP, with TCP as
 fallback). The package holds the Tovrin window, the tovrin-cli command for
-scripts, test stations and production lines, and varnel-sim, a simulated
+scripts, test stations and production lines, tovrin-station, which runs a
+line and shows it on a page in the browser, and varnel-sim, a simulated
 board for trying both without hardware.")
 set(CPACK_PACKAGE_CONTACT "Tovrin developers <dev@tovrin.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
@@ -26,7 +27,8 @@ set(CPACK_STRIP_FILES ON)
 set(TOVRIN_DOC_DIR "${CMAKE_INSTALL_DATADIR}/doc/tovrin")
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/packaging/copyright"
         DESTINATION "${TOVRIN_DOC_DIR}")
-set(TOVRIN_GUIDES window.md line.md command-line.md station-database.md engineers-kit.md run-record.md)
+set(TOVRIN_GUIDES window.md line.md command-line.md station-database.md engineers-kit.md run-record.md
+  station.md station-api.md)
 list(TRANSFORM TOVRIN_GUIDES PREPEND "${PROJECT_SOURCE_DIR}/docs/")
 install(FILES ${TOVRIN_GUIDES} DESTINATION "${TOVRIN_DOC_DIR}/docs")
 find_program(GZIP_EXECUTABLE gzip REQUIRED)

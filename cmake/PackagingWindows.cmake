@@ -1,5 +1,5 @@
 # The Windows packages, from the cross build (scripts/test-windows makes both):
-#   cpack -G ZIP    tovrin-<version>-win64.zip: the exes, README.txt and the Wireshark
+#   cpack -G ZIP    tovrin-<version>-win64.zip: the exes (tovrin-station.exe among them), README.txt and the Wireshark
 #                   dissector varnel.lua in one folder
 #   cpack -G NSIS   tovrin-<version>-win64.exe: an installer for Program Files, with a
 #                   Start-menu folder and an uninstaller (Apps & features lists it)
@@ -34,9 +34,11 @@ set(CPACK_NSIS_DISPLAY_NAME "Tovrin ${PROJECT_VERSION}")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MENU_LINKS "README.txt" "Tovrin README")
-# The window gets the Start-menu entry once it is built (tovrin.exe).
+# The window gets the Start-menu entry once it is built (tovrin.exe); the
+# station has one too (it opens a console, which says how to give it a line).
+set(CPACK_PACKAGE_EXECUTABLES "tovrin-station" "Tovrin Station")
 if(TARGET tovrin)
-  set(CPACK_PACKAGE_EXECUTABLES "tovrin" "Tovrin")
+  list(PREPEND CPACK_PACKAGE_EXECUTABLES "tovrin" "Tovrin")
 endif()
 
 include(CPack)

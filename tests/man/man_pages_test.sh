@@ -2,9 +2,9 @@
 # The manual pages against the programs: every page renders without a warning,
 # and each names every option and command that its program's --help lists (for
 # tovrin-cli also each command's --help), so a page cannot fall behind its program.
-#   man_pages_test.sh MAN_DIR TOVRIN_CLI VARNEL_SIM
+#   man_pages_test.sh MAN_DIR TOVRIN_CLI VARNEL_SIM TOVRIN_STATION
 set -eu
-man_dir=$1 cli=$2 sim=$3
+man_dir=$1 cli=$2 sim=$3 station=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -51,5 +51,8 @@ expect_named tovrin-cli "$work/cli.commands"
 
 "$sim" --help | options_in >"$work/sim.options"
 expect_named varnel-sim "$work/sim.options"
+
+"$station" --help | options_in >"$work/station.options"
+expect_named tovrin-station "$work/station.options"
 
 exit "$failed"

@@ -14,11 +14,13 @@ fail() {
 }
 
 timeout 120 "$WINE64" "$installer" /S </dev/null
-for file in tovrin-cli.exe varnel-sim.exe README.txt varnel.lua Uninstall.exe; do
+for file in tovrin-cli.exe tovrin-station.exe varnel-sim.exe README.txt varnel.lua Uninstall.exe; do
   [ -f "$dir/$file" ] || fail "$file is not in Program Files\\Tovrin"
 done
 find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Tovrin/Tovrin README.lnk' | grep -q . ||
   fail "no Start-menu entry"
+find "$WINEPREFIX/drive_c" -path '*Start Menu/Programs/Tovrin/Tovrin Station.lnk' | grep -q . ||
+  fail "no Start-menu entry for the station"
 version=$(timeout 60 "$WINE64" "$dir/tovrin-cli.exe" --version </dev/null | tr -d '\r')
 case "$version" in
   "tovrin-cli "*) ;;
