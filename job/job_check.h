@@ -51,7 +51,7 @@ struct OpenedJob {
   Job job;
   std::string path;          // the job file
   std::string firmwarePath;  // the firmware, beside the job
-  JobFacts facts;            // name, the job file's SHA-256, the signer
+  ApprovedJob facts;            // name, the job file's SHA-256, the signer
   bool Accepted() const { return refusal == JobRefusal::kNone; }
 };
 

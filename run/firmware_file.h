@@ -27,7 +27,7 @@ struct InputChoice {
 
 // The approved job a file was released by (docs/jobs.md), as records name it;
 // an empty name: the run had no job.
-struct JobFacts {
+struct ApprovedJob {
   std::string name;
   std::string sha256;  // of the job file's bytes
   std::string signer;  // the signing key's fingerprint; empty: the job was not signed
@@ -42,7 +42,7 @@ struct FirmwareFile {
   std::string sha256;         // of the bytes read
   LoadReport load;
   std::unique_ptr<FlashImage> image = std::make_unique<FlashImage>();
-  JobFacts job;  // set once the file was checked against its job
+  ApprovedJob job;  // set once the file was checked against its job
 
   bool Usable() const { return result == kProgramDone; }
 };

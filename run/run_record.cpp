@@ -107,7 +107,7 @@ Json RunRecord(const RunReport& report, const RecordContext& context) {
   record["load"] = LoadJson(report.file);
   // The approved job the run came from: null without one, a null signer for a
   // job that was not signed.
-  const JobFacts& job = report.file.job;
+  const ApprovedJob& job = report.file.job;
   record["job"] = job.name.empty() ? Json(nullptr)
                                    : Json{{"name", job.name},
                                           {"sha256", job.sha256},

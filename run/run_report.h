@@ -35,7 +35,7 @@ struct FileFacts {
   int result = kProgramDone;
   std::string reason;  // why the file could not be read
   LoadReport load;
-  JobFacts job;
+  ApprovedJob job;
 };
 
 struct RunReport {
