@@ -67,11 +67,11 @@ std::unique_ptr<SerialStore> Open(const std::string& engine, StoreError& error) 
   if (engine == "STATE") {
     store = OpenStateStore(t.state);
   } else if (engine == "SQLite") {
-    store = OpenDatabaseStore(t.sqlite, error);
+    store = OpenDatabaseStore(t.sqlite, error, {}, MissingDatabase::kCreate);  // the bench's own scratch file
   } else if (!t.pg.Url().empty()) {
     store = OpenDatabaseStore(t.pg.Url(), error);
   } else {
-    error = {1, t.pg.Error()};
+    error = {StoreFailure::kUnusable, t.pg.Error()};
   }
   if (store) error = store->UseRange(kFirst);
   return error.Failed() ? nullptr : std::move(store);

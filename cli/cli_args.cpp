@@ -11,6 +11,7 @@
 #include "cli/format_args.h"
 #include "cli/job_args.h"
 #include "cli/range_arg.h"
+#include "common/text.h"
 #include "vocabulary/vocabulary.h"
 #include "flash/program_image.h"
 #include "link/frames.h"
@@ -245,13 +246,39 @@ StampOptions AddStampOptions(CLI::App& command, CliOptions& options, const char*
   return added;
 }
 
-}  // namespace
+// --trace and --pcap: the files that keep what went over the link.
+void AddWireOptions(CLI::App& command, CliOptions& options) {
+  command.add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
+      ->type_name("FILE")
+      ->check(CLI::Validator(CheckFileName, ""));
+  command.add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+}
 
-int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const CliStreams& streams) {
-  CLI::App app("Programs the flash of a Varnel board from a Motorola S-record file (or\n"
-               "Intel HEX, ELF, raw binary) over the board's resident loader (UDP, or TCP\n"
-               "when UDP does not answer).",
-               kProgramName);
+void AddExpectHardware(CLI::App& command, CliOptions& options, const char* help) {
+  command.add_option("--expect-hardware", options.expectHardware, help)
+      ->type_name("CODE")
+      ->check(CLI::Validator(CheckHardware, ""));
+}
+
+// The subcommands, and what the parse asks of them once the arguments are read.
+struct Commands {
+  CLI::App* identity = nullptr;
+  CLI::App* program = nullptr;
+  CLI::App* batch = nullptr;
+  CLI::App* inspect = nullptr;
+  CLI::App* read = nullptr;
+  CLI::App* compare = nullptr;
+  CLI::App* job = nullptr;
+  DbCommand db;
+  StampOptions programStamp{};
+  StampOptions inspectStamp{};
+  StampOptions compareStamp{};
+  CLI::Option* batchRevision = nullptr;
+  std::string verify;  // --verify's text, for both commands that take it
+  std::string range;   // read's --range
+};
+
+void SetUpApp(CLI::App& app, CliOptions& options) {
   app.fallthrough();  // the global options may follow the command too
   // The same options on every system: on Windows CLI11 would take /x as an
   // option, and a path such as /fw.s19 could not be given.
@@ -259,48 +286,43 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string(kProgramName) + " " + TOVRIN_VERSION);
   app.footer(kMainFooter + ExitCodeHelp());
-
   app.add_option("--board", options.board, "Address of the board (identity, program); the ports stay the board's")
       ->type_name("ADDR")
       ->check(CLI::Validator(CheckAddress, ""))
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print one JSON object per run on standard output; diagnostics to standard error");
   app.add_flag("-q,--quiet", options.quiet, "No progress and no informational lines");
+}
 
-  CLI::App* identityCommand = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
-  identityCommand->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
-      ->type_name("FILE")
-      ->check(CLI::Validator(CheckFileName, ""));
-  identityCommand->add_option("--pcap", options.pcapFile, kPcapHelp)
-      ->type_name("FILE")
-      ->check(CLI::Validator(CheckFileName, ""));
-  AddInterfaceOption(*identityCommand, options.interfaces, false);
-  identityCommand->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
+void AddIdentityCommand(CLI::App& app, CliOptions& options, Commands& commands) {
+  CLI::App* identity = app.add_subcommand("identity", "Connect, print the board's identity and link type, close");
+  AddWireOptions(*identity, options);
+  AddInterfaceOption(*identity, options.interfaces, false);
+  identity->footer(std::string(kIdentityFooter) + GlobalOptionsNote());
+  commands.identity = identity;
+}
 
+void AddProgramCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
   program->add_option("FILE", options.file, kFileHelp)->type_name("");
   AddFormatOptions(*program, options.input);
-  const StampOptions programStamp = AddStampOptions(*program, options, "default: the board's current one");
-  program->add_option("--expect-hardware", options.expectHardware,
-                      "Refuse (exit 12, nothing erased) unless the board's hardware code is CODE")
-      ->type_name("CODE")
-      ->check(CLI::Validator(CheckHardware, ""));
+  commands.programStamp = AddStampOptions(*program, options, "default: the board's current one");
+  AddExpectHardware(*program, options, "Refuse (exit 12, nothing erased) unless the board's hardware code is CODE");
   program->add_option("--log", options.logFile, "Append one JSON line per run to this file")
       ->type_name("FILE")
       ->check(CLI::Validator(CheckFileName, ""));
-  std::string verify;
-  AddVerifyOption(*program, verify);
-  program->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
-      ->type_name("FILE")
-      ->check(CLI::Validator(CheckFileName, ""));
-  program->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+  AddVerifyOption(*program, commands.verify);
+  AddWireOptions(*program, options);
   AddStationOptions(*program, options);
   program->add_flag("--skip-if-same", options.skipIfSame,
                     "Read the board back first; leave it alone (exit 0) when it already holds the image");
   AddInterfaceOption(*program, options.interfaces, false);
   AddJobOptions(*program, options);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
+  commands.program = program;
+}
 
+void AddBatchCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
   batch->add_option("FILE", options.file, kFileHelp)->type_name("");
   AddFormatOptions(*batch, options.input);
@@ -315,13 +337,11 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("LOG")
       ->required()
       ->check(CLI::Validator(CheckFileName, ""));
-  CLI::Option* batchRevision =
+  commands.batchRevision =
       batch->add_option("--rev", options.revision, "Revision character to write; default: the board's current one")
           ->type_name("CHAR")
           ->check(CLI::Validator(CheckRevision, ""));
-  batch->add_option("--expect-hardware", options.expectHardware, "Skip (nothing erased) a board whose hardware code is not CODE")
-      ->type_name("CODE")
-      ->check(CLI::Validator(CheckHardware, ""));
+  AddExpectHardware(*batch, options, "Skip (nothing erased) a board whose hardware code is not CODE");
   batch->add_option("--count", options.count, "End after N boards (programmed, failed or refused)")
       ->type_name("N")
       ->check(WholeNumber(1, kMaxBoards));
@@ -329,55 +349,56 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
       ->type_name("S")
       ->check(WholeNumber(1, kMaxWaitSeconds))
       ->capture_default_str();
-  AddVerifyOption(*batch, verify);
+  AddVerifyOption(*batch, commands.verify);
   batch->add_flag("--allow-repeat", options.allowRepeat, "Program a board that already carries a serial number from STATE");
-  batch->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
-      ->type_name("FILE")
-      ->check(CLI::Validator(CheckFileName, ""));
-  batch->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+  AddWireOptions(*batch, options);
   AddStationOptions(*batch, options);
   // One store of serial numbers: a STATE file or the station database.
   batch->get_option("--db")->excludes(state);
   AddInterfaceOption(*batch, options.interfaces, true);
   AddJobOptions(*batch, options);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
+  commands.batch = batch;
+}
 
-  const DbCommand db = AddDbCommand(app, options);
-  const CLI::App* job = AddJobCommand(app, options);
-
+void AddInspectCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* inspect = app.add_subcommand("inspect", "Report what a run would send from a file, offline");
   inspect->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
   AddFormatOptions(*inspect, options.input);
-  const StampOptions inspectStamp = AddStampOptions(*inspect, options, "default: the file's own");
+  commands.inspectStamp = AddStampOptions(*inspect, options, "default: the file's own");
   inspect->footer(std::string(kInspectFooter) + GlobalOptionsNote());
+  commands.inspect = inspect;
+}
 
+void AddReadCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* read = app.add_subcommand("read", "Dump the board's flash to a file, reading only");
   read->add_option("--out", options.outFile, "The dump: S-records, or raw bytes when FILE ends in .bin")
       ->type_name("FILE")
       ->required()
       ->check(CLI::Validator(CheckFileName, ""));
-  std::string range;
-  read->add_option("--range", range, "Flash addresses to read, END not included (default: all, 0x0:0x20000)")
+  read->add_option("--range", commands.range, "Flash addresses to read, END not included (default: all, 0x0:0x20000)")
       ->type_name("START:END")
       ->check(CLI::Validator([](std::string& text) { std::uint32_t a, b; return ParseFlashRange(text, a, b); }, ""));
-  read->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
-      ->type_name("FILE")
-      ->check(CLI::Validator(CheckFileName, ""));
-  read->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+  AddWireOptions(*read, options);
   AddInterfaceOption(*read, options.interfaces, false);
   read->footer(std::string(kReadFooter) + GlobalOptionsNote());
+  commands.read = read;
+}
 
+void AddCompareCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* compare = app.add_subcommand("compare", "List where the board differs from what a run of a file would write");
   compare->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
-  const StampOptions compareStamp = AddStampOptions(*compare, options, "default: the board's current one");
-  compare->add_option("--trace", options.traceFile, "Write one JSON line per exchange event to FILE")
-      ->type_name("FILE")
-      ->check(CLI::Validator(CheckFileName, ""));
-  compare->add_option("--pcap", options.pcapFile, kPcapHelp)->type_name("FILE")->check(CLI::Validator(CheckFileName, ""));
+  commands.compareStamp = AddStampOptions(*compare, options, "default: the board's current one");
+  AddWireOptions(*compare, options);
   AddInterfaceOption(*compare, options.interfaces, false);
   AddFormatOptions(*compare, options.input);
   compare->footer(std::string(kCompareFooter) + GlobalOptionsNote());
+  commands.compare = compare;
+}
 
+// The arguments read into the options: kRunCommand, or the status to exit with
+// after help, the version or a usage error.
+int Parse(CLI::App& app, int argc, const char* const* argv, CliOptions& options, const CliStreams& streams) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -391,40 +412,77 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
     return 0;
   } catch (const CLI::ParseError& e) {
     std::fprintf(streams.err, "%s: %s\nRun '%s --help' for the options.\n", kProgramName, e.what(), kProgramName);
+    options.usageError = e.what();
     return exit_code::kUsage;
   }
+  return kRunCommand;
+}
 
-  options.verify = VerifyModeOf(verify);
-  options.command = program->parsed() ? CliCommand::kProgram
-                    : inspect->parsed() ? CliCommand::kInspect
-                    : batch->parsed()   ? CliCommand::kBatch
-                    : db.db->parsed()   ? CliCommand::kDb
-                    : read->parsed()    ? CliCommand::kRead
-                    : compare->parsed() ? CliCommand::kCompare
-                    : job->parsed()     ? CliCommand::kJob
-                                        : CliCommand::kIdentity;
-  if (!range.empty()) ParseFlashRange(range, options.rangeStart, options.rangeEnd);
-  if (db.db->parsed()) {
-    DbActionParsed(db, options);
-    return kRunCommand;
+// What the parsed subcommand's options come to beyond the values CLI11 set.
+int Complete(const Commands& commands, CliOptions& options, const CliStreams& streams) {
+  options.verify = VerifyModeOf(commands.verify);
+  options.command = commands.program->parsed()   ? CliCommand::kProgram
+                    : commands.inspect->parsed() ? CliCommand::kInspect
+                    : commands.batch->parsed()   ? CliCommand::kBatch
+                    : commands.db.db->parsed()   ? CliCommand::kDb
+                    : commands.read->parsed()    ? CliCommand::kRead
+                    : commands.compare->parsed() ? CliCommand::kCompare
+                    : commands.job->parsed()     ? CliCommand::kJob
+                                                 : CliCommand::kIdentity;
+  if (!commands.range.empty()) ParseFlashRange(commands.range, options.rangeStart, options.rangeEnd);
+  if (options.command == CliCommand::kProgram || options.command == CliCommand::kBatch) {
+    const CLI::App& command = options.command == CliCommand::kProgram ? *commands.program : *commands.batch;
+    if (const int usage = CheckJobUsage(command, options, streams); usage != kRunCommand) return usage;
   }
-  if (program->parsed() || batch->parsed()) {
-    if (const int usage = CheckJobUsage(program->parsed() ? *program : *batch, options, streams); usage != kRunCommand) {
-      return usage;
-    }
+  switch (options.command) {
+    case CliCommand::kJob: return kRunCommand;
+    case CliCommand::kDb: DbActionParsed(commands.db, options); return kRunCommand;
+    case CliCommand::kBatch:
+      if (options.stateFile.empty() && options.dbTarget.empty()) {
+        options.usageError = "batch needs --state STATE or --db TARGET";
+      } else if (options.job.file.empty() &&  // with --job the job gives the first number
+                 (options.serialFrom.empty() || options.serialFrom.back() < '0' || options.serialFrom.back() > '9')) {
+        options.usageError =
+            "--serial-from " + Printable(options.serialFrom) + " does not end in digits that can count up";
+      }
+      if (!options.usageError.empty()) {
+        std::fprintf(streams.err, "%s: %s\nRun '%s --help' for the options.\n", kProgramName,
+                     options.usageError.c_str(), kProgramName);
+        return exit_code::kUsage;
+      }
+      options.revisionGiven = commands.batchRevision->count() > 0;
+      return kRunCommand;
+    case CliCommand::kIdentity:
+    case CliCommand::kRead: return kRunCommand;
+    case CliCommand::kProgram:
+    case CliCommand::kCompare:
+    case CliCommand::kInspect: break;
   }
-  if (job->parsed()) return kRunCommand;
-  if (batch->parsed() && options.stateFile.empty() && options.dbTarget.empty()) {
-    std::fprintf(streams.err, "%s: batch needs --state STATE or --db TARGET\nRun '%s --help' for the options.\n",
-                 kProgramName, kProgramName);
-    return exit_code::kUsage;
-  }
-  if (batch->parsed()) {
-    options.revisionGiven = batchRevision->count() > 0;
-    return kRunCommand;
-  }
-  const StampOptions& stamp = program->parsed() ? programStamp : compare->parsed() ? compareStamp : inspectStamp;
+  const StampOptions& stamp = options.command == CliCommand::kProgram   ? commands.programStamp
+                              : options.command == CliCommand::kCompare ? commands.compareStamp
+                                                                       : commands.inspectStamp;
   options.revisionGiven = stamp.revision->count() > 0;
   options.serialGiven = stamp.serial->count() > 0;
   return kRunCommand;
+}
+
+}  // namespace
+
+int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const CliStreams& streams) {
+  CLI::App app("Programs the flash of a Varnel board from a Motorola S-record file (or\n"
+               "Intel HEX, ELF, raw binary) over the board's resident loader (UDP, or TCP\n"
+               "when UDP does not answer).",
+               kProgramName);
+  SetUpApp(app, options);
+  Commands commands;
+  AddIdentityCommand(app, options, commands);
+  AddProgramCommand(app, options, commands);
+  AddBatchCommand(app, options, commands);
+  commands.db = AddDbCommand(app, options);
+  commands.job = AddJobCommand(app, options);
+  AddInspectCommand(app, options, commands);
+  AddReadCommand(app, options, commands);
+  AddCompareCommand(app, options, commands);
+  const int parsed = Parse(app, argc, argv, options, streams);
+  return parsed == kRunCommand ? Complete(commands, options, streams) : parsed;
 }

@@ -23,6 +23,7 @@ struct CliOptions {
   CliCommand command = CliCommand::kIdentity;
   std::string board = kBoardAddress;
   bool json = false;   // one JSON object on the result stream, nothing else there
+  std::string usageError;  // why the command line was refused (64), for the JSON object
   bool quiet = false;  // no progress and no informational lines
   std::string file;
   InputChoice input;  // the file's format, and a raw binary's base address

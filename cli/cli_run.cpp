@@ -12,12 +12,36 @@
 
 namespace {
 
+// A refused command line under --json still prints its one object, so that a
+// script reading standard output always gets one.
+int UsageError(bool json, const CliStreams& streams, const std::string& message) {
+  if (json) {
+    std::fprintf(streams.out, "%s\n", JsonLine(Json{{"result", exit_code::kUsage}, {"message", message}}).c_str());
+    std::fflush(streams.out);
+  }
+  return exit_code::kUsage;
+}
+
+// --json as the parser would have taken it, for a command line it refused
+// before setting any option: anywhere before a "--" that ends the options.
+bool JsonAsked(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "--json") return true;
+  }
+  return false;
+}
+
 int RunCommand(const CliOptions& options, const CliStreams& streams) {
   // Before any file is opened: opening one can already create it.
-  const std::string sameFile = SameFileRefusal(FileUsesOf(options));
-  if (!sameFile.empty()) {
-    std::fprintf(streams.err, "tovrin-cli: %s\n", sameFile.c_str());
-    return exit_code::kUsage;
+  const std::vector<FileUse> uses = FileUsesOf(options);
+  std::string refusal = SameFileRefusal(uses);
+  if (refusal.empty()) refusal = ReplacedFileRefusal(uses);
+  if (refusal.empty()) refusal = InterfaceRefusal(options);
+  if (!refusal.empty()) {
+    std::fprintf(streams.err, "tovrin-cli: %s\n", refusal.c_str());
+    return UsageError(options.json, streams, refusal);
   }
   switch (options.command) {
     case CliCommand::kIdentity: return RunIdentity(options, streams);
@@ -50,10 +74,12 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   CliOptions options;
   options.waits = waits;
   const int parsed = ParseCliArgs(argc, argv, options, streams);
+  if (parsed == exit_code::kUsage) return UsageError(options.json || JsonAsked(argc, argv), streams, options.usageError);
   if (parsed != kRunCommand) return parsed;
-  if (!InterfacesUsable(options, streams)) return exit_code::kUsage;
   // Before the files are looked at: the job names the firmware.
-  if (const int job = ApplyJob(options, streams); job != kRunCommand) return job;
+  if (const int job = ApplyJob(options, streams); job != kRunCommand) {
+    return job == exit_code::kUsage ? UsageError(options.json, streams, options.usageError) : job;
+  }
 
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.

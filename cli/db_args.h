@@ -14,6 +14,7 @@ void AddStationOptions(CLI::App& command, CliOptions& options);
 // which one ran.
 struct DbCommand {
   CLI::App* db = nullptr;
+  CLI::App* init = nullptr;
   CLI::App* pending = nullptr;
   CLI::App* release = nullptr;
   CLI::App* report = nullptr;
@@ -21,4 +22,12 @@ struct DbCommand {
   CLI::App* importState = nullptr;
 };
 DbCommand AddDbCommand(CLI::App& app, CliOptions& options);
+// An ISO 8601 date or time as the runs are stored: UTC, "2026-01-31T08:00:00.000Z".
+// Accepted: YYYY-MM-DD, then optionally THH:MM, :SS and a fraction, and Z or an
+// offset (+HH:MM, +HHMM, +HH), which is converted to UTC; no offset is UTC. A
+// date alone stands for the start of its day, or its last millisecond with
+// endOfDay (--to). False for anything else (a day the month does not have,
+// "2026-12-8", "yesterday").
+bool UtcTimeOf(const std::string& text, bool endOfDay, std::string& utc);
+
 void DbActionParsed(const DbCommand& command, CliOptions& options);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-enum class DbAction { kPending, kRelease, kReport, kFind, kImportState };
+enum class DbAction { kInit, kPending, kRelease, kReport, kFind, kImportState };
 
 struct DbOptions {
   DbAction action = DbAction::kReport;

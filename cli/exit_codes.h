@@ -5,22 +5,26 @@
 // window's messages stand for; the codes below cover what can end a command
 // before or instead of a run.
 
+#include "line/line_ending.h"
 #include "run/run_record.h"
 #include "run/run_report.h"
+#include "station/serial_store.h"
 
 namespace exit_code {
 constexpr int kConnectFailed = run_result::kConnectFailed;    // 10
 constexpr int kIdentityFailed = run_result::kIdentityFailed;  // 11
-constexpr int kWrongHardware = 12;
-constexpr int kLogUnwritable = 13;
-constexpr int kStateUnusable = 14;
-constexpr int kRepeatRefused = 15;
-constexpr int kSerialsExhausted = 16;
+constexpr int kWrongHardware = run_result::kWrongHardware;          // 12
+constexpr int kLogUnwritable = run_result::kRecordUnwritable;       // 13
+constexpr int kStateUnusable = run_result::kStoreUnusable;          // 14
+constexpr int kRepeatRefused = run_result::kRepeatRefused;          // 15
+constexpr int kSerialsExhausted = run_result::kSerialsUsedUp;       // 16
 constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
-constexpr int kJobFirmwareDiffers = 18;
-constexpr int kJobNotTrusted = 19;
-constexpr int kJobOutOfDate = 20;
-constexpr int kJobUnreadable = 21;
+constexpr int kConflict = 18;   // batch: a board's number was released during its run
+constexpr int kLeaseHeld = 19;  // db release: the number's lease is still fresh
+constexpr int kJobFirmwareDiffers = run_result::kNotTheJobsFirmware;  // 20
+constexpr int kJobNotTrusted = 21;
+constexpr int kJobOutOfDate = 22;
+constexpr int kJobUnreadable = 23;
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
@@ -41,6 +45,9 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kRepeatRefused, "batch: a board carried a serial number already handed out from --state or --db"},
     {exit_code::kSerialsExhausted, "batch: the serial number's digits ran out; the board not erased"},
     {exit_code::kReadFailed, "read, compare: a read got no good reply; no dump written, nothing compared"},
+    {exit_code::kConflict,
+     "batch: a run ended to find its serial number released meanwhile; the conflict is recorded (db report)"},
+    {exit_code::kLeaseHeld, "db release: the number's run is still going on (its lease is fresh); nothing released"},
     {exit_code::kJobFirmwareDiffers, "--job: the firmware's SHA-256 is not the job's; nothing sent"},
     {exit_code::kJobNotTrusted,
      "--job: trusted keys are set and the job is not signed, or its signature verifies with none of them; nothing sent"},
@@ -55,3 +62,10 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
 // of a process ended by that signal (interruptStatus: 130, 143, or 0 for none);
 // a run skipped because the board already held its image exits 0.
 int RunExitStatus(const RunReport& report, int interruptStatus);
+
+// The status a store's failure ends a command with (0 for none).
+int StoreExitStatus(StoreFailure failure);
+
+// The status a production line's ending stands for; `fileResult` is the
+// firmware's result (1, 2 or 6) for LineEnding::kFileRefused.
+int LineExitStatus(LineEnding ending, int fileResult);

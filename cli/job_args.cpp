@@ -95,7 +95,7 @@ int CheckJobUsage(const CLI::App& command, CliOptions& options, const CliStreams
     missing = "--job JOB with --trusted-key";
   }
   if (missing == nullptr) return kRunCommand;
-  std::fprintf(streams.err, "tovrin-cli: %s needs %s\nRun 'tovrin-cli --help' for the options.\n",
-               command.get_name().c_str(), missing);
+  options.usageError = command.get_name() + " needs " + missing;
+  std::fprintf(streams.err, "tovrin-cli: %s\nRun 'tovrin-cli --help' for the options.\n", options.usageError.c_str());
   return exit_code::kUsage;
 }

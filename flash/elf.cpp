@@ -1,15 +1,22 @@
-// Fills the flash image from an ELF file: the file bytes of every PT_LOAD
-// segment go to its physical address (where a linker places what the flash
-// holds; the virtual address is where it runs). The part of a segment beyond
-// its file size is zeroed in RAM by the program's start-up code and is not
-// flash content. Every offset and size read from the file is checked against
-// the file's length, in 64 bits, before anything is read through it.
+// Fills the flash image from an ELF file with what the program's sections hold:
+// every section that is allocated and has contents goes to its load address
+// (where a linker places what the flash holds; its address is where it runs).
+// A segment's other bytes are not programmed: a linker's default layout puts
+// the file and program headers, and padding between sections, in a loaded
+// segment, and neither is firmware. The load address of a section is the one
+// its segment gives it (the segment's physical address plus the section's
+// offset into it), as the usual S-record converters take it. A file without
+// section headers is loaded by its PT_LOAD segments' file bytes. The part of a
+// segment beyond its file size is zeroed in RAM by the program's start-up code
+// and is not flash content. Every offset and size read from the file is checked
+// against the file's length, in 64 bits, before anything is read through it.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "common/log_line.h"
 #include "flash/image_format.h"
@@ -32,6 +39,8 @@ constexpr std::uint16_t kExtendedCount = 0xFFFF;  // PN_XNUM: the real count is 
 
 constexpr std::uint32_t kNull = 0;
 constexpr std::uint32_t kLoad = 1;
+constexpr std::uint32_t kNoBits = 8;         // SHT_NOBITS: a section with no bytes in the file (.bss)
+constexpr std::uint64_t kAllocated = 0x2;    // SHF_ALLOC: the section is in the program's memory
 
 // Offsets in bytes of the fields read, for one class.
 struct Layout {
@@ -41,9 +50,13 @@ struct Layout {
   std::size_t entryBytes;   // one program header entry
   std::size_t offsetAt, vaddrAt, paddrAt, fileszAt, memszAt;
   std::size_t wordBytes;    // of the address and size fields
+  // The section header table and one of its entries.
+  std::size_t shoffAt, shentsizeAt, shnumAt;
+  std::size_t sectionBytes;
+  std::size_t shTypeAt, shFlagsAt, shAddrAt, shOffsetAt, shSizeAt;
 };
-constexpr Layout k32{32, 52, 28, 42, 44, 32, 4, 8, 12, 16, 20, 4};
-constexpr Layout k64{64, 64, 32, 54, 56, 56, 8, 16, 24, 32, 40, 8};
+constexpr Layout k32{32, 52, 28, 42, 44, 32, 4, 8, 12, 16, 20, 4, 32, 46, 48, 40, 4, 8, 12, 16, 20};
+constexpr Layout k64{64, 64, 32, 54, 56, 56, 8, 16, 24, 32, 40, 8, 40, 58, 60, 64, 4, 8, 16, 24, 32};
 }  // namespace elf
 
 struct TypeName {
@@ -84,6 +97,7 @@ class ElfReader {
 
   // Whether [offset, offset + size) lies in the file, without overflow.
   bool Holds(std::uint64_t offset, std::uint64_t size) const { return offset <= length_ && size <= length_ - offset; }
+  std::size_t Length() const { return length_; }
 
  private:
   const unsigned char* bytes_;
@@ -104,6 +118,52 @@ std::string SegmentName(const ElfSegment& s) {
   std::snprintf(text, sizeof text, "segment %zu (physical 0x%08llX, %llu bytes)", s.index,
                 static_cast<unsigned long long>(s.physical), static_cast<unsigned long long>(s.fileBytes));
   return text;
+}
+
+// A section with bytes to program: where they are in the file, where they run.
+struct Section {
+  std::size_t index = 0;
+  std::uint64_t address = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
+
+// The sections that are allocated and have contents; false when the table
+// lies beyond the file. An empty list for a file without section headers.
+bool ContentSections(const ElfReader& file, const elf::Layout& layout, std::vector<Section>& sections) {
+  const std::uint64_t tableAt = file.Field(layout.shoffAt, layout.wordBytes);
+  const std::uint64_t entryBytes = file.Field(layout.shentsizeAt, 2);
+  std::uint64_t entries = file.Field(layout.shnumAt, 2);
+  if (tableAt == 0) return true;
+  if (entryBytes < layout.sectionBytes || !file.Holds(tableAt, layout.sectionBytes)) return false;
+  // SHN_UNDEF's count: more sections than 16 bits hold keep theirs in entry 0.
+  if (entries == 0) entries = file.Field(static_cast<std::size_t>(tableAt) + layout.shSizeAt, layout.wordBytes);
+  if (entries > file.Length() / entryBytes || !file.Holds(tableAt, entries * entryBytes)) return false;
+  for (std::uint64_t i = 1; i < entries; ++i) {
+    const auto at = static_cast<std::size_t>(tableAt + i * entryBytes);
+    const auto type = static_cast<std::uint32_t>(file.Field(at + layout.shTypeAt, 4));
+    const std::uint64_t flags = file.Field(at + layout.shFlagsAt, layout.wordBytes);
+    Section s;
+    s.index = static_cast<std::size_t>(i);
+    s.address = file.Field(at + layout.shAddrAt, layout.wordBytes);
+    s.offset = file.Field(at + layout.shOffsetAt, layout.wordBytes);
+    s.size = file.Field(at + layout.shSizeAt, layout.wordBytes);
+    if (type == elf::kNull || type == elf::kNoBits || (flags & elf::kAllocated) == 0 || s.size == 0) continue;
+    sections.push_back(s);
+  }
+  return true;
+}
+
+// The segment whose file bytes hold the section, at the section's address.
+const ElfSegment* SegmentOf(const std::vector<ElfSegment>& segments, const Section& s) {
+  for (const ElfSegment& segment : segments) {
+    if (segment.type != elf::kLoad) continue;
+    const bool inFile = segment.offset <= s.offset && s.offset - segment.offset <= segment.fileBytes &&
+                        s.size <= segment.fileBytes - (s.offset - segment.offset);
+    const bool inMemory = segment.virtualAddress <= s.address && s.address - segment.virtualAddress < segment.memoryBytes;
+    if (inFile && inMemory) return &segment;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -135,6 +195,10 @@ LoadReport LoadElfImage(const char* text, std::size_t length, FlashImage& image)
   // At most 65534 entries of at most 65535 bytes: the product fits in 64 bits.
   if (!file.Holds(tableAt, entries * entryBytes)) return Refuse(report, "program header table beyond the end of the file");
 
+  std::vector<Section> sections;
+  if (!ContentSections(file, layout, sections)) return Refuse(report, "section header table beyond the end of the file");
+  const bool bySections = !sections.empty();
+
   WrittenBytes written;
   for (std::uint64_t i = 0; i < entries; ++i) {
     const auto at = static_cast<std::size_t>(tableAt + i * entryBytes);
@@ -157,6 +221,7 @@ LoadReport LoadElfImage(const char* text, std::size_t length, FlashImage& image)
     const std::string name = SegmentName(s);
     if (s.fileBytes > s.memoryBytes) return Refuse(report, name + ": more bytes in the file than in memory", name);
     if (!file.Holds(s.offset, s.fileBytes)) return Refuse(report, name + ": bytes beyond the end of the file", name);
+    if (bySections) continue;  // its sections are checked and written below
     if (s.physical >= kFlashSize || s.fileBytes > kFlashSize - s.physical) {
       LogLine("error in ELF Segment %zu Address %8llx\n", s.index, static_cast<unsigned long long>(s.physical));
       report.result = kLoadDataError;
@@ -167,6 +232,37 @@ LoadReport LoadElfImage(const char* text, std::size_t length, FlashImage& image)
     report.stats.segments.back().loaded = true;
     written.Store(image, static_cast<std::uint32_t>(s.physical), bytes + s.offset, static_cast<std::size_t>(s.fileBytes),
                   report.stats);
+  }
+  if (!bySections) return report;
+
+  // A linker that sets no physical addresses leaves them all 0; the sections
+  // then load where they run.
+  const bool physicalUnset =
+      std::all_of(report.stats.segments.begin(), report.stats.segments.end(),
+                  [](const ElfSegment& s) { return s.type != elf::kLoad || s.physical == 0; }) &&
+      std::any_of(report.stats.segments.begin(), report.stats.segments.end(),
+                  [](const ElfSegment& s) { return s.type == elf::kLoad && s.virtualAddress != 0; });
+  for (const Section& section : sections) {
+    const ElfSegment* segment = SegmentOf(report.stats.segments, section);
+    const std::uint64_t load = segment == nullptr || physicalUnset ? section.address
+                                                                   : segment->physical + (section.offset - segment->offset);
+    char name[96];
+    std::snprintf(name, sizeof name, "section %zu (load address 0x%08llX, %llu bytes)", section.index,
+                  static_cast<unsigned long long>(load), static_cast<unsigned long long>(section.size));
+    if (!file.Holds(section.offset, section.size)) return Refuse(report, std::string(name) + ": bytes beyond the end of the file", name);
+    if (load >= kFlashSize || section.size > kFlashSize - load) {
+      LogLine("error in ELF Section %zu Address %8llx\n", section.index, static_cast<unsigned long long>(load));
+      report.result = kLoadDataError;
+      report.record = name;
+      report.reason = std::string(name) + ": outside the flash";
+      return report;
+    }
+    if (segment != nullptr) report.stats.segments[static_cast<std::size_t>(segment - report.stats.segments.data())].loaded = true;
+    written.Store(image, static_cast<std::uint32_t>(load), bytes + section.offset, static_cast<std::size_t>(section.size),
+                  report.stats);
+  }
+  for (ElfSegment& s : report.stats.segments) {
+    if (s.skipped.empty() && !s.loaded) s.skipped = "holds no section's contents (headers or padding only)";
   }
   return report;
 }

@@ -1,12 +1,18 @@
 #include "flash/program_image.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <memory>
 
 #include "common/log_line.h"
 
 namespace {
+
+// Seconds since `start`, for the run's times.
+double StepSeconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 ProgramRun Failed(ProgramRun run, int result, LinkCommand command, const LinkOutcome& outcome) {
   run.result = result;
@@ -87,9 +93,28 @@ std::size_t StampFrame(const FramePlan& plan) {
   return static_cast<std::size_t>(std::find_if(plan.starts.begin(), plan.starts.end(), holds) - plan.starts.begin());
 }
 
+// The identity record read back and held against the stamp: the run unchanged,
+// or failed at the read that got no good reply or the first byte that differs.
+ProgramRun ConfirmIdentity(BoardLink& link, const FlashImage& stamped, ProgramRun run) {
+  IdentityBlock read{};
+  const LinkOutcome outcome = ReadIdentity(link, read);
+  run.address = identity::kFlashOffset;
+  if (!outcome.Accepted()) return Failed(run, kProgramVerifyFailed, LinkCommand::kRead, outcome);
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    if (read[i] != stamped[identity::kFlashOffset + i]) {
+      run.address = identity::kFlashOffset + static_cast<std::uint32_t>(i);
+      run.boardChanged = true;
+      return Failed(run, kProgramVerifyFailed, LinkCommand::kRead, outcome);
+    }
+  }
+  run.address = 0;
+  return run;
+}
+
 }  // namespace
 
-ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer, VerifyMode verify) {
+ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer, VerifyMode verify,
+                        IdentityCheck check) {
   ProgramRun run;
   const FramePlan plan = PlanFrames(stamped);
   run.framesPlanned = static_cast<int>(plan.starts.size());
@@ -114,11 +139,14 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   };
 
   if (observer.StopRequested()) return interrupted(LinkCommand::kErase);
+  auto step = std::chrono::steady_clock::now();
   const LinkOutcome erased = EraseFlash(link);
+  run.times.eraseSeconds = StepSeconds(step);
   if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
   LogLine("Program Flash\n");
 
   const std::size_t stampFrame = StampFrame(plan);
+  step = std::chrono::steady_clock::now();
   for (std::size_t i = 0; i < plan.starts.size(); ++i) {
     const std::uint32_t start = plan.starts[i];
     if (observer.StopRequested()) return interrupted(LinkCommand::kProgram, start);
@@ -127,6 +155,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     if (i == stampFrame) run.stampSent = true;
     const LinkOutcome sent = ProgramFlashBlock(link, start, block);
     if (!sent.Accepted()) {
+      run.times.framesSeconds = StepSeconds(step);
       run.frame = run.framesAcknowledged + 1;
       run.address = start;
       return end(Failed(run, kProgramFrameFailed, LinkCommand::kProgram, sent));
@@ -134,17 +163,28 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
     observer.FrameAcknowledged(run.framesAcknowledged, start);
     ++run.framesAcknowledged;
   }
+  run.times.framesSeconds = StepSeconds(step);
 
   if (verify != VerifyMode::kNone) {
     LogLine("Verify Flash\n");
+    step = std::chrono::steady_clock::now();
     run = verify == VerifyMode::kFull ? VerifyWhole(link, stamped, plan, run, observer)
                                       : VerifyFrames(link, stamped, plan, run, observer);
+    run.times.verifySeconds = StepSeconds(step);
+    if (run.result != kProgramDone) return end(run);
+  }
+  if (check == IdentityCheck::kBeforeLock) {
+    if (observer.StopRequested()) return interrupted(LinkCommand::kRead);
+    run = ConfirmIdentity(link, stamped, run);
     if (run.result != kProgramDone) return end(run);
   }
 
   if (observer.StopRequested()) return interrupted(LinkCommand::kLock);
+  step = std::chrono::steady_clock::now();
   const LinkOutcome locked = LockAndReset(link);
+  run.times.lockSeconds = StepSeconds(step);
   if (!locked.Accepted()) return end(Failed(run, kProgramLockFailed, LinkCommand::kLock, locked));
   PauseLink(link, link.waits.pauseAfterLockMs);
+  run.times.lockSeconds = StepSeconds(step);
   return end(run);
 }

@@ -60,6 +60,13 @@ enum class VerifyMode {
   kFull,
 };
 
+// Whether a run reads the identity record back once, right before the lock, and
+// holds it against the stamp it sent. A board swapped for another at the same
+// address (or one a second port also reaches) answers with an identity the run
+// never wrote: that ends the run unlocked instead of locking a board that was
+// never erased or stamped.
+enum class IdentityCheck { kNone, kBeforeLock };
+
 // The outcome of a run: its ProgramResult and, when the board did not give the
 // expected reply, which command, which frame (from 1) at which address, and why.
 // kProgramVerifyFailed names the read (LinkCommand::kRead) and in `address` the
@@ -67,6 +74,14 @@ enum class VerifyMode {
 // `address` is where the read started.
 // A run stopped on request names the command it did not send, with the frame
 // and address of a program frame or a read-back.
+// Where a run's time went, in seconds: 0 for a step it did not reach.
+struct RunTimes {
+  double eraseSeconds = 0;   // the erase, until the board acknowledged it
+  double framesSeconds = 0;  // the program frames
+  double verifySeconds = 0;  // the read-back before the lock
+  double lockSeconds = 0;    // the lock, and the pause while the board resets
+};
+
 struct ProgramRun {
   int result = kProgramDone;
   LinkCommand command = LinkCommand::kErase;
@@ -78,11 +93,15 @@ struct ProgramRun {
   // The frame that carries the identity record went out (acknowledged or not):
   // from then on the board may hold the serial number stamped into it.
   bool stampSent = false;
+  // kProgramVerifyFailed from the identity check: the board read back holds an
+  // identity other than the stamp (`address` is the first byte that differs).
+  bool boardChanged = false;
+  RunTimes times;
 };
 
 // Erases, sends the frames of the image's plan, locks and resets, pausing while
 // the board resets. The image must already carry the identity stamp. A read-back
-// (`verify`) comes after the last frame and before the lock; a difference ends
-// the run unlocked.
+// (`verify`) comes after the last frame and before the lock, then the identity
+// check (`check`); a difference ends the run unlocked.
 ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObserver& observer,
-                        VerifyMode verify = VerifyMode::kNone);
+                        VerifyMode verify = VerifyMode::kNone, IdentityCheck check = IdentityCheck::kNone);

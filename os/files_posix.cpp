@@ -65,6 +65,16 @@ bool Fail(std::string& error, const std::string& what) {
   return false;
 }
 
+// The temporary file of a replacement that failed: removed, so nothing is left
+// beside the file (a FILE.tmp after a failed dump would look like a dump).
+struct RemovedUnlessRenamed {
+  std::string path;
+  bool created = false;
+  ~RemovedUnlessRenamed() {
+    if (created) ::unlink(path.c_str());
+  }
+};
+
 }  // namespace
 
 FileBytes ReadRegularFile(const std::string& path, std::size_t maxBytes) {
@@ -96,9 +106,11 @@ bool RenameOver(const std::string& temporary, const std::string& path) {
 
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".tmp";
+  RemovedUnlessRenamed leftover{temporary};
   {
     Fd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, files_const::kFileMode));
     if (file.fd < 0) return Fail(error, "cannot create " + temporary);
+    leftover.created = true;
     for (std::size_t done = 0; done < content.size();) {
       const ssize_t n = ::write(file.fd, content.data() + done, content.size() - done);
       if (n < 0 && errno == EINTR) continue;
@@ -108,6 +120,7 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
     if (::fsync(file.fd) != 0) return Fail(error, "cannot flush " + temporary);
   }
   if (::rename(temporary.c_str(), path.c_str()) != 0) return Fail(error, "cannot rename " + temporary);
+  leftover.created = false;
   // The rename lives in the directory; until that reaches the disk the old
   // file may come back after a power cut.
   std::filesystem::path directory = std::filesystem::path(path).parent_path();

@@ -98,6 +98,16 @@ bool Fail(std::string& error, const std::string& what) {
   return false;
 }
 
+// The temporary file of a replacement that failed: removed, so nothing is left
+// beside the file (a FILE.tmp after a failed dump would look like a dump).
+struct RemovedUnlessRenamed {
+  std::string path;
+  bool created = false;
+  ~RemovedUnlessRenamed() {
+    if (created) ::DeleteFileW(WideFromUtf8(path).c_str());
+  }
+};
+
 }  // namespace
 
 FileBytes ReadRegularFile(const std::string& path, std::size_t maxBytes) {
@@ -140,10 +150,12 @@ bool RenameOver(const std::string& temporary, const std::string& path) {
 // what the directory's fsync gives elsewhere.
 bool ReplaceFileDurably(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".tmp";
+  RemovedUnlessRenamed leftover{temporary};
   {
     Handle file(CreateFileW(WideFromUtf8(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
     if (file.h == INVALID_HANDLE_VALUE) return Fail(error, "cannot create " + temporary);
+    leftover.created = true;
     DWORD written = 0;
     if (!WriteFile(file.h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
         written != content.size()) {
@@ -154,6 +166,7 @@ bool ReplaceFileDurably(const std::string& path, const std::string& content, std
   if (!MoveFileExW(WideFromUtf8(temporary).c_str(), WideFromUtf8(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Fail(error, "cannot rename " + temporary);
   }
+  leftover.created = false;
   return true;
 }
 

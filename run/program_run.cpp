@@ -46,7 +46,7 @@ RunReport ProgramSession(Session& session, const FirmwareFile& file, const RunRe
   const std::unique_ptr<FlashImage> stamped = StampedImage(file, request);
 
   const std::int64_t started = MonotonicMs();
-  report.run = ProgramImage(session.Link(), *stamped, observer, request.verify);
+  report.run = ProgramImage(session.Link(), *stamped, observer, request.verify, request.identityCheck);
   report.programSeconds = static_cast<double>(MonotonicMs() - started) / kMsPerSecond;
   return report;
 }

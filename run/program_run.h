@@ -18,6 +18,9 @@ struct RunRequest {
   std::string revision;  // bytes: the first is stamped at 0x420 (none: 0)
   std::string serial;    // bytes from 0x421, at most 15
   VerifyMode verify = VerifyMode::kNone;
+  // Production runs read the identity back before the lock (IdentityCheck);
+  // program and the window keep their exchange as it is.
+  IdentityCheck identityCheck = IdentityCheck::kNone;
 };
 
 // The file's image with the request's stamp: what the run cuts its frames from.

@@ -1,5 +1,7 @@
 #include "run/run_record.h"
 
+#include <cmath>
+
 #include "common/text.h"
 
 namespace {
@@ -74,6 +76,20 @@ Json CauseJson(const std::optional<RunCause>& cause) {
   return json;
 }
 
+int RefusalResult(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kNone: return 0;
+    case Refusal::kWrongHardware: return run_result::kWrongHardware;
+    case Refusal::kRecordUnwritable: return run_result::kRecordUnwritable;
+    case Refusal::kStoreUnusable: return run_result::kStoreUnusable;
+    case Refusal::kRepeat: return run_result::kRepeatRefused;
+    case Refusal::kSerialsUsedUp: return run_result::kSerialsUsedUp;
+    case Refusal::kStoreUnsupported: return run_result::kStoreUnsupported;
+    case Refusal::kNotTheJobsFirmware: return run_result::kNotTheJobsFirmware;
+  }
+  return 0;
+}
+
 Json RunResultJson(const RunReport& report) {
   if (report.Interrupted()) return "interrupted";
   switch (report.stage) {
@@ -81,7 +97,7 @@ Json RunResultJson(const RunReport& report) {
     case RunStage::kConnect: return run_result::kConnectFailed;
     case RunStage::kIdentity: return run_result::kIdentityFailed;
     case RunStage::kConnected: return 0;
-    case RunStage::kRefused: return report.refusal;
+    case RunStage::kRefused: return RefusalResult(report.refusal);
     case RunStage::kProgram: return report.run.result;
     case RunStage::kSkipped: return "skipped";
   }
@@ -125,4 +141,9 @@ Json RunRecord(const RunReport& report, const RecordContext& context) {
   record["connect_seconds"] = report.connectSeconds;
   record["program_seconds"] = report.programSeconds;
   return record;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  return std::round(elapsed.count() * 1000.0) / 1000.0;
 }

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,14 @@ constexpr int kRunRecordVersion = 1;
 namespace run_result {
 constexpr int kConnectFailed = 10;
 constexpr int kIdentityFailed = 11;
+// A board refused before its erase, by the reason (Refusal).
+constexpr int kWrongHardware = 12;
+constexpr int kRecordUnwritable = 13;
+constexpr int kStoreUnusable = 14;
+constexpr int kRepeatRefused = 15;
+constexpr int kSerialsUsedUp = 16;
+constexpr int kStoreUnsupported = 64;
+constexpr int kNotTheJobsFirmware = 20;
 }  // namespace run_result
 
 // Where the run happened, as the front end knows it.
@@ -37,7 +46,11 @@ struct RecordContext {
 Json RunRecord(const RunReport& report, const RecordContext& context);
 
 // The record's "result": see run_result above.
+int RefusalResult(Refusal refusal);
 Json RunResultJson(const RunReport& report);
+
+// Seconds since `start`, to the millisecond, as records give them.
+double SecondsSince(std::chrono::steady_clock::time_point start);
 
 // One line with no line end.
 std::string JsonLine(const Json& value);

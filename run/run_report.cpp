@@ -96,6 +96,13 @@ std::optional<RunCause> CauseOf(const RunReport& report) {
       return cause;
     case RunStage::kProgram: {
       const ProgramRun& run = report.run;
+      if (run.boardChanged) {
+        cause.command = LinkCommand::kRead;
+        cause.hasAddress = true;
+        cause.address = run.address;
+        cause.what = msg::kBoardChangedCause;
+        return cause;
+      }
       // A read-back whose bytes differ was answered well: its message says where.
       if (run.outcome.Accepted()) return std::nullopt;
       cause.command = run.command;

@@ -27,6 +27,18 @@ enum class RunStage {
   kSkipped,   // the board already held what the run would write (read back first): nothing erased
 };
 
+// Why a front end's check turned a board away before its erase (kRefused).
+enum class Refusal {
+  kNone,
+  kWrongHardware,     // not the hardware code the line expects
+  kRecordUnwritable,  // the run log, trace or capture could not take the run
+  kStoreUnusable,     // the serial store could not be read, reached or written
+  kRepeat,            // its serial number was handed out from this store already
+  kSerialsUsedUp,     // the store's range has no number left
+  kStoreUnsupported,  // asked the store for something it cannot do
+  kNotTheJobsFirmware,  // the file read is not the one its approved job names
+};
+
 struct FileFacts {
   std::string name;
   std::string sha256;  // empty when the file was not read
@@ -47,9 +59,9 @@ struct RunReport {
   bool identityRead = false;
   LinkOutcome identityOutcome;
   IdentityBlock identityBefore{};
-  // What a front end's check said when it refused the board (kRefused): the
-  // status it exits with and its words.
-  int refusal = 0;
+  // What a front end's check said when it refused the board (kRefused): why,
+  // and its words.
+  Refusal refusal = Refusal::kNone;
   std::string refusalMessage;
   // What the run stamped at 0x420 (kProgram), as bytes.
   std::string revision;

@@ -12,9 +12,22 @@
 #include "link/protocol.h"
 #include "vocabulary/vocabulary.h"
 
+// How a session reaches its board: the link's waits, the network port its
+// sockets are tied to (empty: whichever the routes choose) and what watches
+// the link (a trace, a capture, a window's idle hook; null: nothing).
+struct SessionConfig {
+  LinkWaits waits = kBoardWaits;
+  std::string interfaceName;
+  LinkObserver* observer = nullptr;
+};
+
 class Session {
  public:
-  explicit Session(const LinkWaits& waits = kBoardWaits) : link_(waits) {}
+  explicit Session(const SessionConfig& config) : link_(config.waits) {
+    link_.interfaceName = config.interfaceName;
+    link_.observer = config.observer;
+  }
+  explicit Session(const LinkWaits& waits = kBoardWaits) : Session(SessionConfig{waits, "", nullptr}) {}
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -37,12 +50,12 @@ class Session {
   // How long the last Open took, the probe and the identity read included.
   double OpenSeconds() const { return openSeconds_; }
 
-  // Ties every socket of the next Opens to one network interface (a slot of a
-  // station with one board per port); empty: none.
-  void BindToInterface(const std::string& name) { link_.interfaceName = name; }
+  // The network interface every socket is tied to (a slot of a station with
+  // one board per port); empty: none.
   const std::string& InterfaceName() const { return link_.interfaceName; }
 
-  // A front end's view into the link's waits (a window's idle hook, a trace).
+  // A front end's view into the link's waits (a window's idle hook), for a
+  // session made before its watcher.
   void Watch(LinkObserver* observer) { link_.observer = observer; }
   // The run layer's way to the board; front ends do not send commands.
   BoardLink& Link() { return link_; }

@@ -53,6 +53,11 @@ struct SimFaults {
                                     // its first byte is stored with the lowest bit flipped
   int silentAfterProgramFrames = -1;  // k >= 0: after k program frames, no reply to anything
                                       // (0: silent from the start); it lasts until the board stops
+  // k >= 1: right after the k-th program frame, another board takes this one's
+  // place at the same address: a factory board with swapSerial, never erased,
+  // which gets whatever the run sends next.
+  int swappedAfterProgramFrame = 0;
+  std::string swapSerial = "SWAPPED";
   bool badReadChecksum = false;
   bool readClaimsMoreWords = false;   // count byte says 5, the reply carries 4 words
   int readCount = 4;                  // words in a read reply; below 4 gives a short reply

@@ -15,6 +15,8 @@ constexpr std::uint8_t kCorruptBit = 0x01;  // one bit, so that only a byte-exac
 
 Loader::Loader(const SimOptions& options)
     : faults_(options.faults),
+      revision_(options.revision),
+      hardware_(options.hardware),
       flash_(FactoryFlash(options.revision, options.serial, options.hardware)),
       resetsAfterLock_(options.lineBoards > 0),
       silent_(options.faults.silentAfterProgramFrames == 0) {
@@ -123,6 +125,7 @@ void Loader::Program(const std::uint8_t* frame, Outcome& out) {
   const bool wrongEcho = accepted && frameNumber == faults_.wrongEchoAtProgramFrame;
   out.reply = ProgramReply(accepted, wrongEcho ? address + kWrongEchoOffset : address);
   out.event.accepted = accepted;
+  if (frameNumber == faults_.swappedAfterProgramFrame) flash_ = FactoryFlash(revision_, faults_.swapSerial, hardware_);
   if (faults_.silentAfterProgramFrames >= 0 && framesSeen_ >= faults_.silentAfterProgramFrames) {
     silent_ = true;  // this frame is still answered; nothing after it is
   }

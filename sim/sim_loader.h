@@ -8,6 +8,7 @@
 // serialises the calls.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/loader_wire.h"
@@ -48,6 +49,8 @@ class Loader {
   void Lock(Outcome& out);
 
   SimFaults faults_;
+  char revision_;
+  std::string hardware_;
   std::vector<std::uint8_t> flash_;
   int framesSeen_ = 0;     // distinct program frames since the last erase, refused ones included
   int framesWritten_ = 0;  // of those, the ones written

@@ -13,6 +13,7 @@ namespace {
 namespace pg_const {
 // SQLSTATEs after which the same transaction may simply be tried again.
 constexpr const char kSerializationFailure[] = "40001";
+constexpr const char kInsufficientPrivilege[] = "42501";
 constexpr const char kDeadlock[] = "40P01";
 // Two stations meeting a new range both insert it; the one that loses finds it
 // when it tries again.
@@ -71,6 +72,7 @@ class PostgresConnection : public SqlConnection {
       result.retry = state != nullptr &&
                      (std::strcmp(state, pg_const::kSerializationFailure) == 0 || std::strcmp(state, pg_const::kDeadlock) == 0 ||
                       std::strcmp(state, pg_const::kUniqueViolation) == 0);
+      result.denied = state != nullptr && std::strcmp(state, pg_const::kInsufficientPrivilege) == 0;
       result.error = Trimmed(res != nullptr ? PQresultErrorMessage(res) : PQerrorMessage(conn_));
       if (result.error.empty()) result.error = Trimmed(PQerrorMessage(conn_));
     }

@@ -7,24 +7,28 @@
 //   keeps no records beyond the range.
 // - SQLite: one database file on a station, shared by its slots and processes.
 // - PostgreSQL: one database for a whole line of stations.
-// Every call returns a StoreError (status 0 when it went well); nothing throws.
+// Every call returns a StoreError (StoreFailure::kNone when it went well); nothing throws.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The exit statuses a store's failure ends a command with (tovrin-cli's own).
-namespace store_status {
-constexpr int kUnusable = 14;  // cannot be read, reached, committed, or is not a state of this range
-constexpr int kUsedUp = 16;    // the range has no number left
-constexpr int kUsage = 64;     // asked for something this store cannot do
-}  // namespace store_status
+// Why a store could not do what it was asked; a front end says what it means
+// for its own (tovrin-cli: an exit status).
+enum class StoreFailure {
+  kNone,
+  kUnusable,     // cannot be read, reached, committed, or is not a state of this range
+  kUsedUp,       // the range has no number left
+  kUnsupported,  // asked for something this store cannot do
+  kConflict,     // a run ended to find its number no longer pending: recorded as a conflict
+  kLeaseHeld,    // release: the number's station still shows its run is alive
+};
 
 struct StoreError {
-  int status = 0;
+  StoreFailure failure = StoreFailure::kNone;
   std::string message;
-  bool Failed() const { return status != 0; }
+  bool Failed() const { return failure != StoreFailure::kNone; }
 };
 
 // Who asks for a number: recorded with it when the store keeps records.
@@ -111,6 +115,9 @@ struct RunRow {
   std::int64_t id = 0;
   std::string at;
   StoredRun record;
+  // The run ended to find its number no longer pending (released while it
+  // went on): what it found. Empty for every other run.
+  std::string conflict;
 };
 
 // Empty fields filter nothing; times compare as the stored text (UTC, ISO 8601).
@@ -137,7 +144,9 @@ class SerialStore {
   // Hands out the next number in one transaction, durable before it returns,
   // recording it as pending with the claim.
   virtual StoreError Allocate(const BoardClaim& claim, Allocation& allocation) = 0;
-  // Ends an allocation with its run, and records the run.
+  // Ends an allocation with its run, and records the run. An allocation that is
+  // no longer pending (a person released it while the run went on) is not
+  // changed: the run is recorded with the conflict, which fails with kConflict.
   virtual StoreError Finish(const Allocation& allocation, const RunEnd& end) = 0;
   // Records a run that had no allocation (program, a refused board).
   virtual StoreError RecordRun(const StoredRun& run) = 0;
@@ -146,7 +155,9 @@ class SerialStore {
 
   // The records, for tovrin-cli db.
   virtual StoreError Pending(std::vector<AllocationRow>& rows) = 0;
-  // Gives a pending number back to the pool, recording who did and when.
+  // Gives a pending number back to the pool, recording who did and when. A
+  // number whose station renewed its lease lately (its run is alive) is
+  // refused with kLeaseHeld, saying when the lease runs out.
   virtual StoreError Release(const std::string& serial, const std::string& who, AllocationRow& released) = 0;
   virtual StoreError Report(const ReportFilter& filter, std::vector<RunRow>& rows) = 0;
   virtual StoreError Find(const std::string& serial, std::vector<AllocationRow>& allocations,
@@ -159,20 +170,31 @@ class SerialStore {
 struct StoreWaits {
   int lockMs = 10000;  // STATE: for another station's lock; SQLite: the busy time-out
   int retries = 5;     // PostgreSQL: transactions tried again after a serialization failure
+  // A database store's pending numbers carry a lease, renewed every quarter of
+  // it while the store lives (on a connection of its own), so that a release
+  // can tell a run that goes on from a station that died.
+  int leaseMs = 120000;
+  bool renewLeases = true;  // false: the lease is set once (tests of a station that hangs)
 };
 
 // A STATE file; the file itself is read on UseRange.
 std::unique_ptr<SerialStore> OpenStateStore(const std::string& path, const StoreWaits& waits = {});
 
-// A postgresql:// (or postgres://) URL is PostgreSQL, anything else a SQLite
-// file. Connects and brings the schema up to date; null with the reason in
-// error when that fails (or when this build has no database stores).
+// A SQLite station database is made only on purpose (tovrin-cli db init): a
+// mistyped name must not start a fresh range beside the line's database.
+enum class MissingDatabase { kRefuse, kCreate };
+
+// A postgresql:// (or postgres://) URL or a libpq keyword=value string
+// ("dbname=line user=station") is PostgreSQL, anything else a SQLite file.
+// Connects and brings the schema up to date; null with the reason in error when
+// that fails, when a SQLite file does not exist and may not be created (14), or
+// when this build has no database stores.
 std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error,
-                                               const StoreWaits& waits = {});
+                                               const StoreWaits& waits = {},
+                                               MissingDatabase missing = MissingDatabase::kRefuse);
 bool IsPostgresTarget(const std::string& target);
-// The target as it may be shown: a URL's password removed.
+// The target as it may be shown: every secret libpq knows (password,
+// sslpassword) removed, from a URL or a keyword string.
 std::string RedactTarget(const std::string& target);
-// `text` with every occurrence of the password `target` carries replaced.
+// `text` with every occurrence of a secret `target` carries replaced.
 std::string WithoutPassword(const std::string& target, std::string text);
-// False in a build without SQLite and PostgreSQL (Windows).
-bool DatabaseStoresBuilt();

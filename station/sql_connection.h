@@ -18,6 +18,9 @@ struct SqlResult {
   // Another writer got in the way (busy past the time-out, a serialization
   // failure, a deadlock): the whole transaction may be tried again.
   bool retry = false;
+  // The role may not do this (PostgreSQL's insufficient_privilege): no retry
+  // and no schema change helps; the database's owner must grant the right.
+  bool denied = false;
   std::string error;
   std::vector<SqlRow> rows;
 };
@@ -51,5 +54,6 @@ class SqlConnection {
 
 // Null with the reason when the database cannot be opened. busyMs: how long a
 // SQLite statement waits for another writer.
-std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, int busyMs, std::string& error);
+// create: make the file when it does not exist; otherwise a missing file fails.
+std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, int busyMs, bool create, std::string& error);
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& url, std::string& error);

@@ -9,8 +9,16 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <set>
+#include <thread>
 
+#include "os/system_text.h"
 #include "station/serial_numbers.h"
 #include "station/serial_state.h"
 #include "station/serial_store.h"
@@ -28,8 +36,9 @@ constexpr const char kAllocationColumns[] =
     "id, serial, state, station, slot, operator_name, sha256, identity_before, allocated_at, finished_at, cause,"
     " released_by, released_at, job_name, job_sha256, job_signer";
 constexpr const char kRunColumns[] =
-    "id, run_at, command, station, slot, operator_name, serial, sha256, result, record, job_name, job_sha256,"
-    " job_signer";
+    "id, run_at, command, station, slot, operator_name, serial, sha256, result, record, conflict, job_name,"
+    " job_sha256, job_signer";
+constexpr int kRenewalsPerLease = 4;  // a lease is renewed this many times before it would run out
 }  // namespace sql_const
 
 std::int64_t ToInt(const SqlValue& v) { return v ? std::strtoll(v->c_str(), nullptr, 10) : 0; }
@@ -65,9 +74,84 @@ RunRow ToRun(const SqlRow& r) {
   run.at = ToText(r[1]);
   run.record = StoredRun{ToText(r[2]), ToText(r[3]), ToText(r[4]), ToText(r[5]),
                          ToText(r[6]), ToText(r[7]), ToText(r[8]), ToText(r[9]),
-                         ToText(r[10]), ToText(r[11]), ToText(r[12])};
+                         ToText(r[11]), ToText(r[12]), ToText(r[13])};
+  run.conflict = ToText(r[10]);
   return run;
 }
+
+// The UTC time `ms` from now, as UtcNowText writes times, so that the two
+// compare as text.
+std::string UtcTextIn(int ms) {
+  using namespace std::chrono;
+  const auto at = time_point_cast<milliseconds>(system_clock::now()) + milliseconds(ms);
+  const auto day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss time{at - day};
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+  return text;
+}
+
+// Renews the leases of the numbers a store handed out and has not ended, on a
+// connection and a thread of its own, so that a run that goes on shows it is
+// alive however long its boards take, and one whose process died stops
+// renewing. A renewal that fails is tried again next time: at worst the lease
+// runs out, and the run's end then finds any release as a conflict.
+class LeaseKeeper {
+ public:
+  LeaseKeeper(std::function<std::unique_ptr<SqlConnection>()> open, int leaseMs)
+      : open_(std::move(open)), leaseMs_(leaseMs) {}
+  ~LeaseKeeper() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  LeaseKeeper(const LeaseKeeper&) = delete;
+  LeaseKeeper& operator=(const LeaseKeeper&) = delete;
+
+  void Hold(std::int64_t id) {
+    std::lock_guard lock(mutex_);
+    held_.insert(id);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Renew(); });
+  }
+  void Drop(std::int64_t id) {
+    std::lock_guard lock(mutex_);
+    held_.erase(id);
+  }
+
+ private:
+  void Renew() {
+    std::unique_ptr<SqlConnection> db;
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, std::chrono::milliseconds(leaseMs_ / sql_const::kRenewalsPerLease),
+                           [this] { return stop_; })) {
+      const std::set<std::int64_t> ids = held_;
+      lock.unlock();
+      if (!db) db = open_();
+      if (db && db->Reconnect().empty()) {
+        for (const std::int64_t id : ids) {
+          db->Run("UPDATE allocations SET lease_until = $1 WHERE id = $2 AND state = 'pending'",
+                  {Text(UtcTextIn(leaseMs_)), Number(id)});
+        }
+      }
+      lock.lock();
+    }
+  }
+
+  std::function<std::unique_ptr<SqlConnection>()> open_;
+  int leaseMs_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::set<std::int64_t> held_;
+  bool stop_ = false;
+  std::thread thread_;
+};
 
 const char* EndState(const RunEnd& end) {
   switch (end.outcome) {
@@ -80,15 +164,18 @@ const char* EndState(const RunEnd& end) {
 
 class SqlStore : public SerialStore {
  public:
-  SqlStore(std::unique_ptr<SqlConnection> connection, const std::string& shownTarget, const StoreWaits& waits)
-      : db_(std::move(connection)), target_(shownTarget), waits_(waits) {}
+  SqlStore(std::unique_ptr<SqlConnection> connection, const std::string& shownTarget, const StoreWaits& waits,
+           std::function<std::unique_ptr<SqlConnection>()> reopen)
+      : db_(std::move(connection)), target_(shownTarget), waits_(waits) {
+    if (waits.renewLeases) keeper_ = std::make_unique<LeaseKeeper>(std::move(reopen), waits.leaseMs);
+  }
 
   const char* Kind() const override { return db_->Engine(); }
 
   StoreError UseRange(const std::string& first) override {
     SerialParts parts;
     if (!SplitSerial(first, parts) || !IsPrintableSerial(first)) {
-      return {store_status::kUsage, "the serial number " + first + " does not end in digits that can count up"};
+      return {StoreFailure::kUnsupported, "the serial number " + first + " does not end in digits that can count up"};
     }
     return Transaction([&]() -> StoreError {
       SqlResult r = Query("SELECT id, first_serial FROM serial_ranges WHERE prefix = $1 AND width = $2",
@@ -96,7 +183,7 @@ class SqlStore : public SerialStore {
       if (!r.ok) return Fail(r);
       if (!r.rows.empty()) {
         if (ToText(r.rows[0][1]) != first) {
-          return {store_status::kUnusable, "the database " + target_ + " counts these serial numbers from " +
+          return {StoreFailure::kUnusable, "the database " + target_ + " counts these serial numbers from " +
                                                ToText(r.rows[0][1]) + ", not " + first};
         }
         rangeId_ = ToInt(r.rows[0][0]);
@@ -139,7 +226,7 @@ class SqlStore : public SerialStore {
 
   StoreError Allocate(const BoardClaim& claim, Allocation& allocation) override {
     if (const StoreError e = Begin(true); e.Failed()) return e;
-    return Transaction([&]() -> StoreError {
+    const StoreError e = Transaction([&]() -> StoreError {
       SqlResult r = Query(std::string("SELECT prefix, width, next_value, last_value, first_serial FROM serial_ranges"
                                       " WHERE id = $1") + db_->ForUpdate(),
                           {Number(rangeId_)});
@@ -160,7 +247,7 @@ class SqlStore : public SerialStore {
         const SqlResult taken = Query("UPDATE allocations SET reissued = 1 WHERE id = $1", {r.rows[0][0]});
         if (!taken.ok) return Fail(taken);
       } else if (next > last) {
-        return {store_status::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
+        return {StoreFailure::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
                                            JoinSerial(prefix, width, static_cast<std::uint64_t>(last)) + ")"};
       } else {
         value = next;
@@ -170,29 +257,45 @@ class SqlStore : public SerialStore {
       }
       const std::string serial = JoinSerial(prefix, width, static_cast<std::uint64_t>(value));
       r = Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
-                " identity_before, allocated_at, job_name, job_sha256, job_signer)"
-                " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12) RETURNING id",
+                " identity_before, allocated_at, lease_until, job_name, job_sha256, job_signer)"
+                " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
                 {Number(rangeId_), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
                  Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText()),
-                 OrNull(claim.jobName), OrNull(claim.jobSha256), OrNull(claim.jobSigner)});
+                 Text(UtcTextIn(waits_.leaseMs)), OrNull(claim.jobName), OrNull(claim.jobSha256),
+                 OrNull(claim.jobSigner)});
       if (!r.ok || r.rows.empty()) return Fail(r);
       allocation = Allocation{ToInt(r.rows[0][0]), serial};
       return {};
     });
+    if (!e.Failed() && keeper_) keeper_->Hold(allocation.id);
+    return e;
   }
 
   StoreError Finish(const Allocation& allocation, const RunEnd& end) override {
+    if (keeper_) keeper_->Drop(allocation.id);
     if (const StoreError e = Begin(false); e.Failed()) return e;
-    return Transaction([&]() -> StoreError {
+    std::string conflict;
+    const StoreError e = Transaction([&]() -> StoreError {
+      conflict.clear();
       // Only a pending row ends here: one a person released meanwhile keeps
-      // what the person said.
-      const SqlResult r = Query(
-          "UPDATE allocations SET state = $2, finished_at = $3, cause = $4 WHERE id = $1 AND state = 'pending'",
+      // what the person said, and the run records what it found instead.
+      SqlResult r = Query(
+          "UPDATE allocations SET state = $2, finished_at = $3, cause = $4 WHERE id = $1 AND state = 'pending'"
+          " RETURNING id",
           {Number(allocation.id), Text(EndState(end)), Text(UtcNowText()),
            end.cause.empty() ? SqlValue() : Text(end.cause)});
       if (!r.ok) return Fail(r);
-      return InsertRun(end.record, allocation.id);
+      if (r.rows.empty()) {
+        r = Query("SELECT state, released_by, released_at FROM allocations WHERE id = $1", {Number(allocation.id)});
+        if (!r.ok || r.rows.empty()) return Fail(r);
+        conflict = allocation.serial + " was " + ToText(r.rows[0][0]) +
+                   (r.rows[0][1] ? " by " + ToText(r.rows[0][1]) + " at " + ToText(r.rows[0][2]) : std::string()) +
+                   " while its run went on, which ended " + EndState(end) + "; the allocation was left as it was";
+      }
+      return InsertRun(end.record, allocation.id, conflict);
     }, true);
+    if (e.Failed() || conflict.empty()) return e;
+    return {StoreFailure::kConflict, "conflict: " + conflict};
   }
 
   StoreError RecordRun(const StoredRun& run) override {
@@ -241,9 +344,17 @@ class SqlStore : public SerialStore {
                               " FROM allocations WHERE serial = $1 AND state = 'pending' ORDER BY id DESC LIMIT 1",
                           {Text(serial)});
       if (!r.ok) return Fail(r);
-      if (r.rows.empty()) return {store_status::kUsage, "no pending allocation of " + serial + " to release"};
+      if (r.rows.empty()) return {StoreFailure::kUnsupported, "no pending allocation of " + serial + " to release"};
       released = ToAllocation(r.rows[0]);
       const std::string now = UtcNowText();
+      r = Query("SELECT lease_until FROM allocations WHERE id = $1", {Number(released.id)});
+      if (!r.ok || r.rows.empty()) return Fail(r);
+      const std::string leaseUntil = ToText(r.rows[0][0]);
+      if (leaseUntil > now) {
+        return {StoreFailure::kLeaseHeld, serial + " is still being programmed: station " + released.station +
+                                              " renewed its lease until " + leaseUntil +
+                                              "; it may be released after that, if its run has not ended"};
+      }
       r = Query("UPDATE allocations SET state = 'released', released_by = $2, released_at = $3, finished_at = $3"
                 " WHERE id = $1 AND state = 'pending'",
                 {Number(released.id), Text(who), Text(now)});
@@ -300,7 +411,7 @@ class SqlStore : public SerialStore {
     const FileBytes read = ReadRegularFile(statePath, sql_const::kMaxStateBytes);
     if (read.status != FileReadStatus::kRead) {
       const std::string reason = read.status == FileReadStatus::kMissing ? "no such file" : read.reason;
-      return {store_status::kUnusable, "cannot read the state file " + statePath + ": " + reason};
+      return {StoreFailure::kUnusable, "cannot read the state file " + statePath + ": " + reason};
     }
     const std::string& text = read.bytes;
     // The range's first number is whatever the file says; it is checked as a
@@ -309,7 +420,7 @@ class SqlStore : public SerialStore {
     std::string error;
     std::string first;
     if (!FirstOfState(text, first) || !ParseSerialState(text, statePath, first, state, error)) {
-      return {store_status::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
+      return {StoreFailure::kUnusable, error.empty() ? "the state file " + statePath + " is not a serial number state"
                                                      : error};
     }
     SerialParts from;
@@ -322,7 +433,7 @@ class SqlStore : public SerialStore {
                           {Text(from.prefix), Number(static_cast<std::int64_t>(from.width))});
       if (!r.ok) return Fail(r);
       if (!r.rows.empty()) {
-        return {store_status::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
+        return {StoreFailure::kUnusable, "the database " + target_ + " already counts these serial numbers from " +
                                              ToText(r.rows[0][0])};
       }
       r = Query("INSERT INTO serial_ranges (first_serial, prefix, width, next_value, last_value, imported_until,"
@@ -341,8 +452,8 @@ class SqlStore : public SerialStore {
   // server) is opened again, and a call that needs a range has one.
   StoreError Begin(bool needsRange) {
     const std::string lost = db_->Reconnect();
-    if (!lost.empty()) return {store_status::kUnusable, "cannot reach the database " + target_ + ": " + lost};
-    if (needsRange && rangeId_ == 0) return {store_status::kUsage, "no serial number range chosen"};
+    if (!lost.empty()) return {StoreFailure::kUnusable, "cannot reach the database " + target_ + ": " + lost};
+    if (needsRange && rangeId_ == 0) return {StoreFailure::kUnsupported, "no serial number range chosen"};
     return {};
   }
 
@@ -350,7 +461,8 @@ class SqlStore : public SerialStore {
 
   StoreError Fail(const SqlResult& r) {
     retryable_ = retryable_ || r.retry;
-    return {store_status::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
+    if (r.denied) return {StoreFailure::kUnusable, "the database " + target_ + ": the role lacks the right: " + r.error};
+    return {StoreFailure::kUnusable, "the database " + target_ + ": " + (r.ok ? "no row where one was expected" : r.error)};
   }
 
   // `body` inside a write transaction; tried again while another writer got in
@@ -382,23 +494,41 @@ class SqlStore : public SerialStore {
     }
   }
 
-  StoreError InsertRun(const StoredRun& run, std::int64_t allocationId) {
+  // A conflict goes into the run's row and into its record, so that the
+  // record read back alone tells it too.
+  StoreError InsertRun(const StoredRun& run, std::int64_t allocationId, const std::string& conflict = "") {
+    std::string json = run.json;
+    if (!conflict.empty()) {
+      nlohmann::json record = nlohmann::json::parse(run.json, nullptr, false);
+      if (record.is_object()) {
+        record["conflict"] = conflict;
+        json = record.dump();
+      }
+    }
     const SqlResult r = Query(
         "INSERT INTO runs (allocation_id, run_at, command, station, slot, operator_name, serial, sha256, result, record,"
-        " job_name, job_sha256, job_signer) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+        " conflict, job_name, job_sha256, job_signer) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13,"
+        " $14)",
         {allocationId != 0 ? Number(allocationId) : SqlValue(), Text(UtcNowText()), Text(run.command),
          Text(run.station), Text(run.slot), Text(run.operatorName), run.serial.empty() ? SqlValue() : Text(run.serial),
-         Text(run.sha256), Text(run.result), Text(run.json), OrNull(run.jobName), OrNull(run.jobSha256),
-         OrNull(run.jobSigner)});
+         Text(run.sha256), Text(run.result), Text(json), conflict.empty() ? SqlValue() : Text(conflict),
+         OrNull(run.jobName), OrNull(run.jobSha256), OrNull(run.jobSigner)});
     return r.ok ? StoreError{} : Fail(r);
   }
 
   std::unique_ptr<SqlConnection> db_;
   std::string target_;  // as it may be shown: no password
   StoreWaits waits_;
+  std::unique_ptr<LeaseKeeper> keeper_;  // last: its thread ends before the rest goes
   std::int64_t rangeId_ = 0;
   bool retryable_ = false;
 };
+
+// Whether nothing is at the path (a dangling link counts as nothing).
+bool SqliteFileMissing(const std::string& path) {
+  std::error_code ec;
+  return !std::filesystem::exists(PathFromUtf8(path), ec) && !ec;
+}
 
 bool SqlStore::FirstOfState(const std::string& text, std::string& first) {
   const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
@@ -409,13 +539,21 @@ bool SqlStore::FirstOfState(const std::string& text, std::string& first) {
 
 }  // namespace
 
-std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error, const StoreWaits& waits) {
+std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreError& error, const StoreWaits& waits,
+                                               MissingDatabase missing) {
   const std::string shown = RedactTarget(target);
   std::string reason;
+  const bool postgres = IsPostgresTarget(target);
   std::unique_ptr<SqlConnection> connection =
-      IsPostgresTarget(target) ? OpenPostgres(target, reason) : OpenSqlite(target, waits.lockMs, reason);
+      postgres ? OpenPostgres(target, reason)
+               : OpenSqlite(target, waits.lockMs, missing == MissingDatabase::kCreate, reason);
+  if (!connection && !postgres && missing == MissingDatabase::kRefuse && SqliteFileMissing(target)) {
+    error = {StoreFailure::kUnusable, "the SQLite database " + shown +
+                                          " does not exist; create it on purpose with: tovrin-cli db init " + shown};
+    return nullptr;
+  }
   if (!connection) {
-    error = {store_status::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
+    error = {StoreFailure::kUnusable, "cannot open the database " + shown + ": " + WithoutPassword(target, reason)};
     return nullptr;
   }
   error = MigrateSchema(*connection);
@@ -423,7 +561,10 @@ std::unique_ptr<SerialStore> OpenDatabaseStore(const std::string& target, StoreE
     error.message = "the database " + shown + ": " + WithoutPassword(target, error.message);
     return nullptr;
   }
-  return std::make_unique<SqlStore>(std::move(connection), shown, waits);
+  // The lease keeper's own connection, to the database just opened.
+  auto reopen = [target, postgres, waits]() -> std::unique_ptr<SqlConnection> {
+    std::string ignored;
+    return postgres ? OpenPostgres(target, ignored) : OpenSqlite(target, waits.lockMs, false, ignored);
+  };
+  return std::make_unique<SqlStore>(std::move(connection), shown, waits, reopen);
 }
-
-bool DatabaseStoresBuilt() { return true; }

@@ -86,10 +86,10 @@ class SqliteConnection : public SqlConnection {
 
 }  // namespace
 
-std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, int busyMs, std::string& error) {
+std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, int busyMs, bool create, std::string& error) {
   sqlite3* db = nullptr;
-  const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                     nullptr);
+  const int opened = sqlite3_open_v2(path.c_str(), &db,
+                                     SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (opened != SQLITE_OK) {
     error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close_v2(db);

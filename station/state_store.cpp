@@ -37,7 +37,7 @@ std::string FollowLinks(const std::string& path) {
   return Utf8FromPath(p);
 }
 
-StoreError Unusable(const std::string& message) { return {store_status::kUnusable, message}; }
+StoreError Unusable(const std::string& message) { return {StoreFailure::kUnusable, message}; }
 
 class StateStore : public SerialStore {
  public:
@@ -48,7 +48,7 @@ class StateStore : public SerialStore {
   StoreError UseRange(const std::string& first) override {
     SerialParts parts;
     if (!SplitSerial(first, parts) || !IsPrintableSerial(first)) {
-      return {store_status::kUsage, "the serial number " + first + " does not end in digits that can count up"};
+      return {StoreFailure::kUnsupported, "the serial number " + first + " does not end in digits that can count up"};
     }
     from_ = first;
     SerialState state;
@@ -73,7 +73,7 @@ class StateStore : public SerialStore {
     const StoreError e = Load(state);
     if (e.Failed()) return e;
     if (state.exhausted) {
-      return {store_status::kUsedUp,
+      return {StoreFailure::kUsedUp,
               "the serial numbers from " + state.first + " are used up (the last was " + state.next + ")"};
     }
     if (!ReplaceFileDurably(target, SerialStateText(Advanced(state)), error)) return Unusable(error);
@@ -103,7 +103,7 @@ class StateStore : public SerialStore {
 
  private:
   static StoreError NoRecords() {
-    return {store_status::kUsage, "a STATE file keeps no records of numbers or runs; give a database with --db"};
+    return {StoreFailure::kUnsupported, "a STATE file keeps no records of numbers or runs; give a database with --db"};
   }
 
   // Only "no such file" starts a new range: a file that is there but cannot be

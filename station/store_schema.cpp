@@ -15,10 +15,12 @@ std::string WithIds(std::string sql, const SqlConnection& connection) {
   return sql;
 }
 
-// The version recorded; 0 for a database without the table.
-int RecordedVersion(SqlConnection& connection, bool& known) {
+// The version recorded; 0 for a database without the table. denied: the role
+// may not read the table.
+int RecordedVersion(SqlConnection& connection, bool& known, bool* denied = nullptr) {
   const SqlResult r = connection.Run("SELECT MAX(version) FROM schema_migrations", {});
   known = r.ok;
+  if (denied != nullptr) *denied = r.denied;
   if (!r.ok || r.rows.empty() || !r.rows[0][0]) return 0;
   return static_cast<int>(std::strtol(r.rows[0][0]->c_str(), nullptr, 10));
 }
@@ -76,9 +78,16 @@ std::vector<Migration> Migrations(const SqlConnection& c) {
                 c),
         "CREATE INDEX runs_serial ON runs (serial)",
         "CREATE INDEX runs_run_at ON runs (run_at)"}},
+      {2,
+       "leases on pending numbers, conflicts of runs whose number was released",
+       {// Until when a pending number's station shows its run is alive (UTC, as
+        // allocated_at); a release before then is refused.
+        "ALTER TABLE allocations ADD COLUMN lease_until TEXT",
+        // What a run found when it ended and its number was no longer pending.
+        "ALTER TABLE runs ADD COLUMN conflict TEXT"}},
       // Which approved job a number was handed out for and a run came from:
       // null where there was none, a null signer for an unsigned job.
-      {2,
+      {3,
        "jobs",
        {"ALTER TABLE allocations ADD COLUMN job_name TEXT",
         "ALTER TABLE allocations ADD COLUMN job_sha256 TEXT",
@@ -92,16 +101,27 @@ std::vector<Migration> Migrations(const SqlConnection& c) {
 
 StoreError MigrateSchema(SqlConnection& connection) {
   bool known = false;
-  int version = RecordedVersion(connection, known);
+  bool denied = false;
+  int version = RecordedVersion(connection, known, &denied);
+  if (denied) {
+    return {StoreFailure::kUnusable,
+            "the role lacks the right to read the station database's tables (schema_migrations); the database's "
+            "owner must grant it (docs/station-database.md)"};
+  }
   if (version > schema_const::kVersion) {
-    return {store_status::kUnusable, "the database's schema is version " + std::to_string(version) +
+    return {StoreFailure::kUnusable, "the database's schema is version " + std::to_string(version) +
                                          ", newer than this tool's " + std::to_string(schema_const::kVersion)};
   }
   if (version == schema_const::kVersion) return {};
 
   const auto fail = [&connection](const SqlResult& r) {
     connection.Run("ROLLBACK", {});
-    return StoreError{store_status::kUnusable, std::string("cannot bring the database's schema up to date: ") + r.error};
+    if (r.denied) {
+      return StoreError{StoreFailure::kUnusable,
+                        "the role lacks the right to bring the database's schema up to date (to create or change its "
+                        "tables): " + r.error + "; the database's owner must run tovrin-cli db init once"};
+    }
+    return StoreError{StoreFailure::kUnusable, std::string("cannot bring the database's schema up to date: ") + r.error};
   };
   SqlResult r = connection.Run(connection.BeginWrite(), {});
   if (!r.ok) return fail(r);

@@ -59,6 +59,7 @@ const char* ProgramResultMessage(int result) {
 }
 
 std::string ProgramRunMessage(const ProgramRun& run) {
+  if (run.result == kProgramVerifyFailed && run.boardChanged) return msg::kBoardChanged;
   if (run.result == kProgramVerifyFailed) return VerifyFailedMessage(run.address);
   return ProgramResultMessage(run.result);
 }

@@ -21,6 +21,9 @@ constexpr const char* kNoFileName = "No File Name.";
 constexpr const char* kSerialTooLong = "The serial number can have at most 15 characters.";
 // A run asked to skip a board that already holds its image, which did.
 constexpr const char* kAlreadyHeld = "The board already holds this image; nothing was erased or written";
+// A production run's identity check before the lock found another board.
+constexpr const char* kBoardChanged = "The board changed during the run; it was not locked";
+constexpr const char* kBoardChangedCause = "the board changed during the run";
 constexpr const char* kOneByteCharacters = "REV and Serial Number take only characters of one byte (Latin-1).";
 }  // namespace msg
 

@@ -7,23 +7,46 @@
 #include <memory>
 #include <string>
 
-#include "cli/batch/slot_output.h"
 #include "cli/output/progress.h"
+#include "line/slot_observer.h"
 
-class BatchText : public SlotOutput {
+// "Board over UDP: serial number F001, hardware VR32; programming serial number SN0004"
+std::string ProgrammingText(LinkMode transport, const IdentityTexts& found, const std::string& serial);
+// "SN0004: Download Successful", or the message alone for a board refused before
+// it got a number.
+std::string BoardResultText(const std::string& serial, const RunReport& report);
+// A slot's problem beside its run, as a line on `diag`; `logFile` names the run log.
+void PrintSlotProblem(std::FILE* diag, const std::string& logFile, SlotProblem problem, const std::string& detail);
+
+class BatchText : public SlotObserver {
  public:
-  BatchText(std::FILE* diag, const std::string& board, bool quiet) : diag_(diag), board_(board), quiet_(quiet) {}
+  // records: where each board's record goes under --json, as a gang prints
+  // them (null: none), so that the output has one shape for any number of ports.
+  BatchText(std::FILE* diag, const std::string& board, const std::string& logFile, bool quiet,
+            std::FILE* records = nullptr)
+      : diag_(diag), board_(board), logFile_(logFile), quiet_(quiet), records_(records) {}
 
-  void Waiting(const std::string& nextSerial) override;
-  void Programming(LinkMode transport, const IdentityTexts& found, const std::string& serial) override;
-  ProgramObserver& StartProgress() override;
-  void BoardDone(const std::string& serial, const RunReport& report, const Json& record) override;
-  void WaitingToGo() override;
-  void Ended(const SlotSummary&) override {}
+  void Waiting(const SlotId& slot, const std::string& nextSerial) override;
+  void Programming(const SlotId& slot, LinkMode transport, const IdentityTexts& found,
+                   const std::string& serial) override;
+  void RunStarted(const SlotId&, int frames) override { progress_->RunStarted(frames); }
+  void FrameAcknowledged(const SlotId&, int index, std::uint32_t address) override {
+    progress_->FrameAcknowledged(index, address);
+  }
+  void RunEnded(const SlotId&, int result, int framesAcknowledged) override {
+    progress_->RunEnded(result, framesAcknowledged);
+  }
+  void BoardDone(const SlotId& slot, const BoardResult& board, const RunReport& report, const Json& record) override;
+  void WaitingToGo(const SlotId& slot) override;
+  void Problem(const SlotId&, SlotProblem problem, const std::string& detail) override {
+    PrintSlotProblem(diag_, logFile_, problem, detail);
+  }
 
  private:
   std::FILE* diag_;
   std::string board_;
+  std::string logFile_;
   bool quiet_;
+  std::FILE* records_;
   std::unique_ptr<CliProgress> progress_;
 };

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
+#include "cli/batch/batch_text.h"
 #include "cli/output/text_output.h"
-#include "os/stop.h"
-#include "common/log_line.h"
 
 namespace {
 
@@ -18,31 +17,28 @@ constexpr char kClearLine[] = "\x1b[2K";
 }  // namespace
 
 // One slot's events, turned into its row and, off a terminal, into lines.
-class GangDisplay::View : public SlotOutput, public ProgramObserver {
+class GangDisplay::View : public SlotObserver {
  public:
   View(GangDisplay& display, int slot) : display_(display), slot_(slot) {}
 
-  void Waiting(const std::string& nextSerial) override {
+  void Waiting(const SlotId&, const std::string& nextSerial) override {
     Update([&](Row& row) {
       row.state = "waiting for a board";
       row.serial.clear();
       row.percent = -1;
     }, "waiting for a board (next serial number " + nextSerial + ")");
   }
-  void Programming(LinkMode transport, const IdentityTexts& found, const std::string& serial) override {
+  void Programming(const SlotId&, LinkMode transport, const IdentityTexts& found, const std::string& serial) override {
+    frames_ = 0;
+    shownStep_ = -1;
     Update([&](Row& row) {
       row.state = "programming";
       row.serial = Printable(serial);
       row.percent = 0;
     }, ProgrammingText(transport, found, serial));
   }
-  ProgramObserver& StartProgress() override {
-    frames_ = 0;
-    shownStep_ = -1;
-    return *this;
-  }
-  void BoardDone(const std::string& serial, const RunReport& report, const Json& record) override {
-    const std::string result = BoardResultText(serial, report);
+  void BoardDone(const SlotId&, const BoardResult& board, const RunReport& report, const Json& record) override {
+    const std::string result = BoardResultText(board.serial, report);
     std::lock_guard lock(display_.mutex_);
     Row& row = display_.rows_[Index()];
     row.state = report.Succeeded() ? "done" : "failed";
@@ -54,19 +50,19 @@ class GangDisplay::View : public SlotOutput, public ProgramObserver {
     }
     if (!display_.quiet_ || !report.Succeeded()) display_.Event(slot_, result);
   }
-  void WaitingToGo() override {
+  void WaitingToGo(const SlotId&) override {
     Update([](Row& row) { row.state = "waiting for it to go"; }, "waiting for the board to go");
   }
-  void Ended(const SlotSummary& summary) override {
+  void Ended(const SlotId&, const SlotFigures& summary) override {
     Update([&](Row& row) {
-      row.state = summary.ending.empty() ? "ended" : "ended: " + summary.ending;
+      row.state = summary.endingText.empty() ? "ended" : "ended: " + summary.endingText;
       row.percent = -1;
       row.serial.clear();
-    }, "ended" + (summary.ending.empty() ? std::string() : ": " + summary.ending));
+    }, "ended" + (summary.endingText.empty() ? std::string() : ": " + summary.endingText));
   }
 
-  void RunStarted(int frames) override { frames_ = frames; }
-  void FrameAcknowledged(int index, std::uint32_t) override {
+  void RunStarted(const SlotId&, int frames) override { frames_ = frames; }
+  void FrameAcknowledged(const SlotId&, int index, std::uint32_t) override {
     if (frames_ <= 0) return;
     const int done = std::min(index + 1, frames_);
     const int percent = done * 100 / frames_;
@@ -80,13 +76,13 @@ class GangDisplay::View : public SlotOutput, public ProgramObserver {
     display_.Event(slot_, row.serial + " programmed " + std::to_string(done) + " of " + std::to_string(frames_) +
                               " frames (" + std::to_string(percent) + "%)");
   }
-  bool StopRequested() override { return InterruptStatus() != 0; }
-
-  static void LogSink(void* context, const char* line) {
-    auto* view = static_cast<View*>(context);
-    const std::string text = MessageText(line);
-    std::lock_guard lock(view->display_.mutex_);
-    view->display_.Event(view->slot_, text);
+  void Problem(const SlotId&, SlotProblem problem, const std::string& detail) override {
+    std::lock_guard lock(display_.mutex_);
+    PrintSlotProblem(display_.diag_, display_.logFile_, problem, detail);
+  }
+  void Diagnostic(const SlotId&, const std::string& line) override {
+    std::lock_guard lock(display_.mutex_);
+    display_.Event(slot_, line);
   }
 
  private:
@@ -107,8 +103,8 @@ class GangDisplay::View : public SlotOutput, public ProgramObserver {
 };
 
 GangDisplay::GangDisplay(std::FILE* diag, std::FILE* out, bool json, bool quiet, bool inPlace,
-                         const std::vector<std::string>& interfaces)
-    : diag_(diag), out_(out), json_(json), quiet_(quiet), inPlace_(inPlace && !quiet) {
+                         const std::vector<std::string>& interfaces, const std::string& logFile)
+    : diag_(diag), out_(out), json_(json), quiet_(quiet), inPlace_(inPlace && !quiet), logFile_(logFile) {
   for (std::size_t i = 0; i < interfaces.size(); ++i) {
     Row row;
     row.interfaceName = Printable(interfaces[i]);
@@ -119,11 +115,7 @@ GangDisplay::GangDisplay(std::FILE* diag, std::FILE* out, bool json, bool quiet,
 
 GangDisplay::~GangDisplay() = default;
 
-SlotOutput& GangDisplay::Slot(int slot) { return *views_[static_cast<std::size_t>(slot - 1)]; }
-
-void GangDisplay::TakeLogLines(int slot) {
-  SetThreadLogSink(&View::LogSink, views_[static_cast<std::size_t>(slot - 1)].get());
-}
+SlotObserver& GangDisplay::Slot(int slot) { return *views_[static_cast<std::size_t>(slot - 1)]; }
 
 void GangDisplay::Redraw() {
   std::lock_guard lock(mutex_);

@@ -13,24 +13,22 @@
 #include <string>
 #include <vector>
 
-#include "cli/batch/slot_output.h"
+#include "line/slot_observer.h"
 
 class GangDisplay {
  public:
   // Draws the table in place only when `inPlace` (a terminal that takes
   // cursor movement).
   GangDisplay(std::FILE* diag, std::FILE* out, bool json, bool quiet, bool inPlace,
-              const std::vector<std::string>& interfaces);
+              const std::vector<std::string>& interfaces, const std::string& logFile);
   ~GangDisplay();
   GangDisplay(const GangDisplay&) = delete;
   GangDisplay& operator=(const GangDisplay&) = delete;
 
   // Slot i's view (from 1), for its own thread.
-  SlotOutput& Slot(int slot);
+  SlotObserver& Slot(int slot);
   // The main thread's turn: the table again if anything changed.
   void Redraw();
-  // Hands LogLine's lines on the calling thread to slot `slot`'s view.
-  void TakeLogLines(int slot);
 
  private:
   struct Row {
@@ -53,6 +51,7 @@ class GangDisplay {
   bool json_;
   bool quiet_;
   bool inPlace_;
+  std::string logFile_;
   std::mutex mutex_;  // guards the rows, the drawing and both streams
   std::vector<Row> rows_;
   std::vector<std::unique_ptr<View>> views_;

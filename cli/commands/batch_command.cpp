@@ -8,14 +8,8 @@
 #include <chrono>
 #include <memory>
 #include <string>
-
-#include <atomic>
-#include <exception>
-#include <thread>
 #include <vector>
 
-#include "cli/batch/batch_line.h"
-#include "cli/batch/batch_slot.h"
 #include "cli/batch/batch_text.h"
 #include "cli/batch/gang_display.h"
 #include "cli/commands.h"
@@ -26,182 +20,154 @@
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
 #include "cli/output/wire_record.h"
+#include "line/line_run.h"
 #include "os/console.h"
 #include "os/files.h"
-#include "os/host.h"
 #include "os/stop.h"
-#include "common/log_line.h"
 #include "station/serial_store.h"
-
-static_assert(store_status::kUnusable == exit_code::kStateUnusable &&
-                  store_status::kUsedUp == exit_code::kSerialsExhausted && store_status::kUsage == exit_code::kUsage,
-              "a store's failure ends the batch with tovrin-cli's own status");
 
 namespace {
 
-constexpr double kSecondsPerHour = 3600;
-constexpr int kRedrawMs = 100;  // the gang's table, at most this often
-
-// Why the file ends the batch before any board, in one line.
-std::string LoadMessage(const FirmwareFile& file) {
-  std::string message = ProgramResultMessage(file.result);
-  if (!file.reason.empty()) message += ": " + file.reason;
-  if (file.load.line != 0) {
-    message += " (line " + std::to_string(file.load.line) + ": " + file.load.reason + ")";
-  } else if (file.result != kProgramFileNotOpened && !file.load.reason.empty()) {
-    message += " (" + file.load.reason + ")";  // a segment or the whole file, not one record
-  }
-  return message;
-}
-
 // What the whole batch comes to: its slots' figures added up, and what ended it.
 struct Summary {
-  int programmed = 0;
-  int failed = 0;
-  double programmedSeconds = 0;
+  LineFigures figures;
   int status = 0;
   std::string ending;
 };
 
-double BoardsPerHour(int programmed, double seconds) { return seconds > 0 ? programmed * kSecondsPerHour / seconds : 0; }
+// The serial numbers the summary names; empty when no store was opened.
+struct Serials {
+  std::string next;
+  std::string first;
+  std::string last;
+};
 
+// The batch's line as the arguments ask for it.
+LineConfig ConfigOf(const CliOptions& options) {
+  LineConfig config;
+  config.file = options.file;
+  config.input = options.input;
+  if (options.revisionGiven) config.revision = options.revision;
+  config.serialFrom = options.serialFrom;
+  config.allowRepeat = options.allowRepeat;
+  config.verify = options.verify;
+  config.expectHardware = options.expectHardware;
+  config.board = options.board;
+  config.ports = options.interfaces;
+  config.waitSeconds = options.waitSeconds;
+  config.waits = options.waits;
+  config.count = options.count;
+  config.operatorName = options.operatorName;
+  config.command = "batch";
+  return config;
+}
 
-void PrintSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum, BatchLine& line,
-                  const std::vector<SlotSummary>& slots, double seconds) {
-  const double perBoard = sum.programmed > 0 ? sum.programmedSeconds / sum.programmed : 0;
-  const bool gang = slots.size() > 1;
-  const std::string next = line.NextSerial();
-  if (options.json) {
-    Json report{{"command", "batch"}};
-    PutText(report, "file", options.file);
-    report["programmed"] = sum.programmed;
-    report["failed"] = sum.failed;
-    // Serial numbers as text with their bytes kept, as a record gives them.
-    auto putSerial = [](Json& json, const char* key, const std::string& serial) {
-      if (serial.empty()) {
-        json[key] = nullptr;
-      } else {
-        PutText(json, key, serial);
-      }
-    };
-    putSerial(report, "first_serial", line.FirstSerial());
-    putSerial(report, "last_serial", line.LastSerial());
-    report["seconds_per_board"] = perBoard;
-    report["boards_per_hour"] = BoardsPerHour(sum.programmed, seconds);
-    report["seconds"] = seconds;
-    report["next_serial"] = next.empty() || next == "none" ? Json(nullptr) : Json(next);
-    if (gang) {
-      Json perSlot = Json::array();
-      for (std::size_t i = 0; i < slots.size(); ++i) {
-        const SlotSummary& slot = slots[i];
-        Json one{{"slot", i + 1},
-                 {"interface", options.interfaces[i]},
-                 {"programmed", slot.programmed},
-                 {"failed", slot.failed}};
-        putSerial(one, "first_serial", slot.firstSerial);
-        putSerial(one, "last_serial", slot.lastSerial);
-        one["boards_per_hour"] = BoardsPerHour(slot.programmed, seconds);
-        one["result"] = slot.status;
-        one["message"] = slot.ending;
-        perSlot.push_back(std::move(one));
-      }
-      report["slots"] = perSlot;
-    }
-    report["result"] = sum.status;
-    report["message"] = sum.ending;
-    std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
+// Ctrl+C and SIGTERM, as the process's handlers caught them.
+class InterruptStop : public LineStop {
+ public:
+  bool Requested() const override { return InterruptStatus() != 0; }
+  std::string RequestedBy() const override { return StopName(); }
+};
+
+// The run log, as the line's record sink.
+class RunLogSink : public RecordSink {
+ public:
+  explicit RunLogSink(int fd) : fd_(fd) {}
+  std::string Append(const Json& record) override {
+    const LogWrite logged = AppendRunLog(fd_, record);
+    return logged.written ? "" : logged.reason;
+  }
+
+ private:
+  int fd_;
+};
+
+void PutSerial(Json& json, const char* key, const std::string& serial) {
+  if (serial.empty()) {
+    json[key] = nullptr;
   } else {
-    std::fprintf(streams.out, "%s\n", sum.ending.c_str());
-    for (std::size_t i = 0; gang && i < slots.size(); ++i) {
-      const SlotSummary& slot = slots[i];
-      std::fprintf(streams.out, "Slot %zu (%s): programmed %d, failed %d", i + 1,
-                   Printable(options.interfaces[i]).c_str(), slot.programmed, slot.failed);
-      if (!slot.firstSerial.empty()) {
-        std::fprintf(streams.out, ", first serial number %s, last %s", Printable(slot.firstSerial).c_str(),
-                     Printable(slot.lastSerial).c_str());
-      }
-      std::fprintf(streams.out, ", %.0f boards per hour%s%s\n", BoardsPerHour(slot.programmed, seconds),
-                   slot.ending.empty() ? "" : "; ", slot.ending.c_str());
-    }
-    std::fprintf(streams.out, "Programmed: %d, failed: %d", sum.programmed, sum.failed);
-    if (!line.FirstSerial().empty()) {
-      std::fprintf(streams.out, ", serial numbers %s to %s", Printable(line.FirstSerial()).c_str(),
-                   Printable(line.LastSerial()).c_str());
-    }
-    if (sum.programmed > 0) std::fprintf(streams.out, ", %.2f s per board", perBoard);
-    if (gang) std::fprintf(streams.out, ", %.0f boards per hour", BoardsPerHour(sum.programmed, seconds));
-    std::fprintf(streams.out, "\n");
+    PutText(json, key, serial);  // as text with its bytes kept, as a record gives them
   }
-  std::fflush(streams.out);
 }
 
-// The slots of a gang, one thread each, while the main thread keeps the
-// display drawn. Each slot has its own sessions, trace tag and log lines.
-std::vector<SlotSummary> RunGang(const CliOptions& options, const CliStreams& streams, const FirmwareFile& image,
-                                 BatchLine& line, WireRecord& watch) {
-  std::FILE* diag = DiagnosticStream(options, streams);
-  GangDisplay display(diag, streams.out, options.json, options.quiet, EnableCursorMovement(diag), options.interfaces);
-  const int count = static_cast<int>(options.interfaces.size());
-  std::vector<SlotSummary> slots(options.interfaces.size());
-  std::atomic<int> running{count};
-  std::vector<std::thread> threads;
-  for (int slot = 1; slot <= count; ++slot) {
-    const SlotSetup setup{slot, options.interfaces[static_cast<std::size_t>(slot - 1)],
-                          watch.ObserverFor(slot, options.interfaces[static_cast<std::size_t>(slot - 1)]), &watch,
-                          diag};
-    threads.emplace_back([&, setup] {
-      SlotSummary& summary = slots[static_cast<std::size_t>(setup.slot - 1)];
-      display.TakeLogLines(setup.slot);
-      // As on the main thread: no exception may end the process without a word
-      // (a fault of the tool's own); it ends every slot, and the batch says why.
-      try {
-        summary = RunSlot(setup, options, image, line, display.Slot(setup.slot));
-      } catch (const std::exception& e) {
-        line.End(exit_code::kInternal, std::string("internal error: ") + e.what());
-      } catch (...) {
-        line.End(exit_code::kInternal, "internal error: an unknown exception");
-      }
-      SetThreadLogSink(nullptr, nullptr);
-      --running;
-    });
+void PrintJsonSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum,
+                      const Serials& serials, const std::vector<SlotFigures>& slots) {
+  const LineFigures& f = sum.figures;
+  Json report{{"command", "batch"}};
+  PutText(report, "file", options.file);
+  report["programmed"] = f.passed;
+  report["failed"] = f.failed;
+  PutSerial(report, "first_serial", serials.first);
+  PutSerial(report, "last_serial", serials.last);
+  report["seconds_per_board"] = f.SecondsPerBoard();
+  report["boards_per_hour"] = f.BoardsPerHour();
+  report["seconds"] = f.seconds;
+  report["next_serial"] = serials.next.empty() || serials.next == "none" ? Json(nullptr) : Json(serials.next);
+  if (slots.size() > 1) {
+    Json perSlot = Json::array();
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      const SlotFigures& slot = slots[i];
+      Json one{{"slot", i + 1}, {"interface", options.interfaces[i]}, {"programmed", slot.passed}, {"failed", slot.failed}};
+      PutSerial(one, "first_serial", slot.firstSerial);
+      PutSerial(one, "last_serial", slot.lastSerial);
+      one["boards_per_hour"] = BoardsPerHour(slot.passed, f.seconds);
+      one["result"] = LineExitStatus(slot.ending, 0);
+      one["message"] = slot.endingText;
+      perSlot.push_back(std::move(one));
+    }
+    report["slots"] = perSlot;
   }
-  while (running > 0) {
-    display.Redraw();
-    SleepMs(kRedrawMs);
-  }
-  for (std::thread& t : threads) t.join();
-  display.Redraw();
-  return slots;
+  report["result"] = sum.status;
+  report["message"] = sum.ending;
+  std::fprintf(streams.out, "%s\n", JsonLine(report).c_str());
 }
 
-}  // namespace
-
-int RunBatch(const CliOptions& options, const CliStreams& streams) {
-  if (options.serialFrom.empty() || options.serialFrom.back() < '0' || options.serialFrom.back() > '9') {
-    std::fprintf(streams.err, "tovrin-cli: --serial-from %s does not end in digits that can count up\n",
-                 Printable(options.serialFrom).c_str());
-    return exit_code::kUsage;
+void PrintTextSummary(const CliOptions& options, const CliStreams& streams, const Summary& sum,
+                      const Serials& serials, const std::vector<SlotFigures>& slots) {
+  const LineFigures& f = sum.figures;
+  const bool gang = slots.size() > 1;
+  std::fprintf(streams.out, "%s\n", sum.ending.c_str());
+  for (std::size_t i = 0; gang && i < slots.size(); ++i) {
+    const SlotFigures& slot = slots[i];
+    std::fprintf(streams.out, "Slot %zu (%s): programmed %d, failed %d", i + 1, Printable(options.interfaces[i]).c_str(),
+                 slot.passed, slot.failed);
+    if (!slot.firstSerial.empty()) {
+      std::fprintf(streams.out, ", first serial number %s, last %s", Printable(slot.firstSerial).c_str(),
+                   Printable(slot.lastSerial).c_str());
+    }
+    std::fprintf(streams.out, ", %.0f boards per hour%s%s\n", BoardsPerHour(slot.passed, f.seconds),
+                 slot.endingText.empty() ? "" : "; ", slot.endingText.c_str());
   }
-  const auto batchStarted = std::chrono::steady_clock::now();
-  std::FILE* diag = DiagnosticStream(options, streams);
-  InstallInterruptHandlers();
+  std::fprintf(streams.out, "Programmed: %d, failed: %d", f.passed, f.failed);
+  if (!serials.first.empty()) {
+    std::fprintf(streams.out, ", serial numbers %s to %s", Printable(serials.first).c_str(),
+                 Printable(serials.last).c_str());
+  }
+  if (f.passed > 0) std::fprintf(streams.out, ", %.2f s per board", f.SecondsPerBoard());
+  if (gang) std::fprintf(streams.out, ", %.0f boards per hour", f.BoardsPerHour());
+  std::fprintf(streams.out, "\n");
+}
+
+// Everything that can end the batch before a board that is the command line's
+// own: the log, the trace and capture, the state file's kind, the store.
+struct BatchFiles {
+  int logFd = -1;
+  std::unique_ptr<SerialStore> store;
+  std::string storeName;
+};
+
+Summary OpenBatchFiles(const CliOptions& options, BatchFiles& files, WireRecord& watch) {
   Summary sum;
-
-  // Everything that can end the batch before a board: the log, the trace and
-  // capture, the store of serial numbers, the file.
   std::string logError;
-  const int logFd = OpenRunLog(options.logFile, logError);
-  WireRecord watch;  // --trace and --pcap
+  files.logFd = OpenRunLog(options.logFile, logError);
   std::string watchError;
   // The serial numbers come from STATE, or from the station database, which
   // also records every number's claim and every run.
   StoreError storeError;
-  std::unique_ptr<SerialStore> store =
+  files.store =
       options.dbTarget.empty() ? OpenStateStore(options.stateFile) : OpenDatabaseStore(options.dbTarget, storeError);
-  const std::string storeName = options.dbTarget.empty() ? options.stateFile : RedactTarget(options.dbTarget);
-  NextSerialInfo next;
-  FirmwareFile image;
-  if (logFd < 0) {
+  files.storeName = options.dbTarget.empty() ? options.stateFile : RedactTarget(options.dbTarget);
+  if (files.logFd < 0) {
     sum.status = exit_code::kLogUnwritable;
     sum.ending = "Cannot open the run log " + Printable(options.logFile) + ": " + logError;
   } else if (watch.Open(options.traceFile, options.pcapFile, watchError, static_cast<int>(options.interfaces.size())) !=
@@ -213,58 +179,96 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     // Looked at before it is read: a FIFO would hold the read for good.
     sum.status = exit_code::kStateUnusable;
     sum.ending = "Cannot use the state file " + Printable(options.stateFile) + ": " + kind;
-  } else if (!store || (storeError = store->UseRange(options.serialFrom)).Failed() ||
-             (storeError = store->Next(next)).Failed()) {
-    sum.status = storeError.status;
+  } else if (!files.store) {
+    sum.status = StoreExitStatus(storeError.failure);
     sum.ending = Printable(storeError.message);
-  } else if (options.count > 0 && next.left < static_cast<std::uint64_t>(options.count)) {
-    sum.status = exit_code::kSerialsExhausted;
-    sum.ending = next.left == 0 ? "The serial numbers from " + Printable(options.serialFrom) + " are used up"
-                                : "Only " + std::to_string(next.left) + " serial numbers are left from " +
-                                      Printable(next.next) + ", not " + std::to_string(options.count);
-  } else {
-    image = ReadFirmware(options.file, options.input);
-    sum.status = image.result;
-    if (sum.status != 0) sum.ending = LoadMessage(image);
-    if (RunReport refused; sum.status == 0 && JobRefusesFirmware(options, image, refused)) {
-      sum.status = refused.refusal;
-      sum.ending = refused.refusalMessage;
-    }
   }
+  return sum;
+}
 
-  BatchLine line(options, store.get(), storeName, logFd);
-  std::vector<SlotSummary> slots;
-  if (sum.status == 0 && options.interfaces.size() > 1) {
-    slots = RunGang(options, streams, image, line, watch);
-  } else if (sum.status == 0) {
-    const SlotSetup setup{0, TheInterface(options), watch.ObserverFor(0, TheInterface(options)), &watch, diag};
-    BatchText text(diag, options.board, options.quiet);
-    slots.push_back(RunSlot(setup, options, image, line, text));
-  }
-  for (const SlotSummary& slot : slots) {
-    sum.programmed += slot.programmed;
-    sum.failed += slot.failed;
-    sum.programmedSeconds += slot.programmedSeconds;
-  }
-  // What ended the batch: the line as a whole, else the first slot ended
-  // before its time, else its last failed board.
+// What ended the batch: the line as a whole, else the first slot ended before
+// its time, else a stop, else its last failed board.
+void EndOfBatch(Summary& sum, ProductionLine& line, const std::vector<SlotFigures>& slots) {
   if (sum.status == 0 && line.Ended()) {
-    sum.status = line.EndStatus();
-    sum.ending = line.Ending();
+    sum.status = LineExitStatus(line.Ending(), 0);
+    sum.ending = line.EndingText();
   }
-  for (const SlotSummary& slot : slots) {
-    if (sum.status == 0 && slot.status != 0) {
-      sum.status = slot.status;
-      sum.ending = slot.ending;
+  for (const SlotFigures& slot : slots) {
+    if (sum.status == 0 && slot.ending != LineEnding::kNone) {
+      sum.status = LineExitStatus(slot.ending, 0);
+      sum.ending = slot.endingText;
     }
   }
-  if (logFd >= 0) CloseAppendFile(logFd);
   if (InterruptStatus() != 0) {
     sum.status = InterruptStatus();
     sum.ending = "Stopped on request";
   }
   if (sum.ending.empty()) sum.ending = "Batch done";
-  if (sum.status == 0) sum.status = line.LastFailure();
-  PrintSummary(options, streams, sum, line, slots, SecondsSince(batchStarted));
+  if (const auto failed = line.LastFailure(); sum.status == 0 && failed) sum.status = RunExitStatus(*failed, 0);
+}
+
+// The line's slots with their displays: one port told line by line, a gang
+// drawn together while the main thread keeps the table up to date.
+std::vector<SlotFigures> RunSlots(const CliOptions& options, const CliStreams& streams, const FirmwareFile& image,
+                                  ProductionLine& line, WireRecord& watch) {
+  std::FILE* diag = DiagnosticStream(options, streams);
+  const InterruptStop stop;
+  if (options.interfaces.size() <= 1) {
+    BatchText text(diag, options.board, options.logFile, options.quiet, options.json ? streams.out : nullptr);
+    return RunLine(image, line, {&text}, stop, &watch, {});
+  }
+  GangDisplay display(diag, streams.out, options.json, options.quiet, EnableCursorMovement(diag), options.interfaces,
+                      options.logFile);
+  std::vector<SlotObserver*> views;
+  for (std::size_t slot = 1; slot <= options.interfaces.size(); ++slot) views.push_back(&display.Slot(static_cast<int>(slot)));
+  std::vector<SlotFigures> slots = RunLine(image, line, views, stop, &watch, [&display] { display.Redraw(); });
+  display.Redraw();
+  return slots;
+}
+
+}  // namespace
+
+int RunBatch(const CliOptions& options, const CliStreams& streams) {
+  const auto batchStarted = std::chrono::steady_clock::now();
+  InstallInterruptHandlers();
+  const LineConfig config = ConfigOf(options);
+  BatchFiles files;
+  WireRecord watch;  // --trace and --pcap
+  Summary sum = OpenBatchFiles(options, files, watch);
+  LineOpening opening;
+  if (sum.status == 0) {
+    opening = OpenLine(config, *files.store);
+    sum.status = LineExitStatus(opening.ending, opening.file.result);
+    sum.ending = opening.endingText;
+  }
+  // The very firmware the line programs is held against the job, before any
+  // board is met.
+  if (RunReport refused; sum.status == 0 && JobRefusesFirmware(options, opening.file, refused)) {
+    sum.status = RefusalResult(refused.refusal);
+    sum.ending = refused.refusalMessage;
+  }
+  RunLogSink log(files.logFd);
+  std::unique_ptr<ProductionLine> line;
+  if (files.store) {
+    line = std::make_unique<ProductionLine>(config, *files.store, files.storeName, !options.dbTarget.empty(), &log);
+  }
+  std::vector<SlotFigures> slots;
+  if (sum.status == 0) slots = RunSlots(options, streams, opening.file, *line, watch);
+  if (files.logFd >= 0) CloseAppendFile(files.logFd);
+  Serials serials;
+  if (line) {
+    EndOfBatch(sum, *line, slots);
+    serials = {line->NextSerial(), line->FirstSerial(), line->LastSerial()};
+  } else if (InterruptStatus() != 0) {
+    sum.status = InterruptStatus();
+    sum.ending = "Stopped on request";
+  }
+  sum.figures = FiguresOf(slots, SecondsSince(batchStarted));
+  if (options.json) {
+    PrintJsonSummary(options, streams, sum, serials, slots);
+  } else {
+    PrintTextSummary(options, streams, sum, serials, slots);
+  }
+  std::fflush(streams.out);
   return watch.Finish(sum.status, streams.err);
 }

@@ -6,28 +6,26 @@
 #include "run/interface_check.h"
 #include "vocabulary/vocabulary.h"
 
-bool InterfacesUsable(const CliOptions& options, const CliStreams& streams) {
+std::string InterfaceRefusal(const CliOptions& options) {
   for (std::size_t i = 0; i < options.interfaces.size(); ++i) {
     const std::string& name = options.interfaces[i];
     for (std::size_t j = 0; j < i; ++j) {
       if (options.interfaces[j] == name) {
-        std::fprintf(streams.err, "tovrin-cli: --interface %s is given twice: one slot per network port\n",
-                     Printable(name).c_str());
-        return false;
+        return "--interface " + Printable(name) + " is given twice: one slot per network port";
       }
     }
     const InterfaceCheck check = CheckInterface(name);
-    if (!check.usable) {
-      std::fprintf(streams.err, "tovrin-cli: --interface %s: %s\n", Printable(name).c_str(),
-                   Printable(check.problem).c_str());
-      return false;
-    }
+    if (!check.usable) return "--interface " + Printable(name) + ": " + Printable(check.problem);
   }
-  return true;
+  return "";
 }
 
 std::string TheInterface(const CliOptions& options) {
   return options.interfaces.empty() ? "" : options.interfaces.front();
+}
+
+SessionConfig SessionConfigOf(const CliOptions& options, LinkObserver* observer) {
+  return SessionConfig{options.waits, TheInterface(options), observer};
 }
 
 std::string StopName() {
@@ -36,16 +34,6 @@ std::string StopName() {
     case kInterruptedBySigterm: return "SIGTERM";
     default: return "Ctrl+C";
   }
-}
-
-bool CheckHardware(RunReport& report, const std::string& expected) {
-  const std::string hardware = DescribeIdentity(report.identityBefore).hardware;
-  if (expected.empty() || hardware == expected) return true;
-  report.stage = RunStage::kRefused;
-  report.refusal = exit_code::kWrongHardware;
-  report.refusalMessage =
-      "Wrong board: hardware code " + Printable(hardware) + ", expected " + Printable(expected) + ". Nothing was erased.";
-  return false;
 }
 
 RunRequest RequestFor(const CliOptions& options, const Session& session) {

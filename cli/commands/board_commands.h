@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "line/board_checks.h"
 #include "run/program_run.h"
 #include "run/run_report.h"
 #include "run/session.h"
@@ -17,17 +18,17 @@
 // Every --interface names a port that is there and up, and none twice; else
 // the reason goes to streams.err (naming the interfaces there are) and false
 // comes back, before anything is sent.
-bool InterfacesUsable(const CliOptions& options, const CliStreams& streams);
+std::string InterfaceRefusal(const CliOptions& options);
 
 // The one port a command that reaches one board runs on; empty: none given.
 std::string TheInterface(const CliOptions& options);
 
+// The session a command's board is reached through: the waits, the one port,
+// and what watches the link (null: nothing).
+SessionConfig SessionConfigOf(const CliOptions& options, LinkObserver* observer);
+
 // "Ctrl+C" or "SIGTERM" once a stop was asked for, else empty.
 std::string StopName();
-
-// Refuses (RunStage::kRefused, exit 12) a board whose hardware code is not the
-// one expected; an empty expectation takes any board. True when it passes.
-bool CheckHardware(RunReport& report, const std::string& expected);
 
 // The identity as the window pre-fills it: what the operator gave, else what
 // the board holds; and the read-back mode asked for.

@@ -25,7 +25,7 @@ std::vector<FileUse> FileUsesOf(const CliOptions& options) {
     uses.push_back({"--pcap", options.pcapFile, false, true});
   }
   if (!options.outFile.empty()) {
-    uses.push_back({"--out", options.outFile, false, true});
+    uses.push_back({"--out", options.outFile, false, true, true});
     uses.push_back({"--out's temporary file", options.outFile + ".tmp", false, true});
   }
   // A SQLite database is a file of the station's too (with its write-ahead log).
@@ -45,6 +45,19 @@ std::string SameFileRefusal(const std::vector<FileUse>& uses) {
       return uses[i].role + " " + Printable(uses[i].path) + " and " + uses[j].role + " " + Printable(uses[j].path) +
              " are the same file; each needs a file of its own";
     }
+  }
+  return "";
+}
+
+std::string ReplacedFileRefusal(const std::vector<FileUse>& uses) {
+  for (const FileUse& use : uses) {
+    if (!use.replaced) continue;
+    if (use.path == "-") return use.role + " - would be a file named \"-\"; name the file to write";
+    const PathFacts facts = LookUpPath(use.path);
+    if (facts.kind == PathKind::kMissing || facts.kind == PathKind::kRegular) continue;
+    const std::string what = facts.kind == PathKind::kUnknown ? "cannot be looked up: " + facts.reason
+                                                              : std::string("is ") + PathKindName(facts.kind);
+    return use.role + " " + Printable(use.path) + " " + what + "; it must be a regular file or not exist yet";
   }
   return "";
 }

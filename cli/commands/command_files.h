@@ -15,6 +15,9 @@ struct FileUse {
   std::string path;
   bool reads = false;
   bool writes = false;
+  // Written whole into a temporary file beside it and renamed over it: the
+  // rename would put a file in the place of a device, a FIFO or a folder.
+  bool replaced = false;
 };
 
 // Every file the command line names for the command, with what the command
@@ -25,3 +28,8 @@ std::vector<FileUse> FileUsesOf(const CliOptions& options);
 // a symbolic link or another spelling of the same path is the same file, and so
 // are two names of one file not made yet); otherwise the operator's words.
 std::string SameFileRefusal(const std::vector<FileUse>& uses);
+
+// Empty when every file written through a rename is a regular file or does not
+// exist yet; otherwise the operator's words. "-" is refused too: it does not
+// stand for standard output there, and would become a file named "-".
+std::string ReplacedFileRefusal(const std::vector<FileUse>& uses);

@@ -49,6 +49,7 @@ Json RunJson(const RunRow& r) {
               {"serial", r.record.serial.empty() ? Json(nullptr) : Json(r.record.serial)},
               {"sha256", r.record.sha256},
               {"result", r.record.result},
+              {"conflict", r.conflict.empty() ? Json(nullptr) : Json(r.conflict)},
               {"job", StoredJobJson(r.record.jobName, r.record.jobSha256, r.record.jobSigner)},
               {"record", record.is_discarded() ? Json(r.record.json) : record}};
 }
@@ -73,13 +74,13 @@ void PrintAllocation(std::FILE* out, const AllocationRow& a) {
 
 void PrintRuns(const CliOptions& options, const CliStreams& streams, const std::vector<RunRow>& runs) {
   if (options.db.csv) {
-    std::fprintf(streams.out, "time,command,station,slot,operator,serial,sha256,result,job,job_sha256,job_signer\n");
+    std::fprintf(streams.out, "time,command,station,slot,operator,serial,sha256,result,conflict,job,job_sha256,job_signer\n");
     for (const RunRow& r : runs) {
-      std::fprintf(streams.out, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\n", CsvField(r.at).c_str(),
+      std::fprintf(streams.out, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\n", CsvField(r.at).c_str(),
                    CsvField(r.record.command).c_str(), CsvField(r.record.station).c_str(),
                    CsvField(r.record.slot).c_str(), CsvField(r.record.operatorName).c_str(),
                    CsvField(r.record.serial).c_str(), CsvField(r.record.sha256).c_str(),
-                   CsvField(r.record.result).c_str(), CsvField(r.record.jobName).c_str(),
+                   CsvField(r.record.result).c_str(), CsvField(r.conflict).c_str(), CsvField(r.record.jobName).c_str(),
                    CsvField(r.record.jobSha256).c_str(), CsvField(r.record.jobSigner).c_str());
     }
     return;
@@ -95,25 +96,38 @@ void PrintRuns(const CliOptions& options, const CliStreams& streams, const std::
                    r.record.jobSigner.empty() ? "unsigned" : ("signed by " + r.record.jobSigner).c_str());
     }
     std::fprintf(streams.out, "\n");
+    if (!r.conflict.empty()) std::fprintf(streams.out, "  CONFLICT: %s\n", Printable(r.conflict).c_str());
   }
 }
 
 int Failed(const CliOptions& options, const CliStreams& streams, const StoreError& e) {
   if (options.json) {
-    std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db"}, {"result", e.status}, {"message", e.message}}).c_str());
+    std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db"}, {"result", StoreExitStatus(e.failure)}, {"message", e.message}}).c_str());
   }
   std::fprintf(streams.err, "tovrin-cli: %s\n", e.message.c_str());
-  return e.status;
+  return StoreExitStatus(e.failure);
 }
 
 }  // namespace
 
 int RunDb(const CliOptions& options, const CliStreams& streams) {
   StoreError e;
-  std::unique_ptr<SerialStore> store = OpenDatabaseStore(options.dbTarget, e);
-  if (!store) return Failed(options, streams, e);
   const DbOptions& db = options.db;
+  const bool init = db.action == DbAction::kInit;
+  std::unique_ptr<SerialStore> store =
+      OpenDatabaseStore(options.dbTarget, e, {}, init ? MissingDatabase::kCreate : MissingDatabase::kRefuse);
+  if (!store) return Failed(options, streams, e);
   switch (db.action) {
+    case DbAction::kInit: {
+      const std::string shown = RedactTarget(options.dbTarget);
+      if (options.json) {
+        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db init"}, {"db", shown}, {"result", 0}}).c_str());
+      } else {
+        std::fprintf(streams.out, "%s is a station database (%s), its schema up to date\n", Printable(shown).c_str(),
+                     store->Kind());
+      }
+      break;
+    }
     case DbAction::kPending: {
       std::vector<AllocationRow> rows;
       if ((e = store->Pending(rows)).Failed()) return Failed(options, streams, e);

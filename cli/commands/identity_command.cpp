@@ -19,12 +19,10 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   std::string refused;
   if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     report.stage = RunStage::kRefused;
-    report.refusal = exit_code::kLogUnwritable;
+    report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;
   } else {
-    Session session(options.waits);
-    session.Watch(watch.Observer());
-    session.BindToInterface(TheInterface(options));
+    Session session(SessionConfigOf(options, watch.Observer()));
     session.Open(options.board);
     CloseSession(session, DiagnosticStream(options, streams));
     report = SessionReport(session);

@@ -233,8 +233,8 @@ int ApplyJob(CliOptions& options, const CliStreams& streams) {
   for (const std::string& fixed : FixedOptions(options, opened.job)) {
     for (const std::string& given : options.job.given) {
       if (given == fixed) {
-        std::fprintf(streams.err, "tovrin-cli: %s cannot be given with --job: the job %s fixes it\n", fixed.c_str(),
-                     Printable(options.job.file).c_str());
+        options.usageError = fixed + " cannot be given with --job: the job " + Printable(options.job.file) + " fixes it";
+        std::fprintf(streams.err, "tovrin-cli: %s\n", options.usageError.c_str());
         return exit_code::kUsage;
       }
     }
@@ -260,7 +260,8 @@ bool JobRefusesFirmware(const CliOptions& options, FirmwareFile& file, RunReport
   report = RefusedFileReport(file);
   report.file.job = options.job.opened.facts;
   report.stage = RunStage::kRefused;
-  report.refusal = StatusOf(refusal);
+  // The only refusal a firmware meets once its job was accepted.
+  report.refusal = Refusal::kNotTheJobsFirmware;
   report.refusalMessage = message + ". Nothing was sent.";
   return true;
 }

@@ -10,11 +10,11 @@
 #include "cli/commands/board_commands.h"
 #include "cli/commands/job_command.h"
 #include "cli/output/wire_record.h"
-#include "cli/commands/station_run.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
 #include "cli/output/run_log.h"
 #include "cli/output/text_output.h"
+#include "line/station_record.h"
 #include "os/files.h"
 #include "os/stop.h"
 #include "run/program_run.h"
@@ -32,9 +32,7 @@ void PrintStart(std::FILE* diag, const CliOptions& options, const Session& sessi
 
 // Connects, checks the board and programs it: the run's report.
 RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, LinkObserver* watch, std::FILE* diag) {
-  Session session(options.waits);
-  session.Watch(watch);
-  session.BindToInterface(TheInterface(options));
+  Session session(SessionConfigOf(options, watch));
   session.Open(options.board);
   RunReport report = SessionReport(session);
   report.file = FactsOf(file);
@@ -88,13 +86,13 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
   }
   // Nor one whose station database cannot be reached.
   std::unique_ptr<SerialStore> store;
-  int refusal = exit_code::kLogUnwritable;
+  Refusal refusal = Refusal::kRecordUnwritable;
   if (refused.empty() && !options.dbTarget.empty()) {
     StoreError e;
     store = OpenDatabaseStore(options.dbTarget, e);
     if (!store) {
       refused = e.message;
-      refusal = e.status;
+      refusal = e.failure == StoreFailure::kUnsupported ? Refusal::kStoreUnsupported : Refusal::kStoreUnusable;
     }
   }
   if (!refused.empty()) {
@@ -129,9 +127,11 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     CloseAppendFile(logFd);
   }
   if (store) {
-    if (const StoreError e = store->RecordRun(StoredRunOf(options, report, TheInterface(options), JsonLine(record))); e.Failed()) {
+    const StationWho who{"program", options.interfaces.empty() ? options.board : TheInterface(options),
+                         options.operatorName};
+    if (const StoreError e = store->RecordRun(StoredRunOf(who, report, JsonLine(record))); e.Failed()) {
       std::fprintf(streams.err, "tovrin-cli: the database did not take this run's record: %s\n", e.message.c_str());
-      status = e.status;
+      status = StoreExitStatus(e.failure);
     }
   }
   return watch.Finish(status, streams.err);

@@ -12,13 +12,11 @@ RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watc
   std::string refused;
   if (watch.Open(options.traceFile, options.pcapFile, refused) != 0) {
     report.stage = RunStage::kRefused;
-    report.refusal = exit_code::kLogUnwritable;
+    report.refusal = Refusal::kRecordUnwritable;
     report.refusalMessage = refused;
     return report;
   }
-  Session session(options.waits);
-  session.Watch(watch.Observer());
-  session.BindToInterface(TheInterface(options));
+  Session session(SessionConfigOf(options, watch.Observer()));
   session.Open(options.board);
   report = SessionReport(session);
   if (report.stage == RunStage::kConnected) readBack(session);

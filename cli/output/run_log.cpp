@@ -1,6 +1,5 @@
 #include "cli/output/run_log.h"
 
-#include <cmath>
 #include <ctime>
 #include <string>
 
@@ -32,9 +31,4 @@ LogWrite AppendRunLog(int fd, const Json& record) {
   result.reason = AppendText(fd, text);
   result.written = result.reason.empty();
   return result;
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  return std::round(elapsed.count() * 1000.0) / 1000.0;
 }

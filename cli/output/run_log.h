@@ -4,7 +4,6 @@
 // appended to a file that several stations may share, with the SHA-256 of the
 // file that was sent so a board can be traced to the exact image.
 
-#include <chrono>
 #include <string>
 
 #include "run/run_record.h"
@@ -25,6 +24,3 @@ struct LogWrite {
 // unfinished (a full disk, a station that died) gets a line end first, so the
 // new record stays a line of its own.
 LogWrite AppendRunLog(int fd, const Json& record);
-
-// Seconds since `start`, to the millisecond, as records give them.
-double SecondsSince(std::chrono::steady_clock::time_point start);

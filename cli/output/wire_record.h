@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/output/trace.h"
+#include "line/production_line.h"
 #include "link/link.h"
 #include "link/observer_fan.h"
 #include "link/pcap_writer.h"
@@ -19,7 +20,7 @@
 // The capture of a gang's slot `slot` (from 1): "run.pcap" -> "run-slot2.pcap".
 std::string SlotCapturePath(const std::string& path, int slot);
 
-class WireRecord {
+class WireRecord : public LinkWatch {
  public:
   // Opens the files asked for (an empty path: not asked for), for a command
   // of `slots` slots (0 or 1: one link at a time): 0, or
@@ -31,9 +32,10 @@ class WireRecord {
   // What watches slot `slot`'s links (0: the command's one) on a port (empty:
   // none). Null when neither file was asked for.
   LinkObserver* ObserverFor(int slot, const std::string& interfaceName);
+  LinkObserver* ForSlot(int slot, const std::string& port) override { return ObserverFor(slot, port); }
 
   // A file did not take an event; Finish says which.
-  bool Lost() const;
+  bool Lost() const override;
 
   // After the command: `status` when every event went into the files;
   // otherwise a line on err for each file that did not take them all, and

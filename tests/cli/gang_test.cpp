@@ -159,6 +159,7 @@ TEST(Gang, SlotsShareOneStationDatabaseAndKeepACaptureEach) {
   BoardPorts ports({LineOnPort(1, 2), LineOnPort(2, 2)});
   ASSERT_EQ(ports.Error(), "");
   const std::string db = files.Path("station.db");
+  ASSERT_EQ(Cli({"db", "init", db}).status, 0);
   const std::string capture = files.Path("run.pcap");
   ClearInterrupt();
   const Outcome o =

@@ -271,7 +271,7 @@ TEST(CliRunMapping, EachEndingHasItsStatusAndRecord) {
        }), 0, 11, 11, "Failed to upload current Serial number and Rev.",
        {{"command", "read"}, {"what", "no reply within 5000 ms"}}, false},
       {"refused by a check", report(RunStage::kRefused, [](RunReport& r) {
-         r.refusal = 12;
+         r.refusal = Refusal::kWrongHardware;
          r.refusalMessage = "Wrong board";
        }), 0, 12, 12, "Wrong board", nullptr, false},
       {"a frame refused", programmed(kProgramFrameFailed, refusedFrame), 0, 4, 4, "Abort Program Flash",
@@ -550,7 +550,8 @@ TEST_F(CliFast, ACaptureOnADeviceIsRefusedBeforeAnythingIsSent) {
 #endif
 
 // Bad command lines end with 64 before a single packet: the board hears nothing,
-// no file is touched, and the reason fits in a line.
+// no file is touched, and the reason fits in a line; under --json, standard
+// output holds one object that says so.
 TEST_F(CliFast, UsageErrorsSendNothing) {
   const std::string path = files.Write("a.s19", S3(0, {1}) + "\n");
   const std::string log = files.Write("runs.jsonl", "{\"result\": 0}\n");
@@ -563,7 +564,7 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
     more.insert(more.begin(), batch.begin(), batch.end());
     return more;
   };
-  const std::vector<std::vector<std::string>> cases = {
+  std::vector<std::vector<std::string>> cases = {
       {},
       {"--board", "127.0.0.1"},
       {"flash", path},
@@ -611,7 +612,15 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
       {"compare"},
       {"compare", path, "--out", "d.s19"},
       {"identity", "--skip-if-same"},
+      {"db", "report", "--db", "x.db", "--from", "2026-12-8"},
+      {"db", "report", "--db", "x.db", "--to", "yesterday"},
+      // A dump is renamed over its path: only a regular file may be replaced.
+      {"read", "--out", files.Path("")},
+      {"read", "--out", "-"},
   };
+#ifndef _WIN32
+  cases.push_back({"read", "--out", "/dev/null"});
+#endif
   SimBoard sim;
   START_SIM(sim, SimOptions{});
   for (const auto& args : cases) {
@@ -625,6 +634,13 @@ TEST_F(CliFast, UsageErrorsSendNothing) {
     EXPECT_NE(o.err.find("tovrin-cli: "), std::string::npos) << shown;
     std::istringstream lines(o.err);
     for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 200u) << shown << line;
+    full.insert(full.begin() + 2, "--json");
+    const Outcome j = Cli(full);
+    EXPECT_EQ(j.status, 64) << shown;
+    const std::vector<json> objects = JsonLinesOf(j.out);
+    ASSERT_EQ(objects.size(), 1u) << shown << j.out;
+    EXPECT_EQ(objects[0]["result"], 64) << shown;
+    EXPECT_FALSE(objects[0]["message"].get<std::string>().empty()) << shown;
   }
   EXPECT_TRUE(sim.Events().empty());
   EXPECT_EQ(TempFiles::Read(path), S3(0, {1}) + "\n");

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/db_args.h"
 #include "os/stop.h"
 #include "run/sha256.h"
 #include "tests/cli/cli_test_support.h"
@@ -28,6 +29,7 @@ class BatchDb : public testing::TestWithParam<std::string> {
   void SetUp() override {
     if (GetParam() == "SQLite") {
       target_ = files_.Path("station.db");
+      ASSERT_EQ(Cli({"db", "init", target_}).status, 0);
     } else {
       pg_ = std::make_unique<ScratchDatabase>();
       if (pg_->Url().empty()) GTEST_SKIP() << pg_->Error();
@@ -112,6 +114,67 @@ TEST_P(BatchDb, AJobsRunIsRecordedWithItsJobAndSigner) {
   EXPECT_EQ(o.Json()["runs"][0]["job"], expected);
   o = Cli({"--json", "db", "report", "--job", "another job", "--db", target_});
   EXPECT_EQ(o.Json()["runs"].size(), 0u) << o.out;
+}
+
+// A board swapped for another at the same address after the stamp frame: the
+// batch reads the identity back before the lock, finds the other board, locks
+// nothing and keeps the number as failed; program keeps its exchange and locks.
+TEST_P(BatchDb, ABoardSwappedMidRunIsNeverLockedAndItsNumberIsKept) {
+  const std::string file = files_.Write("image.s19", S19({{0x4000, Pattern(128, 3)}}));
+  for (const bool batch : {true, false}) {
+    SCOPED_TRACE(batch ? "batch" : "program");
+    SimOptions options = UdpBoard();
+    options.faults.swappedAfterProgramFrame = 1;  // frames: 0x420 (the stamp), 0x4000, 0x4040
+    SimBoard sim;
+    START_SIM(sim, options);
+    ClearInterrupt();
+    const Outcome o =
+        batch ? Cli({"--board", "127.0.0.1", "--json", "batch", file, "--serial-from", "SN0001", "--db", target_,
+                     "--log", files_.Path("line.log"), "--count", "1", "--wait-seconds", "5"})
+              : Cli({"--board", "127.0.0.1", "--json", "program", file, "--serial", "P1"});
+    EXPECT_EQ(o.status, batch ? 7 : 0) << o.out << o.err;
+    EXPECT_EQ(sim.Locked(), !batch);
+    if (!batch) continue;
+    EXPECT_EQ(SerialOnBoard(sim.Flash()), "SWAPPED");
+    const json record = JsonLinesOf(o.out).front();
+    EXPECT_EQ(record["message"], "The board changed during the run; it was not locked");
+    EXPECT_EQ(record["cause"]["what"], "the board changed during the run");
+    const Outcome found = Cli({"--json", "db", "find", "SN0001", "--db", target_});
+    ASSERT_EQ(found.Json()["allocations"].size(), 1u) << found.out;
+    EXPECT_EQ(found.Json()["allocations"][0]["state"], "failed");
+    EXPECT_NE(found.Json()["allocations"][0]["cause"].get<std::string>().find("the board changed during the run"),
+              std::string::npos);
+  }
+}
+
+// db report's --from and --to: ISO 8601 or refused, an offset turned into UTC,
+// as the runs' times are stored and compared.
+TEST(DbReportTimes, AreIso8601AndComparedInUtc) {
+  struct Case {
+    const char* text;
+    bool to;
+    const char* utc;  // null: refused
+  } cases[] = {
+      {"2026-12-08", false, "2026-12-08T00:00:00.000Z"},
+      {"2026-12-08", true, "2026-12-08T23:59:59.999Z"},
+      {"2026-12-08T10:30", false, "2026-12-08T10:30:00.000Z"},
+      {"2026-12-08T10:30+02:00", false, "2026-12-08T08:30:00.000Z"},
+      {"2026-01-01T00:30:15.5+0100", true, "2025-12-31T23:30:15.500Z"},
+      {"2026-12-08T23:00:00-01", false, "2026-12-09T00:00:00.000Z"},
+      {"2026-12-08T08:00Z", false, "2026-12-08T08:00:00.000Z"},
+      {"2026-12-8", false, nullptr},
+      {"yesterday", false, nullptr},
+      {"2026-02-30", false, nullptr},
+      {"2026-12-08T24:00", false, nullptr},
+      {"2026-12-08 10:30", false, nullptr},
+      {"2026-12-08T10:30+2", false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::string utc;
+    EXPECT_EQ(UtcTimeOf(c.text, c.to, utc), c.utc != nullptr);
+    if (c.utc != nullptr) EXPECT_EQ(utc, c.utc);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, BatchDb, testing::Values("SQLite", "PostgreSQL"),

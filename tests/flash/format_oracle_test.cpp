@@ -3,7 +3,7 @@
 // content: srec_cat converts an S19 to Intel HEX (linear and segmented) and to
 // binary; an ELF built here with real compilers and linkers (64- and 32-bit,
 // little- and big-endian, .data stored at a load address other than its run
-// address) is turned into S-records by objcopy.
+// address; and the linkers' default layouts) is turned into S-records by objcopy.
 
 #include <gtest/gtest.h>
 
@@ -134,11 +134,17 @@ TEST_F(FormatOracle, ElfFromRealToolchainsGivesObjcopysImage) {
   const std::string cflags = " -c -O1 -ffreestanding -fno-pic -fno-stack-protector -fno-asynchronous-unwind-tables";
   const std::string ld = " -nostdlib -static -T fw.ld -z max-page-size=0x10";
   const std::string gcc = TOVRIN_GCC, clang = TOVRIN_CLANG, objcopy = TOVRIN_OBJCOPY;
+  // The linkers' own layouts, without the script: the file and program headers
+  // in a loaded segment of their own (GNU ld at 0x0, lld beyond the flash), or
+  // with the code and its padding in one (-z noseparate-code).
+  const std::string compiled = gcc + cflags + " fw.c -o fw.o && ";
+  const std::string own = " -nostdlib -static -no-pie -z noexecstack -e entry -Ttext=0x1000 fw.o -o fw.elf";
   struct Build {
     const char* name;
     std::string commands;
     int bits;
     bool big;
+    bool scripted = true;  // .data run from 0x80000000, stored in the flash
   } builds[] = {
       {"gcc and ld, 64-bit little-endian",
        gcc + cflags + " fw.c -o fw.o && " + TOVRIN_LD + ld + " -no-pie -z noexecstack fw.o -o fw.elf", 64, false},
@@ -151,6 +157,10 @@ TEST_F(FormatOracle, ElfFromRealToolchainsGivesObjcopysImage) {
        clang + " --target=aarch64_be-unknown-none-elf" + cflags + " fw.c -o fw.o && " + TOVRIN_LLD + ld +
            " fw.o -o fw.elf",
        64, true},
+      {"GNU ld's default layout", compiled + TOVRIN_LD + own, 64, false, false},
+      {"GNU ld's default layout without separate code", compiled + TOVRIN_LD + own + " -z noseparate-code", 64, false,
+       false},
+      {"lld's default layout", compiled + TOVRIN_LLD + own, 64, false, false},
   };
   auto fromElf = std::make_unique<FlashImage>();
   auto fromSrec = std::make_unique<FlashImage>();
@@ -165,6 +175,7 @@ TEST_F(FormatOracle, ElfFromRealToolchainsGivesObjcopysImage) {
     EXPECT_EQ(r.stats.elfBigEndian, b.big);
     ASSERT_EQ(Load("fw.s19", *fromSrec).result, kLoadOk);
     EXPECT_EQ(FirstDifference(*fromElf, *fromSrec), -1);
+    if (!b.scripted) continue;
 
     // .data's initial bytes are in the flash at its load address, not at the
     // RAM address it runs from.

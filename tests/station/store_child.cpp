@@ -3,7 +3,7 @@
 //       finished as programmed, one line per number on standard output
 //   store_child state|db TARGET FIRST hold         hands out one number, prints
 //       it, and waits (at most a minute) to be killed between Allocate and Finish
-// Exits 0, or with the store's status after printing its message on standard error.
+// Exits 0, or 1 after printing the store's message on standard error.
 
 #include <chrono>
 #include <cstdio>
@@ -22,18 +22,22 @@ constexpr int kHoldSeconds = 60;  // a test that forgot its child does not leave
 
 int main(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr, "usage: store_child state|db TARGET FIRST allocate N | hold\n");
+    std::fprintf(stderr, "usage: store_child state|db TARGET FIRST allocate N | hold [LEASE_MS]\n");
     return 64;
   }
   const std::string kind = argv[1];
   StoreError error;
-  std::unique_ptr<SerialStore> store = kind == "state" ? OpenStateStore(argv[2]) : OpenDatabaseStore(argv[2], error);
+  const std::string mode = argv[4];
+  StoreWaits waits;
+  // hold LEASE_MS: the lease of the number it holds
+  if (mode == "hold" && argc > 5) waits.leaseMs = std::atoi(argv[5]);
+  std::unique_ptr<SerialStore> store =
+      kind == "state" ? OpenStateStore(argv[2]) : OpenDatabaseStore(argv[2], error, waits);
   if (!store) {
     std::fprintf(stderr, "%s\n", error.message.c_str());
-    return error.status;
+    return 1;
   }
   error = store->UseRange(argv[3]);
-  const std::string mode = argv[4];
   const int count = mode == "hold" ? 1 : (argc > 5 ? std::atoi(argv[5]) : 0);
   const BoardClaim claim{"", "child", std::to_string(::getpid()), "store_child", ""};
   for (int i = 0; i < count && !error.Failed(); ++i) {
@@ -54,5 +58,5 @@ int main(int argc, char** argv) {
     error = store->Finish(allocation, end);
   }
   if (error.Failed()) std::fprintf(stderr, "%s\n", error.message.c_str());
-  return error.status;
+  return error.Failed() ? 1 : 0;
 }

@@ -6,7 +6,11 @@
 -- global for every user; Help > About Wireshark > Folders names both), or load
 -- it for one run: tshark -X lua_script:varnel.lua -r capture.pcap
 -- Requests are matched to their replies both ways once the whole capture has
--- been read: Wireshark does it by itself, tshark needs -2.
+-- been read: Wireshark does it by itself, tshark needs -2. Over TCP,
+-- Wireshark's reassembly puts frames split over segments together; segments
+-- that came out of order wait for the ones before them only with TCP's
+-- "Reassemble out-of-order segments" (tshark -o
+-- tcp.reassemble_out_of_order:TRUE).
 --
 -- It checks a frame as the tool does: the lengths each command has, the
 -- acknowledgement byte, the echoed address, and the word checksum (the sum,
@@ -76,13 +80,11 @@ local f = {
   resend = ProtoField.bool("varnel.resend", "Resend"),
   resend_of = ProtoField.framenum("varnel.resend_of", "First sent in", base.NONE, frametype.RETRANS_PREV),
   stale = ProtoField.bool("varnel.stale", "Stale (the tool passes it over)"),
-  segment = ProtoField.framenum("varnel.segment", "Segment", base.NONE),
-  continued_in = ProtoField.framenum("varnel.continued_in", "Continued in", base.NONE),
 }
 varnel.fields = {
   f.seq, f.reply, f.lead, f.command, f.count, f.address, f.echo, f.data, f.word, f.checksum,
   f.checksum_computed, f.checksum_good, f.ack, f.revision, f.serial, f.hardware, f.response_in,
-  f.response_to, f.time, f.resend, f.resend_of, f.stale, f.segment, f.continued_in,
+  f.response_to, f.time, f.resend, f.resend_of, f.stale,
 }
 
 local e = {
@@ -115,16 +117,21 @@ varnel.experts = {
 }
 
 -- What the first pass over a capture learns, kept for every later pass (the
--- display): per frame, the list of loader frames in it and what each was
--- matched to; per conversation, the requests in flight.
+-- display): per UDP datagram, what its frame was matched to; per
+-- conversation, the requests in flight.
 local frames = {}
 local udp_talks = {}
 local tcp_talks = {}
+-- The TCP frames the first pass found, by packet and place: "number:offset"
+-- for a frame within a segment (the offset counted from the packet's start),
+-- "number+offset" within a frame put together from segments.
+local tcp_frames = {}
 
 function varnel.init()
   frames = {}
   udp_talks = {}
   tcp_talks = {}
+  tcp_frames = {}
 end
 
 -- Small helpers -------------------------------------------------------------
@@ -217,6 +224,7 @@ local function request_facts(bytes)
   if (facts.command == K.read or facts.command == K.program) and #bytes >= K.address_at + 4 then
     facts.address = word_at(bytes, K.address_at)
   end
+  if #bytes > K.count_at then facts.count = signed_byte(byte_at(bytes, K.count_at)) end
   return facts
 end
 
@@ -277,7 +285,7 @@ local function tcp_talk(pinfo, reply)
   local tool = reply and endpoint(pinfo.dst, pinfo.dst_port) or endpoint(pinfo.src, pinfo.src_port)
   local board = reply and endpoint(pinfo.src, pinfo.src_port) or endpoint(pinfo.dst, pinfo.dst_port)
   local key = tool .. ">" .. board
-  local talk = tcp_talks[key] or { waiting = {}, pending = {} }
+  local talk = tcp_talks[key] or { waiting = {} }
   tcp_talks[key] = talk
   return talk
 end
@@ -296,76 +304,25 @@ local function analyse_tcp_frame(pinfo, talk, bytes, reply)
   return record
 end
 
--- Cuts a TCP segment into loader frames. A frame longer than what has come is
--- kept and completed by the next segments in the same direction; the parts
--- are shown where they came, and the whole where it ends.
-local function analyse_tcp(pinfo, segment, reply)
-  local talk = tcp_talk(pinfo, reply)
-  -- Bytes from the other side end what was kept: a frame is continued only
-  -- until the tool sends again, or the board answers.
-  talk.pending[not reply] = nil
-  local pieces = {}
-  local at = 1
-  local pending = talk.pending[reply]
-  local combined = pending and pending.bytes .. segment
-  if pending and frame_length(combined, reply) == false then
-    -- What was kept starts no frame after all: it stays short, and this
-    -- segment is read on its own.
-    talk.pending[reply] = nil
-    pending = nil
-  end
-  if pending then
-    local length = frame_length(combined, reply)
-    if length and #combined >= length then
-      local taken = length - #pending.bytes
-      pending.frames[#pending.frames + 1] = pinfo.number
-      for _, part in ipairs(pending.parts) do part.continued_in = pinfo.number end
-      -- The request's reply is where it ends.
-      local exchange = pending.record.answers
-      if exchange then match_reply(pending.record, exchange, pinfo) end
-      pieces[1] = { whole = combined:sub(1, length), frames = pending.frames, record = pending.record }
-      talk.pending[reply] = nil
-      at = taken + 1
-    else
-      pending.bytes = combined
-      pending.frames[#pending.frames + 1] = pinfo.number
-      local part = { offset = 0, length = #segment, part_of = pending, record = pending.record }
-      pending.parts[#pending.parts + 1] = part
-      pieces[1] = part
-      at = #segment + 1
-    end
-  end
-  while at <= #segment do
-    local rest = segment:sub(at)
-    local length = frame_length(rest, reply)
-    if length == false then
-      pieces[#pieces + 1] = { offset = at - 1, length = #rest, record = { reply = reply } }
-      break
-    end
-    if length and #rest >= length then
-      pieces[#pieces + 1] = { offset = at - 1, length = length,
-                              record = analyse_tcp_frame(pinfo, talk, rest:sub(1, length), reply) }
-      at = at + length
-    else
-      -- The reply is matched where it starts, so a reply that never ends is
-      -- still shown against its request.
-      local record = analyse_tcp_frame(pinfo, talk, rest, reply)
-      local pend = { bytes = rest, frames = { pinfo.number }, parts = {}, record = record }
-      local part = { offset = at - 1, length = #rest, part_of = pend, record = record }
-      pend.parts[1] = part
-      pieces[#pieces + 1] = part
-      talk.pending[reply] = pend
-      break
-    end
-  end
-  return pieces
+-- The length of the TCP frame that starts `bytes`, as frame_length tells it,
+-- except that a read reply is never taken longer than the words its request
+-- asked for: the tool reads the reply it asked for, and a reply whose count
+-- claims more than came would otherwise swallow the next reply's bytes (or
+-- wait for ever at the end of the capture).
+local function tcp_frame_length(pinfo, bytes, reply)
+  local length = frame_length(bytes, reply)
+  if not (length and reply and byte_at(bytes, 1) == K.read) then return length end
+  local waiting = tcp_talk(pinfo, reply).waiting[1]
+  local asked = waiting and waiting.facts.command == K.read and waiting.facts.count
+  if asked and asked >= 0 then return math.min(length, 4 * asked + K.read_reply_overhead) end
+  return length
 end
 
 -- Display --------------------------------------------------------------------
 
 -- Adds the frame in `tvb` (after `header` bytes: the UDP sequence byte) to
--- `tree` and returns its Info text. `piece` says how it came: whole, as the
--- part of a longer frame (part_of), or put together from parts (frames).
+-- `tree` and returns its Info text. `piece.split`: it was put together from
+-- TCP segments.
 local function show_frame(tvb, header, tree, record, piece, pinfo)
   local bytes = tvb:raw(header)
   local n = #bytes
@@ -378,11 +335,6 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
   if n < 2 or byte_at(bytes, 0) ~= K.lead or COMMAND_NAMES[byte_at(bytes, 1)] == nil then
     if n >= 1 then item:add(f.lead, tvb(header, 1)) end
     if n >= 2 then item:add(f.command, tvb(header + 1, 1)) end
-    if piece.part_of and piece.continued_in then
-      item:add(f.continued_in, piece.continued_in):set_generated()
-      item:set_text("Varnel loader, part of a frame")
-      return "part of a frame, continued in " .. piece.continued_in
-    end
     item:add_proto_expert_info(e.not_frame, n == 0 and "Not a loader frame: nothing after the sequence byte" or
                                string.format("Not a loader frame: %d byte%s from 0x%02X", n, n == 1 and "" or "s",
                                              byte_at(bytes, 0)))
@@ -491,23 +443,14 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
     identity = hardware .. " " .. revision .. " " .. serial
   end
 
-  -- Length: a part of a longer frame is not wrong until no more came.
+  -- Length, and whether a TCP frame was put together from segments (TCP
+  -- lists them, after the loader frame has been read): the tool takes a reply
+  -- from one receive, so a reply split over segments may fail it though the
+  -- bytes are all there.
   local length_fits = expected == nil or n == expected
-  if piece.part_of then
-    if piece.continued_in then
-      item:add(f.continued_in, piece.continued_in):set_generated()
-      item:add_proto_expert_info(e.split, string.format(
-        "Split: %d of %d bytes here, the rest in frame %d; the tool takes a reply from one receive",
-        n, expected or n, piece.continued_in))
-      length_fits = true
-    elseif not pinfo.visited then
-      length_fits = true  -- the rest may still come
-    end
-  end
-  if piece.frames then
-    for _, number in ipairs(piece.frames) do item:add(f.segment, number):set_generated() end
-    item:add_proto_expert_info(e.split, string.format("Reassembled from frames %s",
-                                                      table.concat(piece.frames, ", ")))
+  if piece.split then
+    item:add_proto_expert_info(e.split, "Put together from TCP segments (listed under TCP)" ..
+                               (reply and "; the tool takes a reply from one receive" or ""))
   end
   if not length_fits then
     item:add_proto_expert_info(e.bad_length, expected < 0 and string.format("No length fits a %s", what)
@@ -539,13 +482,7 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
   end
 
   -- Info, as the tool's trace reads.
-  local split = piece.part_of and piece.continued_in
-  if split then
-    local start = command == K.read and string.format("read %s →", address and flash_address(address) or "?")
-                  or name .. (reply and " reply," or ",")
-    info[#info + 1] = string.format("%s %d of %d bytes, continued in %d", start, n, expected or n,
-                                    piece.continued_in)
-  elseif not reply then
+  if not reply then
     if (command == K.read or command == K.program) and has(K.count_at, 1) then
       info[#info + 1] = string.format("%s %s %d words", name, address and flash_address(address) or "?",
                                       byte_at(bytes, K.count_at))
@@ -580,44 +517,82 @@ local function show_frame(tvb, header, tree, record, piece, pinfo)
   return text
 end
 
-function varnel.dissector(tvb, pinfo, tree)
-  pinfo.cols.protocol = "VARNEL"
-  local reply = is_reply(pinfo)
+-- Whether bytes on the loader's ports are the loader's: a UDP datagram is a
+-- sequence byte and a frame that starts with the lead byte and a command, no
+-- longer than the longest reply; TCP bytes start such a frame. Anything else
+-- is handed back to Wireshark, which tries the packet's other port and its
+-- heuristic dissectors: mDNS from port 1234, HTTP on port 1234, a video
+-- stream sent to it are theirs, not a malformed loader frame. A segment that
+-- goes on with a frame begun earlier never comes here by itself: TCP keeps it
+-- for the frame it completes.
+local function starts_frame(tvb, at)
+  local n = tvb:len()
+  if n == at + 1 then return tvb(at, 1):uint() == K.lead end
+  return n >= at + 2 and tvb(at, 1):uint() == K.lead and COMMAND_NAMES[tvb(at + 1, 1):uint()] ~= nil
+end
+
+local function dissect_udp(tvb, pinfo, tree, reply)
+  if tvb:len() > K.longest_reply + 1 or tvb:len() < 3 or not starts_frame(tvb, 1) then return 0 end
   local number = pinfo.number
   -- Inside an ICMP error the frame is quoted, not sent: shown, never matched.
   local quoted = pinfo.in_error_pkt
-  local pieces = not quoted and frames[number] or nil
-  if pieces == nil and not quoted and not pinfo.visited then
-    if is_tcp(pinfo) then
-      pieces = analyse_tcp(pinfo, tvb:raw(), reply)
-    else
-      pieces = { { offset = 0, length = tvb:len(), record = analyse_udp(pinfo, tvb:raw(), reply) } }
-    end
-    frames[number] = pieces
+  local record = not quoted and frames[number] or nil
+  if record == nil and not quoted and not pinfo.visited then
+    record = analyse_udp(pinfo, tvb:raw(), reply)
+    frames[number] = record
   end
-  if pieces == nil then
-    pieces = { { offset = 0, length = tvb:len(), record = { reply = reply } } }
-  end
-
-  local header = is_tcp(pinfo) and 0 or 1
-  local texts = {}
-  for _, piece in ipairs(pieces) do
-    local record = piece.record
-    -- A part carries the matching only where its frame is shown whole.
-    if piece.part_of and piece.continued_in then record = { reply = record.reply } end
-    if header == 1 and tvb:len() < 1 then
-      local item = tree:add(varnel, tvb())
-      item:add_proto_expert_info(e.not_frame, "Empty datagram: no sequence byte")
-      texts[#texts + 1] = "empty datagram"
-    elseif piece.whole then
-      local whole = ByteArray.new(piece.whole, true):tvb("Reassembled frame")
-      texts[#texts + 1] = show_frame(whole, 0, tree, record, piece, pinfo)
-    else
-      texts[#texts + 1] = show_frame(tvb(piece.offset, piece.length):tvb(), header, tree, record, piece, pinfo)
-    end
-  end
-  pinfo.cols.info = table.concat(texts, "; ")
+  pinfo.cols.protocol = "VARNEL"
+  pinfo.cols.info = show_frame(tvb, 1, tree, record or { reply = reply }, {}, pinfo)
   return tvb:len()
+end
+
+-- Over TCP, Wireshark's reassembly hands the dissector whole frames, in the
+-- stream's order whatever order the segments came in: a frame that goes on
+-- past a segment's end is asked for (desegment_len), and comes back put
+-- together in the packet that completes it, as a buffer of its own (offset 0
+-- in its source, where a segment's bytes follow the packet's headers).
+local function dissect_tcp(tvb, pinfo, tree, reply)
+  if not starts_frame(tvb, 0) then return 0 end
+  local n = tvb:len()
+  local reassembled = tvb:offset() == 0
+  local texts = {}
+  local offset = 0
+  while offset < n do
+    local key = pinfo.number .. (reassembled and "+" or ":") .. (tvb:offset() + offset)
+    local found = tcp_frames[key]
+    if found == nil then
+      local rest = tvb:raw(offset)
+      local length
+      if pinfo.visited then length = frame_length(rest, reply) else length = tcp_frame_length(pinfo, rest, reply) end
+      if length == false then
+        found = { length = n - offset, record = { reply = reply } }  -- shown as not a loader frame
+      elseif length == nil or length > n - offset then
+        pinfo.desegment_offset = offset
+        pinfo.desegment_len = length and length - (n - offset) or DESEGMENT_ONE_MORE_SEGMENT
+        break
+      else
+        found = { length = length, record = { reply = reply } }
+        if not pinfo.visited and not pinfo.in_error_pkt then
+          found.record = analyse_tcp_frame(pinfo, tcp_talk(pinfo, reply), rest:sub(1, length), reply)
+          found.split = reassembled
+          tcp_frames[key] = found
+        end
+      end
+    end
+    texts[#texts + 1] = show_frame(tvb(offset, found.length):tvb(), 0, tree, found.record, found, pinfo)
+    offset = offset + found.length
+  end
+  if #texts > 0 then
+    pinfo.cols.protocol = "VARNEL"
+    pinfo.cols.info = table.concat(texts, "; ")
+  end
+  return n
+end
+
+function varnel.dissector(tvb, pinfo, tree)
+  local reply = is_reply(pinfo)
+  if is_tcp(pinfo) then return dissect_tcp(tvb, pinfo, tree, reply) end
+  return dissect_udp(tvb, pinfo, tree, reply)
 end
 
 DissectorTable.get("udp.port"):add(K.udp_tool_port, varnel)

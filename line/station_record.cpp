@@ -1,14 +1,14 @@
-#include "cli/commands/station_run.h"
+#include "line/station_record.h"
 
 #include "common/text.h"
 #include "os/host.h"
 
-BoardClaim ClaimFor(const CliOptions& options, const RunReport& report, const std::string& slotName) {
+BoardClaim ClaimFor(const StationWho& who, const RunReport& report) {
   BoardClaim claim;
   if (report.identityRead) claim.identityBefore = HexBytes(report.identityBefore.data(), report.identityBefore.size());
   claim.station = HostName();
-  claim.slot = slotName.empty() ? options.board : slotName;
-  claim.operatorName = options.operatorName.empty() ? UserName() : options.operatorName;
+  claim.slot = who.slot;
+  claim.operatorName = who.operatorName.empty() ? UserName() : who.operatorName;
   claim.sha256 = report.file.sha256;
   claim.jobName = report.file.job.name;
   claim.jobSha256 = report.file.job.sha256;
@@ -16,17 +16,15 @@ BoardClaim ClaimFor(const CliOptions& options, const RunReport& report, const st
   return claim;
 }
 
-StoredRun StoredRunOf(const CliOptions& options, const RunReport& report, const std::string& slotName,
-                      const std::string& json) {
+StoredRun StoredRunOf(const StationWho& who, const RunReport& report, const std::string& json) {
   const char* result = report.stage == RunStage::kRefused  ? "refused"
                        : report.stage == RunStage::kSkipped  ? "skipped"
                        : report.Interrupted()                ? "interrupted"
                        : !report.Succeeded()                 ? serial_state_name::kFailed
                        : report.verify != VerifyMode::kNone  ? serial_state_name::kVerified
                                                              : serial_state_name::kProgrammed;
-  const BoardClaim claim = ClaimFor(options, report, slotName);
-  const char* command = options.command == CliCommand::kBatch ? "batch" : "program";
-  return StoredRun{command, claim.station, claim.slot, claim.operatorName, report.Programmed() ? report.serial : "",
+  const BoardClaim claim = ClaimFor(who, report);
+  return StoredRun{who.command, claim.station, claim.slot, claim.operatorName, report.Programmed() ? report.serial : "",
                    claim.sha256, result, json, claim.jobName, claim.jobSha256, claim.jobSigner};
 }
 

@@ -1,0 +1,29 @@
+#include "cli/exit_codes.h"
+
+int StoreExitStatus(StoreFailure failure) {
+  switch (failure) {
+    case StoreFailure::kNone: return 0;
+    case StoreFailure::kUnusable: return exit_code::kStateUnusable;
+    case StoreFailure::kUsedUp: return exit_code::kSerialsExhausted;
+    case StoreFailure::kUnsupported: return exit_code::kUsage;
+    case StoreFailure::kConflict: return exit_code::kConflict;
+    case StoreFailure::kLeaseHeld: return exit_code::kLeaseHeld;
+  }
+  return exit_code::kInternal;
+}
+
+int LineExitStatus(LineEnding ending, int fileResult) {
+  switch (ending) {
+    case LineEnding::kNone: return 0;
+    case LineEnding::kNoBoardCame:
+    case LineEnding::kBoardStayed: return exit_code::kConnectFailed;
+    case LineEnding::kRecordLost: return exit_code::kLogUnwritable;
+    case LineEnding::kStoreUnusable: return exit_code::kStateUnusable;
+    case LineEnding::kSerialsUsedUp: return exit_code::kSerialsExhausted;
+    case LineEnding::kStoreUnsupported: return exit_code::kUsage;
+    case LineEnding::kConflict: return exit_code::kConflict;
+    case LineEnding::kFileRefused: return fileResult;
+    case LineEnding::kInternal: return exit_code::kInternal;
+  }
+  return exit_code::kInternal;
+}
