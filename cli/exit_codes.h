@@ -54,7 +54,9 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kJobOutOfDate, "--job: the job has expired, or its job_version is newer than this tool's; nothing sent"},
     {exit_code::kJobUnreadable,
      "--job, job: the job, its signature or a trusted key cannot be read or is not one; nothing sent"},
-    {exit_code::kUsage, "usage error (an empty file name, two files that are one, an option the --job fixes); nothing sent, and no JSON printed"},
+    {exit_code::kUsage,
+     "usage error (an empty file name, two files that are one, an option the --job fixes); nothing sent; under --json "
+     "one object with the result and the message"},
     {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };
 
