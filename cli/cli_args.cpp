@@ -9,6 +9,7 @@
 #include "cli/db_args.h"
 #include "cli/exit_codes.h"
 #include "cli/format_args.h"
+#include "cli/job_args.h"
 #include "cli/range_arg.h"
 #include "common/text.h"
 #include "vocabulary/vocabulary.h"
@@ -267,6 +268,7 @@ struct Commands {
   CLI::App* inspect = nullptr;
   CLI::App* read = nullptr;
   CLI::App* compare = nullptr;
+  CLI::App* job = nullptr;
   DbCommand db;
   StampOptions programStamp{};
   StampOptions inspectStamp{};
@@ -302,7 +304,7 @@ void AddIdentityCommand(CLI::App& app, CliOptions& options, Commands& commands) 
 
 void AddProgramCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* program = app.add_subcommand("program", "Program the board's flash from a file (S-records, Intel HEX, ELF, binary)");
-  program->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  program->add_option("FILE", options.file, kFileHelp)->type_name("");
   AddFormatOptions(*program, options.input);
   commands.programStamp = AddStampOptions(*program, options, "default: the board's current one");
   AddExpectHardware(*program, options, "Refuse (exit 12, nothing erased) unless the board's hardware code is CODE");
@@ -315,17 +317,17 @@ void AddProgramCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   program->add_flag("--skip-if-same", options.skipIfSame,
                     "Read the board back first; leave it alone (exit 0) when it already holds the image");
   AddInterfaceOption(*program, options.interfaces, false);
+  AddJobOptions(*program, options);
   program->footer(std::string(kProgramFooter) + GlobalOptionsNote());
   commands.program = program;
 }
 
 void AddBatchCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   CLI::App* batch = app.add_subcommand("batch", "Program one board after another, each with the next serial number");
-  batch->add_option("FILE", options.file, kFileHelp)->type_name("")->required();
+  batch->add_option("FILE", options.file, kFileHelp)->type_name("");
   AddFormatOptions(*batch, options.input);
   batch->add_option("--serial-from", options.serialFrom, "First serial number; its trailing digits count up")
       ->type_name("SERIAL")
-      ->required()
       ->check(CLI::Validator(CheckSerialFrom, ""));
   CLI::Option* state =
       batch->add_option("--state", options.stateFile, "File that holds the next serial number (created if missing)")
@@ -354,6 +356,7 @@ void AddBatchCommand(CLI::App& app, CliOptions& options, Commands& commands) {
   // One store of serial numbers: a STATE file or the station database.
   batch->get_option("--db")->excludes(state);
   AddInterfaceOption(*batch, options.interfaces, true);
+  AddJobOptions(*batch, options);
   batch->footer(std::string(kBatchFooter) + GlobalOptionsNote());
   commands.batch = batch;
 }
@@ -424,14 +427,21 @@ int Complete(const Commands& commands, CliOptions& options, const CliStreams& st
                     : commands.db.db->parsed()   ? CliCommand::kDb
                     : commands.read->parsed()    ? CliCommand::kRead
                     : commands.compare->parsed() ? CliCommand::kCompare
+                    : commands.job->parsed()     ? CliCommand::kJob
                                                  : CliCommand::kIdentity;
   if (!commands.range.empty()) ParseFlashRange(commands.range, options.rangeStart, options.rangeEnd);
+  if (options.command == CliCommand::kProgram || options.command == CliCommand::kBatch) {
+    const CLI::App& command = options.command == CliCommand::kProgram ? *commands.program : *commands.batch;
+    if (const int usage = CheckJobUsage(command, options, streams); usage != kRunCommand) return usage;
+  }
   switch (options.command) {
+    case CliCommand::kJob: return kRunCommand;
     case CliCommand::kDb: DbActionParsed(commands.db, options); return kRunCommand;
     case CliCommand::kBatch:
       if (options.stateFile.empty() && options.dbTarget.empty()) {
         options.usageError = "batch needs --state STATE or --db TARGET";
-      } else if (options.serialFrom.empty() || options.serialFrom.back() < '0' || options.serialFrom.back() > '9') {
+      } else if (options.job.file.empty() &&  // with --job the job gives the first number
+                 (options.serialFrom.empty() || options.serialFrom.back() < '0' || options.serialFrom.back() > '9')) {
         options.usageError =
             "--serial-from " + Printable(options.serialFrom) + " does not end in digits that can count up";
       }
@@ -469,6 +479,7 @@ int ParseCliArgs(int argc, const char* const* argv, CliOptions& options, const C
   AddProgramCommand(app, options, commands);
   AddBatchCommand(app, options, commands);
   commands.db = AddDbCommand(app, options);
+  commands.job = AddJobCommand(app, options);
   AddInspectCommand(app, options, commands);
   AddReadCommand(app, options, commands);
   AddCompareCommand(app, options, commands);

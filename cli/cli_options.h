@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "cli/db_options.h"
+#include "cli/job_options.h"
 #include "flash/flash_image.h"
 #include "flash/program_image.h"
 #include "run/firmware_file.h"
 #include "link/link.h"
 
-enum class CliCommand { kIdentity, kProgram, kInspect, kBatch, kDb, kRead, kCompare };
+enum class CliCommand { kIdentity, kProgram, kInspect, kBatch, kDb, kRead, kCompare, kJob };
 
 constexpr const char kBoardAddress[] = "192.168.167.100";  // the board's fixed address
 
@@ -55,6 +56,7 @@ struct CliOptions {
   std::string dbTarget;        // a SQLite file or a postgresql:// URL; empty: none
   std::string operatorName;    // empty: the user tovrin-cli runs as
   DbOptions db;
+  JobOptions job;              // --job and --trusted-key (program, batch), and job
   // Not on the command line: the board's own waits, shorter in tests.
   LinkWaits waits = kBoardWaits;
 };

@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 #include "cli/commands/command_files.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
 #include "os/stop.h"
 #include "common/log_line.h"
@@ -50,6 +51,7 @@ int RunCommand(const CliOptions& options, const CliStreams& streams) {
     case CliCommand::kDb: return RunDb(options, streams);
     case CliCommand::kRead: return RunRead(options, streams);
     case CliCommand::kCompare: return RunCompare(options, streams);
+    case CliCommand::kJob: return RunJob(options, streams);
   }
   return exit_code::kInternal;
 }
@@ -74,6 +76,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   const int parsed = ParseCliArgs(argc, argv, options, streams);
   if (parsed == exit_code::kUsage) return UsageError(options.json || JsonAsked(argc, argv), streams, options.usageError);
   if (parsed != kRunCommand) return parsed;
+  // Before the files are looked at: the job names the firmware.
+  if (const int job = ApplyJob(options, streams); job != kRunCommand) {
+    return job == exit_code::kUsage ? UsageError(options.json, streams, options.usageError) : job;
+  }
 
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.

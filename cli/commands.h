@@ -12,6 +12,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams);
 int RunDb(const CliOptions& options, const CliStreams& streams);
 int RunRead(const CliOptions& options, const CliStreams& streams);
 int RunCompare(const CliOptions& options, const CliStreams& streams);
+int RunJob(const CliOptions& options, const CliStreams& streams);
 
 // The whole program: parse argv, send the core's diagnostics where the options
 // say, run the command. argv[0] is the program's name. The link runs with the

@@ -98,6 +98,7 @@ DbCommand AddDbCommand(CLI::App& app, CliOptions& options) {
   c.report->add_option("--result", options.db.result,
                        "Only runs with this result: programmed, verified, failed, interrupted, refused")
       ->type_name("RESULT");
+  c.report->add_option("--job", options.db.job, "Only the runs of the approved job of this name")->type_name("NAME");
   c.report->add_flag("--csv", options.db.csv, "Comma-separated values with a header line");
 
   c.find = c.db->add_subcommand("find", "Show one serial number's whole history");

@@ -15,5 +15,6 @@ struct DbOptions {
   std::string to;
   std::string station;
   std::string result;
+  std::string job;  // a job's name
   bool csv = false;
 };

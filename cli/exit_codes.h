@@ -24,6 +24,10 @@ constexpr int kSerialsExhausted = run_result::kSerialsUsedUp;       // 16
 constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
 constexpr int kConflict = 18;   // batch: a board's number was released during its run
 constexpr int kLeaseHeld = 19;  // db release: the number's lease is still fresh
+constexpr int kJobFirmwareDiffers = run_result::kNotTheJobsFirmware;  // 20
+constexpr int kJobNotTrusted = 21;
+constexpr int kJobOutOfDate = 22;
+constexpr int kJobUnreadable = 23;
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
@@ -47,7 +51,15 @@ constexpr ExitCodeMeaning kExitCodeMeanings[] = {
     {exit_code::kConflict,
      "batch: a run ended to find its serial number released meanwhile; the conflict is recorded (db report)"},
     {exit_code::kLeaseHeld, "db release: the number's run is still going on (its lease is fresh); nothing released"},
-    {exit_code::kUsage, "usage error (an empty file name, two files that are one); nothing sent, and no JSON printed"},
+    {exit_code::kJobFirmwareDiffers, "--job: the firmware's SHA-256 is not the job's; nothing sent"},
+    {exit_code::kJobNotTrusted,
+     "--job: trusted keys are set and the job is not signed, or its signature verifies with none of them; nothing sent"},
+    {exit_code::kJobOutOfDate, "--job: the job has expired, or its job_version is newer than this tool's; nothing sent"},
+    {exit_code::kJobUnreadable,
+     "--job, job: the job, its signature or a trusted key cannot be read or is not one; nothing sent"},
+    {exit_code::kUsage,
+     "usage error (an empty file name, two files that are one, an option the --job fixes); nothing sent; under --json "
+     "one object with the result and the message"},
     {exit_code::kInternal, "an internal error of tovrin-cli; nothing more was sent"},
 };
 

@@ -10,6 +10,9 @@ BoardClaim ClaimFor(const StationWho& who, const RunReport& report) {
   claim.slot = who.slot;
   claim.operatorName = who.operatorName.empty() ? UserName() : who.operatorName;
   claim.sha256 = report.file.sha256;
+  claim.jobName = report.file.job.name;
+  claim.jobSha256 = report.file.job.sha256;
+  claim.jobSigner = report.file.job.signer;
   return claim;
 }
 
@@ -22,7 +25,7 @@ StoredRun StoredRunOf(const StationWho& who, const RunReport& report, const std:
                                                              : serial_state_name::kProgrammed;
   const BoardClaim claim = ClaimFor(who, report);
   return StoredRun{who.command, claim.station, claim.slot, claim.operatorName, report.Programmed() ? report.serial : "",
-                   claim.sha256, result, json};
+                   claim.sha256, result, json, claim.jobName, claim.jobSha256, claim.jobSigner};
 }
 
 RunEnd RunEndOf(const RunReport& report, const StoredRun& stored) {

@@ -45,6 +45,7 @@ bool WireRecord::Open(const std::string& tracePath, const std::string& pcapPath,
 }
 
 LinkObserver* WireRecord::ObserverFor(int slot, const std::string& interfaceName) {
+  const std::lock_guard<std::mutex> lock(observersMutex_);
   auto fan = std::make_unique<LinkObserverFan>();
   if (trace_ && (slot > 0 || !interfaceName.empty())) {
     slotTraces_.push_back(std::make_unique<SlotTrace>(*trace_, slot, interfaceName));

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ class WireRecord : public LinkWatch {
   // What watches the command's link; null when neither file was asked for.
   LinkObserver* Observer() { return ObserverFor(0, ""); }
   // What watches slot `slot`'s links (0: the command's one) on a port (empty:
-  // none). Null when neither file was asked for.
+  // none). Null when neither file was asked for. A gang's slots ask from their
+  // own threads at once.
   LinkObserver* ObserverFor(int slot, const std::string& interfaceName);
   LinkObserver* ForSlot(int slot, const std::string& port) override { return ObserverFor(slot, port); }
 
@@ -52,4 +54,5 @@ class WireRecord : public LinkWatch {
   std::vector<Capture> captures_;  // one, or one per slot
   std::vector<std::unique_ptr<SlotTrace>> slotTraces_;
   std::vector<std::unique_ptr<LinkObserverFan>> fans_;
+  std::mutex observersMutex_;  // slotTraces_ and fans_, grown by every slot's thread
 };

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // --- Reading a whole file, with a cap ---------------------------------------
 
@@ -102,3 +103,17 @@ class MemoryStream {
   char* buffer_ = nullptr;  // POSIX: open_memstream keeps the text here
   std::size_t size_ = 0;
 };
+
+// --- Folders -------------------------------------------------------------------
+
+enum class FolderList { kListed, kAbsent, kUnreadable };
+
+// The files in `folder` whose names end in `suffix`, sorted, as full paths;
+// kAbsent when there is no such folder.
+FolderList FilesEndingIn(const std::string& folder, const std::string& suffix, std::vector<std::string>& paths,
+                         std::string& reason);
+
+// `name` in the folder the machine's administrators keep Tovrin's settings in,
+// for every user: /etc/tovrin/NAME on Linux, %ProgramData%\Tovrin\NAME on
+// Windows (empty when ProgramData is not set).
+std::string MachineSettingsPath(const std::string& name);

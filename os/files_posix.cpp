@@ -1,8 +1,10 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -203,3 +205,24 @@ std::string MemoryStream::Text() {
   std::fflush(file_);
   return std::string(buffer_, size_);
 }
+
+FolderList FilesEndingIn(const std::string& folder, const std::string& suffix, std::vector<std::string>& paths,
+                         std::string& reason) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    if (errno == ENOENT) return FolderList::kAbsent;
+    reason = std::strerror(errno);
+    return FolderList::kUnreadable;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      paths.push_back(folder + "/" + name);
+    }
+  }
+  ::closedir(dir);
+  std::sort(paths.begin(), paths.end());
+  return FolderList::kListed;
+}
+
+std::string MachineSettingsPath(const std::string& name) { return "/etc/tovrin/" + name; }

@@ -2,6 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -278,4 +279,34 @@ std::string MemoryStream::Text() {
   // Writing goes on at the end; a seek must come between reading and writing.
   std::fseek(file_, 0, SEEK_END);
   return text;
+}
+
+FolderList FilesEndingIn(const std::string& folder, const std::string& suffix, std::vector<std::string>& paths,
+                         std::string& reason) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW((WideFromUtf8(folder) + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FolderList::kAbsent;
+    reason = "system error " + std::to_string(error);
+    return FolderList::kUnreadable;
+  }
+  // Matched here rather than by the search's pattern, which also takes short
+  // 8.3 names and so "*.pem" would find "key.pemx".
+  do {
+    const std::string name = Utf8FromWide(found.cFileName);
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      paths.push_back(folder + "\\" + name);
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  std::sort(paths.begin(), paths.end());
+  return FolderList::kListed;
+}
+
+std::string MachineSettingsPath(const std::string& name) {
+  const wchar_t* programData = ::_wgetenv(L"ProgramData");
+  if (programData == nullptr || *programData == L'\0') return "";
+  return Utf8FromWide(programData) + "\\Tovrin\\" + name;
 }

@@ -25,6 +25,14 @@ struct InputChoice {
   bool baseGiven = false;
 };
 
+// The approved job a file was released by (docs/jobs.md), as records name it;
+// an empty name: the run had no job.
+struct ApprovedJob {
+  std::string name;
+  std::string sha256;  // of the job file's bytes
+  std::string signer;  // the signing key's fingerprint; empty: the job was not signed
+};
+
 struct FirmwareFile {
   std::string name;
   int result = kProgramDone;  // or 1, 2, 6: what ends a run before any board
@@ -34,6 +42,7 @@ struct FirmwareFile {
   std::string sha256;         // of the bytes read
   LoadReport load;
   std::unique_ptr<FlashImage> image = std::make_unique<FlashImage>();
+  ApprovedJob job;  // set once the file was checked against its job
 
   bool Usable() const { return result == kProgramDone; }
 };

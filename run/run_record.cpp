@@ -85,6 +85,7 @@ int RefusalResult(Refusal refusal) {
     case Refusal::kRepeat: return run_result::kRepeatRefused;
     case Refusal::kSerialsUsedUp: return run_result::kSerialsUsedUp;
     case Refusal::kStoreUnsupported: return run_result::kStoreUnsupported;
+    case Refusal::kNotTheJobsFirmware: return run_result::kNotTheJobsFirmware;
   }
   return 0;
 }
@@ -120,6 +121,13 @@ Json RunRecord(const RunReport& report, const RecordContext& context) {
   record["sha256"] = report.file.sha256.empty() ? Json(nullptr) : Json(report.file.sha256);
   record["format"] = report.file.format.empty() ? Json(nullptr) : Json(report.file.format);
   record["load"] = LoadJson(report.file);
+  // The approved job the run came from: null without one, a null signer for a
+  // job that was not signed.
+  const ApprovedJob& job = report.file.job;
+  record["job"] = job.name.empty() ? Json(nullptr)
+                                   : Json{{"name", job.name},
+                                          {"sha256", job.sha256},
+                                          {"signer", job.signer.empty() ? Json(nullptr) : Json(job.signer)}};
   record["frames"] = Json{{"planned", report.run.framesPlanned},
                           {"acknowledged", report.run.framesAcknowledged},
                           {"unsent_bytes", report.plan.unsentBytes}};

@@ -32,6 +32,7 @@ constexpr int kStoreUnusable = 14;
 constexpr int kRepeatRefused = 15;
 constexpr int kSerialsUsedUp = 16;
 constexpr int kStoreUnsupported = 64;
+constexpr int kNotTheJobsFirmware = 20;
 }  // namespace run_result
 
 // Where the run happened, as the front end knows it.

@@ -27,6 +27,7 @@ FileFacts FactsOf(const FirmwareFile& file) {
   facts.result = file.result;
   facts.reason = file.reason;
   facts.load = file.load;
+  facts.job = file.job;
   if (file.read && file.load.format != ImageFormat::kAuto) facts.format = FormatName(file.load.format);
   return facts;
 }

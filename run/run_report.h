@@ -36,6 +36,7 @@ enum class Refusal {
   kRepeat,            // its serial number was handed out from this store already
   kSerialsUsedUp,     // the store's range has no number left
   kStoreUnsupported,  // asked the store for something it cannot do
+  kNotTheJobsFirmware,  // the file read is not the one its approved job names
 };
 
 struct FileFacts {
@@ -46,6 +47,7 @@ struct FileFacts {
   int result = kProgramDone;
   std::string reason;  // why the file could not be read
   LoadReport load;
+  ApprovedJob job;
 };
 
 struct RunReport {

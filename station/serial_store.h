@@ -38,6 +38,11 @@ struct BoardClaim {
   std::string slot;            // the slot, or the address the board answers on
   std::string operatorName;
   std::string sha256;          // of the file to be programmed
+  // The approved job the run comes from (docs/jobs.md): empty name for none,
+  // empty signer for a job that was not signed.
+  std::string jobName;
+  std::string jobSha256;
+  std::string jobSigner;
 };
 
 struct Allocation {
@@ -55,6 +60,9 @@ struct StoredRun {
   std::string sha256;
   std::string result;   // "programmed", "verified", "failed", "interrupted", "refused"
   std::string json;     // the run's whole record
+  std::string jobName;  // as BoardClaim's
+  std::string jobSha256;
+  std::string jobSigner;
 };
 
 enum class RunOutcome { kProgrammed, kVerified, kFailed };
@@ -98,6 +106,9 @@ struct AllocationRow {
   std::string cause;
   std::string releasedBy;
   std::string releasedAt;
+  std::string jobName;  // as BoardClaim's
+  std::string jobSha256;
+  std::string jobSigner;
 };
 
 struct RunRow {
@@ -116,6 +127,7 @@ struct ReportFilter {
   std::string to;
   std::string station;
   std::string result;
+  std::string job;  // the job's name
 };
 
 class SerialStore {

@@ -34,9 +34,10 @@ namespace sql_const {
 constexpr std::size_t kMaxStateBytes = 64 * 1024;
 constexpr const char kAllocationColumns[] =
     "id, serial, state, station, slot, operator_name, sha256, identity_before, allocated_at, finished_at, cause,"
-    " released_by, released_at";
+    " released_by, released_at, job_name, job_sha256, job_signer";
 constexpr const char kRunColumns[] =
-    "id, run_at, command, station, slot, operator_name, serial, sha256, result, record, conflict";
+    "id, run_at, command, station, slot, operator_name, serial, sha256, result, record, conflict, job_name,"
+    " job_sha256, job_signer";
 constexpr int kRenewalsPerLease = 4;  // a lease is renewed this many times before it would run out
 }  // namespace sql_const
 
@@ -44,6 +45,7 @@ std::int64_t ToInt(const SqlValue& v) { return v ? std::strtoll(v->c_str(), null
 std::string ToText(const SqlValue& v) { return v ? *v : std::string(); }
 SqlValue Text(const std::string& s) { return s; }
 SqlValue Number(std::int64_t n) { return std::to_string(n); }
+SqlValue OrNull(const std::string& s) { return s.empty() ? SqlValue() : SqlValue(s); }
 
 AllocationRow ToAllocation(const SqlRow& r) {
   AllocationRow a;
@@ -60,6 +62,9 @@ AllocationRow ToAllocation(const SqlRow& r) {
   a.cause = ToText(r[10]);
   a.releasedBy = ToText(r[11]);
   a.releasedAt = ToText(r[12]);
+  a.jobName = ToText(r[13]);
+  a.jobSha256 = ToText(r[14]);
+  a.jobSigner = ToText(r[15]);
   return a;
 }
 
@@ -68,7 +73,8 @@ RunRow ToRun(const SqlRow& r) {
   run.id = ToInt(r[0]);
   run.at = ToText(r[1]);
   run.record = StoredRun{ToText(r[2]), ToText(r[3]), ToText(r[4]), ToText(r[5]),
-                         ToText(r[6]), ToText(r[7]), ToText(r[8]), ToText(r[9])};
+                         ToText(r[6]), ToText(r[7]), ToText(r[8]), ToText(r[9]),
+                         ToText(r[11]), ToText(r[12]), ToText(r[13])};
   run.conflict = ToText(r[10]);
   return run;
 }
@@ -251,11 +257,12 @@ class SqlStore : public SerialStore {
       }
       const std::string serial = JoinSerial(prefix, width, static_cast<std::uint64_t>(value));
       r = Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
-                " identity_before, allocated_at, lease_until) VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10)"
-                " RETURNING id",
+                " identity_before, allocated_at, lease_until, job_name, job_sha256, job_signer)"
+                " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
                 {Number(rangeId_), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
                  Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText()),
-                 Text(UtcTextIn(waits_.leaseMs))});
+                 Text(UtcTextIn(waits_.leaseMs)), OrNull(claim.jobName), OrNull(claim.jobSha256),
+                 OrNull(claim.jobSigner)});
       if (!r.ok || r.rows.empty()) return Fail(r);
       allocation = Allocation{ToInt(r.rows[0][0]), serial};
       return {};
@@ -374,6 +381,7 @@ class SqlStore : public SerialStore {
     add(filter.to, "run_at <=");
     add(filter.station, "station =");
     add(filter.result, "result =");
+    add(filter.job, "job_name =");
     const SqlResult r = Query(sql + " ORDER BY id", params);
     if (!r.ok) return Fail(r);
     rows.clear();
@@ -499,10 +507,12 @@ class SqlStore : public SerialStore {
     }
     const SqlResult r = Query(
         "INSERT INTO runs (allocation_id, run_at, command, station, slot, operator_name, serial, sha256, result, record,"
-        " conflict) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+        " conflict, job_name, job_sha256, job_signer) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13,"
+        " $14)",
         {allocationId != 0 ? Number(allocationId) : SqlValue(), Text(UtcNowText()), Text(run.command),
          Text(run.station), Text(run.slot), Text(run.operatorName), run.serial.empty() ? SqlValue() : Text(run.serial),
-         Text(run.sha256), Text(run.result), Text(json), conflict.empty() ? SqlValue() : Text(conflict)});
+         Text(run.sha256), Text(run.result), Text(json), conflict.empty() ? SqlValue() : Text(conflict),
+         OrNull(run.jobName), OrNull(run.jobSha256), OrNull(run.jobSigner)});
     return r.ok ? StoreError{} : Fail(r);
   }
 

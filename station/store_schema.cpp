@@ -85,6 +85,17 @@ std::vector<Migration> Migrations(const SqlConnection& c) {
         "ALTER TABLE allocations ADD COLUMN lease_until TEXT",
         // What a run found when it ended and its number was no longer pending.
         "ALTER TABLE runs ADD COLUMN conflict TEXT"}},
+      // Which approved job a number was handed out for and a run came from:
+      // null where there was none, a null signer for an unsigned job.
+      {3,
+       "jobs",
+       {"ALTER TABLE allocations ADD COLUMN job_name TEXT",
+        "ALTER TABLE allocations ADD COLUMN job_sha256 TEXT",
+        "ALTER TABLE allocations ADD COLUMN job_signer TEXT",
+        "ALTER TABLE runs ADD COLUMN job_name TEXT",
+        "ALTER TABLE runs ADD COLUMN job_sha256 TEXT",
+        "ALTER TABLE runs ADD COLUMN job_signer TEXT",
+        "CREATE INDEX runs_job ON runs (job_name)"}},
   };
 }
 

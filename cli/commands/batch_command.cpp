@@ -14,6 +14,7 @@
 #include "cli/batch/gang_display.h"
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
 #include "cli/output/text_output.h"
 #include "line/line_files.h"
@@ -195,6 +196,12 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     opening = OpenLine(config, *files.Store());
     sum.status = LineExitStatus(opening.ending, opening.file.result);
     sum.ending = opening.endingText;
+  }
+  // The very firmware the line programs is held against the job, before any
+  // board is met.
+  if (RunReport refused; sum.status == 0 && JobRefusesFirmware(options, opening.file, refused)) {
+    sum.status = RefusalResult(refused.refusal);
+    sum.ending = refused.refusalMessage;
   }
   std::unique_ptr<ProductionLine> line;
   if (files.Store() != nullptr) {

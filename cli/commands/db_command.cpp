@@ -16,6 +16,12 @@
 
 namespace {
 
+// A run's or an allocation's job: null without one, a null signer unsigned.
+Json StoredJobJson(const std::string& name, const std::string& sha256, const std::string& signer) {
+  if (name.empty()) return nullptr;
+  return Json{{"name", name}, {"sha256", sha256}, {"signer", signer.empty() ? Json(nullptr) : Json(signer)}};
+}
+
 Json AllocationJson(const AllocationRow& a) {
   auto orNull = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
   return Json{{"serial", a.serial},
@@ -29,7 +35,8 @@ Json AllocationJson(const AllocationRow& a) {
               {"finished_at", orNull(a.finishedAt)},
               {"cause", orNull(a.cause)},
               {"released_by", orNull(a.releasedBy)},
-              {"released_at", orNull(a.releasedAt)}};
+              {"released_at", orNull(a.releasedAt)},
+              {"job", StoredJobJson(a.jobName, a.jobSha256, a.jobSigner)}};
 }
 
 Json RunJson(const RunRow& r) {
@@ -43,6 +50,7 @@ Json RunJson(const RunRow& r) {
               {"sha256", r.record.sha256},
               {"result", r.record.result},
               {"conflict", r.conflict.empty() ? Json(nullptr) : Json(r.conflict)},
+              {"job", StoredJobJson(r.record.jobName, r.record.jobSha256, r.record.jobSigner)},
               {"record", record.is_discarded() ? Json(r.record.json) : record}};
 }
 
@@ -66,22 +74,28 @@ void PrintAllocation(std::FILE* out, const AllocationRow& a) {
 
 void PrintRuns(const CliOptions& options, const CliStreams& streams, const std::vector<RunRow>& runs) {
   if (options.db.csv) {
-    std::fprintf(streams.out, "time,command,station,slot,operator,serial,sha256,result,conflict\n");
+    std::fprintf(streams.out, "time,command,station,slot,operator,serial,sha256,result,conflict,job,job_sha256,job_signer\n");
     for (const RunRow& r : runs) {
-      std::fprintf(streams.out, "%s,%s,%s,%s,%s,%s,%s,%s,%s\n", CsvField(r.at).c_str(),
+      std::fprintf(streams.out, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\n", CsvField(r.at).c_str(),
                    CsvField(r.record.command).c_str(), CsvField(r.record.station).c_str(),
                    CsvField(r.record.slot).c_str(), CsvField(r.record.operatorName).c_str(),
                    CsvField(r.record.serial).c_str(), CsvField(r.record.sha256).c_str(),
-                   CsvField(r.record.result).c_str(), CsvField(r.conflict).c_str());
+                   CsvField(r.record.result).c_str(), CsvField(r.conflict).c_str(), CsvField(r.record.jobName).c_str(),
+                   CsvField(r.record.jobSha256).c_str(), CsvField(r.record.jobSigner).c_str());
     }
     return;
   }
   for (const RunRow& r : runs) {
-    std::fprintf(streams.out, "%s  %-7s  %-12s  %s  station %s  slot %s  operator %s  sha256 %s\n", r.at.c_str(),
+    std::fprintf(streams.out, "%s  %-7s  %-12s  %s  station %s  slot %s  operator %s  sha256 %s", r.at.c_str(),
                  r.record.command.c_str(), r.record.result.c_str(),
                  r.record.serial.empty() ? "-" : Printable(r.record.serial).c_str(),
                  Printable(r.record.station).c_str(), Printable(r.record.slot).c_str(),
                  Printable(r.record.operatorName).c_str(), r.record.sha256.c_str());
+    if (!r.record.jobName.empty()) {
+      std::fprintf(streams.out, "  job %s (%s)", Printable(r.record.jobName).c_str(),
+                   r.record.jobSigner.empty() ? "unsigned" : ("signed by " + r.record.jobSigner).c_str());
+    }
+    std::fprintf(streams.out, "\n");
     if (!r.conflict.empty()) std::fprintf(streams.out, "  CONFLICT: %s\n", Printable(r.conflict).c_str());
   }
 }
@@ -143,7 +157,7 @@ int RunDb(const CliOptions& options, const CliStreams& streams) {
     }
     case DbAction::kReport: {
       std::vector<RunRow> runs;
-      const ReportFilter filter{db.serial, db.from, db.to, db.station, db.result};
+      const ReportFilter filter{db.serial, db.from, db.to, db.station, db.result, db.job};
       if ((e = store->Report(filter, runs)).Failed()) return Failed(options, streams, e);
       if (options.json) {
         Json list = Json::array();

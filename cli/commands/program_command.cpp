@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/commands/board_commands.h"
+#include "cli/commands/job_command.h"
 #include "line/wire_record.h"
 #include "cli/exit_codes.h"
 #include "cli/output/progress.h"
@@ -99,8 +100,10 @@ int RunProgram(const CliOptions& options, const CliStreams& streams) {
     report.refusal = refusal;
     report.refusalMessage = refused;
   } else {
-    const FirmwareFile file = ReadFirmware(options.file, options.input);
-    report = file.Usable() ? ProgramTheBoard(options, file, watch.Observer(), diag) : RefusedFileReport(file);
+    FirmwareFile file = ReadFirmware(options.file, options.input);
+    if (!JobRefusesFirmware(options, file, report)) {
+      report = file.Usable() ? ProgramTheBoard(options, file, watch.Observer(), diag) : RefusedFileReport(file);
+    }
     report.board = options.board;
   }
 

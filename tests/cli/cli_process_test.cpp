@@ -447,12 +447,12 @@ TEST_P(WithStore, TwoStationsShareOneStoreAndNeverHandOutTheSameNumber) {
     std::istringstream rows(report.out);
     std::string line;
     std::getline(rows, line);
-    EXPECT_EQ(line, "time,command,station,slot,operator,serial,sha256,result,conflict");
+    EXPECT_EQ(line, "time,command,station,slot,operator,serial,sha256,result,conflict,job,job_sha256,job_signer");
     std::multiset<std::string> reported;
     std::set<std::string> slots;
     for (; std::getline(rows, line);) {
       const std::vector<std::string> f = CsvFields(line);
-      ASSERT_EQ(f.size(), 9u) << line;
+      ASSERT_EQ(f.size(), 12u) << line;
       EXPECT_EQ(f[1], "batch");
       EXPECT_FALSE(f[2].empty()) << "the station's host name";
       slots.insert(f[3]);

@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/db_args.h"
 #include "os/stop.h"
+#include "run/sha256.h"
 #include "tests/cli/cli_test_support.h"
+#include "tests/cli/job_fixtures.h"
 #include "tests/support/scratch_database.h"
 
 namespace {
@@ -85,6 +88,32 @@ TEST_P(BatchDb, ANumberComesBackOnlyFromARunThatNeverSentTheStampFrame) {
   EXPECT_EQ(o.Json()["runs"][0]["serial"], "SN0002");
   o = Cli({"db", "pending", "--db", target_});
   EXPECT_EQ(o.out, "0 pending\n");
+}
+
+// A batch run from a signed job: the number's allocation and the run name the
+// job and its signer, and db report finds the run by the job's name.
+TEST_P(BatchDb, AJobsRunIsRecordedWithItsJobAndSigner) {
+  const std::string job = jobfix::WriteJob(files_, jobfix::kJob, jobfix::kJobSignature);
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  ClearInterrupt();
+  Outcome o = Cli({"--board", "127.0.0.1", "--json", "batch", "--job", job, "--trusted-key", files_.Path("pub.pem"),
+                   "--db", target_, "--log", files_.Path("line.log"), "--count", "1", "--wait-seconds", "5"});
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  EXPECT_EQ(SerialOnBoard(sim.Flash()), "SN0001");
+
+  const json expected = {{"name", jobfix::kJobName},
+                         {"sha256", Sha256Hex(reinterpret_cast<const std::uint8_t*>(jobfix::kJob), std::strlen(jobfix::kJob))},
+                         {"signer", jobfix::kFingerprint}};
+  EXPECT_EQ(JsonLines(files_.Path("line.log"))[0]["job"], expected);
+  o = Cli({"--json", "db", "find", "SN0001", "--db", target_});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.Json()["allocations"][0]["job"], expected) << o.out;
+  o = Cli({"--json", "db", "report", "--job", jobfix::kJobName, "--db", target_});
+  ASSERT_EQ(o.Json()["runs"].size(), 1u) << o.out;
+  EXPECT_EQ(o.Json()["runs"][0]["job"], expected);
+  o = Cli({"--json", "db", "report", "--job", "another job", "--db", target_});
+  EXPECT_EQ(o.Json()["runs"].size(), 0u) << o.out;
 }
 
 // A board swapped for another at the same address after the stamp frame: the
