@@ -138,7 +138,9 @@ TEST(Job, DerSignaturesBecomeRawOnlyWhenWellFormed) {
     const std::string bytes = jobfix::Bytes(c.der);
     std::array<std::uint8_t, 64> raw{};
     EXPECT_EQ(DerSignatureToRaw(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), raw), c.ok);
-    if (c.ok) EXPECT_EQ(jobfix::Bytes(c.raw), std::string(raw.begin(), raw.end()));
+    if (c.ok) {
+      EXPECT_EQ(jobfix::Bytes(c.raw), std::string(raw.begin(), raw.end()));
+    }
   }
 }
 

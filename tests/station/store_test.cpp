@@ -77,7 +77,7 @@ class Store : public testing::TestWithParam<std::string> {
 
   std::string Take(SerialStore& store) {
     Allocation a;
-    const StoreError e = store.Allocate(BoardClaim{"ff", "test", "1", "tester", "00"}, a);
+    const StoreError e = store.Allocate(BoardClaim{"ff", "test", "1", "tester", "00", "", "", ""}, a);
     EXPECT_FALSE(e.Failed()) << e.message;
     return a.serial;
   }
@@ -92,7 +92,7 @@ RunEnd Failed(bool stampSent) {
   end.outcome = RunOutcome::kFailed;
   end.stampSent = stampSent;
   end.cause = stampSent ? "program frame 3: no reply" : "erase: board refused";
-  end.record = StoredRun{"batch", "test", "1", "tester", "", "00", "failed", "{}"};
+  end.record = StoredRun{"batch", "test", "1", "tester", "", "00", "failed", "{}", "", "", ""};
   return end;
 }
 
@@ -236,7 +236,7 @@ TEST_P(Store, ARunWhoseNumberWasReleasedRecordsTheConflict) {
   RunEnd done;
   done.outcome = RunOutcome::kProgrammed;
   done.stampSent = true;
-  done.record = StoredRun{"batch", "", "", "", a.serial, "", "programmed", "{}"};
+  done.record = StoredRun{"batch", "", "", "", a.serial, "", "programmed", "{}", "", "", ""};
   const StoreError e = hung->Finish(a, done);
   EXPECT_EQ(e.failure, StoreFailure::kConflict);
   EXPECT_NE(e.message.find("released by tester"), std::string::npos) << e.message;
