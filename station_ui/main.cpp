@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "job/job_check.h"
 #include "os/console.h"
 #include "station_ui/line_station.h"
 #include "station_ui/station_app.h"
@@ -19,6 +20,17 @@ int main(int argc, char** argv) {
   if (const std::string refused = LineRefusal(options); !refused.empty()) {
     std::fprintf(stderr, "tovrin-station: %s\n", refused.c_str());
     return kUsageExit;
+  }
+  // A station that trusts keys runs only jobs signed by one of them, which the
+  // station cannot run yet: refused, so that a file chosen here never bypasses
+  // the keys tovrin-cli holds every job to.
+  TrustList trust;
+  if (const TrustLoad loaded = LoadTrust({}, StationTrustFolder(), trust); !loaded.ok || trust.Set()) {
+    std::fprintf(stderr,
+                 "tovrin-station: this station trusts the keys in %s and runs only signed jobs, which "
+                 "tovrin-station cannot run yet: run the job with tovrin-cli batch --job JOB%s%s\n",
+                 StationTrustFolder().c_str(), loaded.ok ? "" : "; ", loaded.message.c_str());
+    return kJobRefusedExit;
   }
 
   StationSetup setup;

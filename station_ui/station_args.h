@@ -34,6 +34,9 @@ struct StationOptions {
 // Returned by ParseStationArgs when the station is to run.
 constexpr int kRunStation = -1;
 constexpr int kUsageExit = 64;
+// The station trusts keys (or cannot read them) and so runs only signed jobs:
+// tovrin-cli's status for a job that is not trusted.
+constexpr int kJobRefusedExit = 21;
 
 // Fills options from argv (UTF-8). Returns kRunStation, 0 after printing help
 // or the version to `out`, or kUsageExit after printing the reason to `err`;
