@@ -127,58 +127,45 @@ void StationModel::PushSlotLocked(int slot) { PushLocked("slot", SlotJsonLocked(
 void StationModel::PushLineLocked() { PushLocked("line", LineJsonLocked()); }
 
 void StationModel::SetJob(const JobFacts& job) {
-  {
-    std::lock_guard lock(mutex_);
+  Change([&] {
     job_ = job;
     PushLocked("job", JobJsonLocked());
-  }
-  Notify();
+  });
 }
 
 void StationModel::SetNextSerial(const std::string& serial) {
-  {
-    std::lock_guard lock(mutex_);
+  Change([&] {
     job_.nextSerial = serial;
     PushLocked("job", JobJsonLocked());
-  }
-  Notify();
+  });
 }
 
 void StationModel::LineStarted() {
-  {
-    std::lock_guard lock(mutex_);
+  Change([&] {
     lineState_ = LineState::kRunning;
     summary_.clear();
     if (shiftStartMs_ == 0) shiftStartMs_ = NowMs();
     PushLineLocked();
-  }
-  Notify();
+  });
 }
 
 void StationModel::LineStopping() {
-  {
-    std::lock_guard lock(mutex_);
+  Change([&] {
     if (lineState_ == LineState::kRunning) lineState_ = LineState::kStopping;
     PushLineLocked();
-  }
-  Notify();
+  });
 }
 
 void StationModel::LineEnded(const std::string& summary) {
-  {
-    std::lock_guard lock(mutex_);
+  Change([&] {
     lineState_ = LineState::kEnded;
     summary_ = summary;
     PushLineLocked();
-  }
-  Notify();
+  });
 }
 
 void StationModel::SlotWaiting(int slot) {
-  if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
-    Slot& s = slots_[slot];
+  ChangeSlot(slot, [&](Slot& s) {
     s.state = SlotState::kWaiting;
     s.identitySeen = false;
     s.identity = {};
@@ -188,16 +175,11 @@ void StationModel::SlotWaiting(int slot) {
     s.startedMs = 0;
     s.boardPresent = false;
     s.message = "Waiting for a board";
-    PushSlotLocked(slot);
-  }
-  Notify();
+  });
 }
 
 void StationModel::SlotBoardSeen(int slot, const BoardIdentity& identity) {
-  if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
-    Slot& s = slots_[slot];
+  ChangeSlot(slot, [&](Slot& s) {
     s.state = SlotState::kProgramming;
     s.identitySeen = true;
     s.identity = identity;
@@ -207,16 +189,11 @@ void StationModel::SlotBoardSeen(int slot, const BoardIdentity& identity) {
     s.startedMs = NowMs();
     s.boardPresent = true;
     s.message = "Board found";
-    PushSlotLocked(slot);
-  }
-  Notify();
+  });
 }
 
 void StationModel::SlotProgramming(int slot, const std::string& serial, int acked, int total) {
-  if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
-    Slot& s = slots_[slot];
+  ChangeSlot(slot, [&](Slot& s) {
     s.state = SlotState::kProgramming;
     if (s.startedMs == 0) s.startedMs = NowMs();
     s.serial = serial;
@@ -224,15 +201,12 @@ void StationModel::SlotProgramming(int slot, const std::string& serial, int acke
     s.total = std::max(0, total);
     s.boardPresent = true;
     s.message = "Programming";
-    PushSlotLocked(slot);
-  }
-  Notify();
+  });
 }
 
 void StationModel::SlotBoardDone(int slot, const BoardOutcome& outcome) {
   if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
+  Change([&] {
     Slot& s = slots_[slot];
     const std::int64_t now = NowMs();
     s.state = outcome.passed ? SlotState::kPassed : SlotState::kFailed;
@@ -261,42 +235,28 @@ void StationModel::SlotBoardDone(int slot, const BoardOutcome& outcome) {
     PushLocked("board", RowJsonLocked(row));
     PushSlotLocked(slot);
     PushLineLocked();
-  }
-  Notify();
+  });
 }
 
 void StationModel::SlotWatchingGo(int slot) {
-  if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
-    slots_[slot].boardPresent = true;
-    PushSlotLocked(slot);
-  }
-  Notify();
+  ChangeSlot(slot, [&](Slot& s) {
+    s.boardPresent = true;
+  });
 }
 
 void StationModel::SlotEnded(int slot, const std::string& summary) {
-  if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
-    Slot& s = slots_[slot];
+  ChangeSlot(slot, [&](Slot& s) {
     // A failed board still in its slot stays red: it has not been taken away.
     if (!(s.state == SlotState::kFailed && s.boardPresent)) s.state = SlotState::kStopped;
     s.startedMs = 0;
     s.message = summary;
-    PushSlotLocked(slot);
-  }
-  Notify();
+  });
 }
 
 void StationModel::SlotNextSerial(int slot, const std::string& serial) {
-  if (!ValidSlot(slot)) return;
-  {
-    std::lock_guard lock(mutex_);
-    slots_[slot].nextSerial = serial;
-    PushSlotLocked(slot);
-  }
-  Notify();
+  ChangeSlot(slot, [&](Slot& s) {
+    s.nextSerial = serial;
+  });
 }
 
 std::string StationModel::SlotJsonLocked(int slot) const {

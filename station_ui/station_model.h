@@ -157,6 +157,25 @@ class StationModel {
   void PushLineLocked();
   void PushLocked(const std::string& kind, const std::string& body);
   void Notify();
+  // One change made under the lock, then the listener told outside it.
+  template <class Edit>
+  void Change(Edit&& edit) {
+    {
+      std::lock_guard lock(mutex_);
+      edit();
+    }
+    Notify();
+  }
+  // One slot's change (a slot that is not there changes nothing), recorded as
+  // that slot's new state.
+  template <class Edit>
+  void ChangeSlot(int slot, Edit&& edit) {
+    if (!ValidSlot(slot)) return;
+    Change([&] {
+      edit(slots_[slot]);
+      PushSlotLocked(slot);
+    });
+  }
 
   std::string SlotJsonLocked(int slot) const;
   std::string LineJsonLocked() const;
