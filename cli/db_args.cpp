@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/text.h"
+
 namespace {
 
 // Reads exactly `digits` decimal digits at `at`, advancing it.
@@ -159,16 +161,7 @@ bool UtcTimeOf(const std::string& text, bool endOfDay, std::string& utc) {
     ms = 999;
   }
   const auto local = sys_days{date} + hours{h} + minutes{mi} + seconds{s} + milliseconds{ms};
-  const auto when = local - minutes{offsetMinutes};
-  const auto dayOf = floor<days>(when);
-  const year_month_day out{dayOf};
-  const hh_mm_ss time{when - dayOf};
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(out.year()),
-                static_cast<unsigned>(out.month()), static_cast<unsigned>(out.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
-  utc = buffer;
+  utc = UtcText(local - minutes{offsetMinutes});
   return true;
 }
 

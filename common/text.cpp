@@ -126,3 +126,16 @@ std::string MessageText(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
+
+std::string UtcText(std::chrono::sys_time<std::chrono::milliseconds> at) {
+  using namespace std::chrono;
+  const auto day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss time{at - day};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+  return text;
+}

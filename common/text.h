@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <chrono>
 
 // Bytes outside printable ASCII as \xHH, so a blank record (0xFF) or a stray
 // control byte shows as such and cannot drive the terminal that shows it.
@@ -37,3 +38,7 @@ std::optional<std::string> Utf8ToLatin1(std::string_view text);
 // A message without the line end a message box's or a log's text carries, for
 // a place that ends the line itself.
 std::string MessageText(std::string text);
+
+// A UTC time as the records and the station database write it,
+// "2026-12-08T10:30:00.000Z": times in this form compare as text.
+std::string UtcText(std::chrono::sys_time<std::chrono::milliseconds> at);

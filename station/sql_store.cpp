@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "common/text.h"
 #include "os/system_text.h"
 #include "station/serial_numbers.h"
 #include "station/serial_state.h"
@@ -83,16 +84,7 @@ RunRow ToRun(const SqlRow& r) {
 // compare as text.
 std::string UtcTextIn(int ms) {
   using namespace std::chrono;
-  const auto at = time_point_cast<milliseconds>(system_clock::now()) + milliseconds(ms);
-  const auto day = floor<days>(at);
-  const year_month_day date{day};
-  const hh_mm_ss time{at - day};
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
-  return text;
+  return UtcText(time_point_cast<milliseconds>(system_clock::now()) + milliseconds(ms));
 }
 
 // Renews the leases of the numbers a store handed out and has not ended, on a
