@@ -54,3 +54,16 @@ bool IsPrintableSerial(const std::string& serial) {
   }
   return true;
 }
+
+std::string GivenSerialFault(const std::string& serial, const std::string& first) {
+  SerialParts given;
+  if (serial.empty() || !IsPrintableSerial(serial) || !SplitSerial(serial, given)) {
+    return "not a serial number: one ends in digits and has at most " + std::to_string(serial_const::kSerialMax) +
+           " printable characters";
+  }
+  SerialParts from;
+  if (!first.empty() && (!SameRange(first, serial) || !SplitSerial(first, from) || given.value < from.value)) {
+    return "not a number of this line's range, which counts from " + first;
+  }
+  return "";
+}

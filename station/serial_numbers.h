@@ -33,6 +33,12 @@ bool SameRange(const std::string& first, const std::string& serial);
 // trailing digits or they are all 9s.
 bool NextSerial(const std::string& serial, std::string& next);
 
+// Why `serial`, given from outside (a scanned label), cannot be a number of
+// the range `first` starts: not a serial number at all, or of another prefix or
+// width, or before `first`. Empty when it can; an empty `first` checks only that
+// it is a serial number.
+std::string GivenSerialFault(const std::string& serial, const std::string& first);
+
 // Printable ASCII only: a serial number goes into JSON, SQL text and the
 // identity record, and the same bytes must come back from each.
 bool IsPrintableSerial(const std::string& serial);

@@ -6,16 +6,20 @@
 // "first" is where the range began, "next" the number the next board gets; every
 // number from first up to (not including) next has been handed out. After the
 // range's last number was handed out, "exhausted": true is added and "next" is
-// that last number. These functions only read and write the text; the file, its
+// that last number. Numbers handed out ahead of "next" (scanned from labels)
+// are listed in "given" until "next" reaches them:
+//   {"first": "SN0001", "next": "SN0004", "given": ["SN0009"]} These functions only read and write the text; the file, its
 // lock and its durable replacement are the state store's.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct SerialState {
   std::string first;
   std::string next;
   bool exhausted = false;
+  std::vector<std::string> given;  // ahead of next, in order
 };
 
 // A fresh range that starts at `from`.
@@ -27,14 +31,19 @@ std::uint64_t SerialsLeft(const SerialState& state);
 // True when `serial` lies in the range already handed out from this state.
 bool HandedOut(const SerialState& state, const std::string& serial);
 
-// Parses STATE's text and checks it against the range `from` starts: false
-// with the reason (which names `path`) when it is not a state of that range.
+// Parses STATE's text and checks it against the range `from` starts (empty:
+// whatever range the file counts): false with the reason (which names `path`)
+// when it is not a state of that range.
 bool ParseSerialState(const std::string& text, const std::string& path, const std::string& from, SerialState& state,
                       std::string& error);
 
-// The state after handing out state.next: the next number, or the same one
-// marked exhausted when it was the range's last. The state must not be exhausted.
+// The state after handing out state.next: the next number not given already,
+// or the last one marked exhausted. The state must not be exhausted.
 SerialState Advanced(const SerialState& state);
+
+// The state after handing out `serial`, a number of its range not handed out
+// before (HandedOut false): next itself advances, any other is kept in "given".
+SerialState WithGiven(const SerialState& state, const std::string& serial);
 
 // The file's text, one line.
 std::string SerialStateText(const SerialState& state);

@@ -43,11 +43,30 @@ struct BoardClaim {
   std::string jobName;
   std::string jobSha256;
   std::string jobSigner;
+  // A number scanned from the board's label: when it was bound to the slot
+  // (UTC, as allocated_at); empty for a number from the range.
+  std::string scannedAt;
 };
 
 struct Allocation {
   std::int64_t id = 0;  // the allocation's row; 0 for STATE
   std::string serial;
+  std::string scannedAt;  // as the claim's: the number was scanned, bound then
+};
+
+// What a store says of a number given to it (scanned from a label) rather than
+// counted out of its range.
+enum class GivenVerdict {
+  kFree,        // may be handed out
+  kMalformed,   // not a serial number of the store's range
+  kProgrammed,  // handed out before and kept by a board (programmed, verified, or failed after its stamp)
+  kPending,     // handed out and its run not ended
+};
+
+struct GivenCheck {
+  GivenVerdict verdict = GivenVerdict::kFree;
+  std::string words;  // why not, for the operator; empty when free
+  bool Free() const { return verdict == GivenVerdict::kFree; }
 };
 
 // One run's record, as the runs table keeps it beside the whole JSON line.
@@ -109,6 +128,7 @@ struct AllocationRow {
   std::string jobName;  // as BoardClaim's
   std::string jobSha256;
   std::string jobSigner;
+  std::string scannedAt;  // as BoardClaim's
 };
 
 struct RunRow {
@@ -144,6 +164,16 @@ class SerialStore {
   // Hands out the next number in one transaction, durable before it returns,
   // recording it as pending with the claim.
   virtual StoreError Allocate(const BoardClaim& claim, Allocation& allocation) = 0;
+  // Hands out `serial` itself (a scanned label), in one transaction, durable
+  // before it returns, pending with the claim as Allocate records it; a number
+  // of the range Allocate would count out later is skipped there. When the
+  // number may not be handed out, check says why and nothing changes. A number
+  // with no range of its prefix and width yet starts one counting from zero.
+  virtual StoreError AllocateGiven(const std::string& serial, const BoardClaim& claim, Allocation& allocation,
+                                   GivenCheck& check) = 0;
+  // What AllocateGiven would find now, changing nothing (another station may
+  // take the number before it is allocated).
+  virtual StoreError CheckGiven(const std::string& serial, GivenCheck& check) = 0;
   // Ends an allocation with its run, and records the run. An allocation that is
   // no longer pending (a person released it while the run went on) is not
   // changed: the run is recorded with the conflict, which fails with kConflict.

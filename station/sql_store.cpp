@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -31,11 +32,12 @@
 namespace {
 
 namespace sql_const {
-// A STATE file is some 60 bytes; the import reads no more than this.
-constexpr std::size_t kMaxStateBytes = 64 * 1024;
+// A STATE file is some 60 bytes, more with numbers given ahead of its next
+// one; the import reads no more than the state store would.
+constexpr std::size_t kMaxStateBytes = 1024 * 1024;
 constexpr const char kAllocationColumns[] =
     "id, serial, state, station, slot, operator_name, sha256, identity_before, allocated_at, finished_at, cause,"
-    " released_by, released_at, job_name, job_sha256, job_signer";
+    " released_by, released_at, job_name, job_sha256, job_signer, scanned_at";
 constexpr const char kRunColumns[] =
     "id, run_at, command, station, slot, operator_name, serial, sha256, result, record, conflict, job_name,"
     " job_sha256, job_signer";
@@ -66,6 +68,7 @@ AllocationRow ToAllocation(const SqlRow& r) {
   a.jobName = ToText(r[13]);
   a.jobSha256 = ToText(r[14]);
   a.jobSigner = ToText(r[15]);
+  a.scannedAt = ToText(r[16]);
   return a;
 }
 
@@ -144,6 +147,9 @@ class LeaseKeeper {
   bool stop_ = false;
   std::thread thread_;
 };
+
+// The states of a number a board has or may have: never handed out again.
+constexpr const char kLiveStates[] = "('pending', 'programmed', 'verified', 'failed')";
 
 const char* EndState(const RunEnd& end) {
   switch (end.outcome) {
@@ -238,13 +244,22 @@ class SqlStore : public SerialStore {
         value = ToInt(r.rows[0][1]);
         const SqlResult taken = Query("UPDATE allocations SET reissued = 1 WHERE id = $1", {r.rows[0][0]});
         if (!taken.ok) return Fail(taken);
-      } else if (next > last) {
-        return {StoreFailure::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
-                                           JoinSerial(prefix, width, static_cast<std::uint64_t>(last)) + ")"};
       } else {
-        value = next;
-        const SqlResult advanced =
-            Query("UPDATE serial_ranges SET next_value = next_value + 1 WHERE id = $1", {Number(rangeId_)});
+        // A number scanned from a label ahead of the count was handed out
+        // already: the count steps over it.
+        for (value = next; value <= last; ++value) {
+          const SqlResult live = Query(std::string("SELECT COUNT(*) FROM allocations WHERE range_id = $1 AND"
+                                                   " serial_value = $2 AND state IN ") + kLiveStates,
+                                       {Number(rangeId_), Number(value)});
+          if (!live.ok || live.rows.empty()) return Fail(live);
+          if (ToInt(live.rows[0][0]) == 0) break;
+        }
+        if (value > last) {
+          return {StoreFailure::kUsedUp, "the serial numbers from " + first + " are used up (the last was " +
+                                             JoinSerial(prefix, width, static_cast<std::uint64_t>(last)) + ")"};
+        }
+        const SqlResult advanced = Query("UPDATE serial_ranges SET next_value = $2 WHERE id = $1",
+                                         {Number(rangeId_), Number(value + 1)});
         if (!advanced.ok) return Fail(advanced);
       }
       const std::string serial = JoinSerial(prefix, width, static_cast<std::uint64_t>(value));
@@ -261,6 +276,59 @@ class SqlStore : public SerialStore {
     });
     if (!e.Failed() && keeper_) keeper_->Hold(allocation.id);
     return e;
+  }
+
+  StoreError AllocateGiven(const std::string& serial, const BoardClaim& claim, Allocation& allocation,
+                           GivenCheck& check) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    const StoreError e = Transaction([&]() -> StoreError {
+      SerialParts parts;
+      check = {};
+      if (const std::string fault = GivenSerialFault(serial, ""); !fault.empty()) {
+        check = {GivenVerdict::kMalformed, Printable(serial) + " is " + fault};
+        return {};
+      }
+      SplitSerial(serial, parts);
+      // A range for the number's prefix and width, counting from zero, unless
+      // one is there: the range's row is what two stations lock in turn.
+      SqlResult r = Query("INSERT INTO serial_ranges (first_serial, prefix, width, next_value, last_value,"
+                          " imported_until, created_at) VALUES ($1, $2, $3, 0, $4, 0, $5) ON CONFLICT DO NOTHING",
+                          {Text(JoinSerial(parts.prefix, parts.width, 0)), Text(parts.prefix),
+                           Number(static_cast<std::int64_t>(parts.width)),
+                           Number(static_cast<std::int64_t>(LargestValue(parts.width))), Text(UtcNowText())});
+      if (!r.ok) return Fail(r);
+      std::int64_t range = 0;
+      if (const StoreError found = Given(serial, true, check, range); found.Failed() || !check.Free()) return found;
+      const auto value = static_cast<std::int64_t>(parts.value);
+      // A number given back to the pool is handed out here, not from the pool again.
+      r = Query("UPDATE allocations SET reissued = 1 WHERE range_id = $1 AND serial_value = $2 AND state IN"
+                " ('returned', 'released') AND reissued = 0",
+                {Number(range), Number(value)});
+      if (!r.ok) return Fail(r);
+      r = Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
+                " identity_before, allocated_at, lease_until, job_name, job_sha256, job_signer, scanned_at)"
+                " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14) RETURNING id",
+                {Number(range), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
+                 Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText()),
+                 Text(UtcTextIn(waits_.leaseMs)), OrNull(claim.jobName), OrNull(claim.jobSha256),
+                 OrNull(claim.jobSigner), Text(claim.scannedAt.empty() ? UtcNowText() : claim.scannedAt)});
+      if (!r.ok || r.rows.empty()) return Fail(r);
+      allocation = Allocation{ToInt(r.rows[0][0]), serial, claim.scannedAt};
+      return {};
+    });
+    if (!e.Failed() && check.Free() && keeper_) keeper_->Hold(allocation.id);
+    return e;
+  }
+
+  StoreError CheckGiven(const std::string& serial, GivenCheck& check) override {
+    if (const StoreError e = Begin(false); e.Failed()) return e;
+    check = {};
+    if (const std::string fault = GivenSerialFault(serial, ""); !fault.empty()) {
+      check = {GivenVerdict::kMalformed, Printable(serial) + " is " + fault};
+      return {};
+    }
+    std::int64_t range = 0;
+    return Given(serial, false, check, range);
   }
 
   StoreError Finish(const Allocation& allocation, const RunEnd& end) override {
@@ -419,7 +487,13 @@ class SqlStore : public SerialStore {
     SerialParts next;
     SplitSerial(state.first, from);
     SplitSerial(state.next, next);
-    const auto handedUntil = static_cast<std::int64_t>(state.exhausted ? next.value + 1 : next.value);
+    auto handedUntil = static_cast<std::int64_t>(state.exhausted ? next.value + 1 : next.value);
+    // Numbers the file gave ahead of its next one: the database hands out
+    // nothing up to the last of them (the gap is given up, never repeated).
+    for (const std::string& given : state.given) {
+      SerialParts g;
+      if (SplitSerial(given, g)) handedUntil = std::max(handedUntil, static_cast<std::int64_t>(g.value) + 1);
+    }
     return Transaction([&]() -> StoreError {
       SqlResult r = Query("SELECT first_serial FROM serial_ranges WHERE prefix = $1 AND width = $2",
                           {Text(from.prefix), Number(static_cast<std::int64_t>(from.width))});
@@ -450,6 +524,43 @@ class SqlStore : public SerialStore {
   }
 
   SqlResult Query(const std::string& sql, const std::vector<SqlValue>& params) { return db_->Run(sql, params); }
+
+  // What the database holds of `serial`, a serial number: its range (0: none
+  // yet; locked for the transaction when `lock`), and whether it may be handed
+  // out.
+  StoreError Given(const std::string& serial, bool lock, GivenCheck& check, std::int64_t& range) {
+    SerialParts parts;
+    SplitSerial(serial, parts);
+    SqlResult r = Query(std::string("SELECT id, first_serial, imported_until FROM serial_ranges WHERE prefix = $1 AND"
+                                    " width = $2") + (lock ? db_->ForUpdate() : ""),
+                        {Text(parts.prefix), Number(static_cast<std::int64_t>(parts.width))});
+    if (!r.ok) return Fail(r);
+    if (!r.rows.empty()) {
+      range = ToInt(r.rows[0][0]);
+      if (const std::string fault = GivenSerialFault(serial, ToText(r.rows[0][1])); !fault.empty()) {
+        check = {GivenVerdict::kMalformed, serial + " is " + fault};
+        return {};
+      }
+      if (static_cast<std::int64_t>(parts.value) < ToInt(r.rows[0][2])) {
+        check = {GivenVerdict::kProgrammed,
+                 serial + " was handed out before, by the state file the database " + target_ + " took over from"};
+        return {};
+      }
+    }
+    r = Query(std::string("SELECT state, station, slot FROM allocations WHERE serial = $1 AND state IN ") +
+                  kLiveStates + " ORDER BY id DESC LIMIT 1",
+              {Text(serial)});
+    if (!r.ok) return Fail(r);
+    if (r.rows.empty()) return {};
+    const std::string state = ToText(r.rows[0][0]);
+    const std::string where = "station " + ToText(r.rows[0][1]) + ", slot " + ToText(r.rows[0][2]);
+    if (state == serial_state_name::kPending) {
+      check = {GivenVerdict::kPending, serial + " is pending: handed out to " + where + ", its run not ended"};
+    } else {
+      check = {GivenVerdict::kProgrammed, serial + " was handed out before (" + state + " on " + where + ")"};
+    }
+    return {};
+  }
 
   StoreError Fail(const SqlResult& r) {
     retryable_ = retryable_ || r.retry;

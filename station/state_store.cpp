@@ -8,6 +8,7 @@
 
 #include "station/serial_numbers.h"
 #include "station/serial_state.h"
+#include "common/text.h"
 #include "os/files.h"
 #include "os/system_text.h"
 #include "station/serial_store.h"
@@ -15,8 +16,9 @@
 namespace {
 
 namespace state_const {
-// A state is some 60 bytes; anything near this is not one, and is not read whole.
-constexpr std::size_t kMaxStateBytes = 64 * 1024;
+// A state is some 60 bytes, more while scanned numbers wait in "given" for
+// "next" (some 10 bytes each); anything near this is not one, and is not read whole.
+constexpr std::size_t kMaxStateBytes = 1024 * 1024;
 // Links followed before a loop is assumed, as the system's own limit.
 constexpr int kMaxLinks = 40;
 constexpr const char kLockSuffix[] = ".lock";
@@ -81,6 +83,28 @@ class StateStore : public SerialStore {
     return {};
   }
 
+  StoreError AllocateGiven(const std::string& serial, const BoardClaim& /*claim*/, Allocation& allocation,
+                           GivenCheck& check) override {
+    const std::string target = FollowLinks(path_);
+    FileLock lock;
+    std::string error;
+    if (!lock.Acquire(target + state_const::kLockSuffix, waits_.lockMs, error)) return Unusable(error);
+    SerialState state;
+    if (const StoreError e = Load(state, serial); e.Failed()) return e;
+    check = Given(state, serial);
+    if (!check.Free()) return {};
+    if (!ReplaceFileDurably(target, SerialStateText(WithGiven(state, serial)), error)) return Unusable(error);
+    allocation = Allocation{0, serial, ""};
+    return {};
+  }
+
+  StoreError CheckGiven(const std::string& serial, GivenCheck& check) override {
+    SerialState state;
+    if (const StoreError e = Load(state, serial); e.Failed()) return e;
+    check = Given(state, serial);
+    return {};
+  }
+
   // STATE cannot take a number back: a run that failed keeps its number.
   StoreError Finish(const Allocation&, const RunEnd&) override { return {}; }
   StoreError RecordRun(const StoredRun&) override { return {}; }
@@ -106,14 +130,27 @@ class StateStore : public SerialStore {
     return {StoreFailure::kUnsupported, "a STATE file keeps no records of numbers or runs; give a database with --db"};
   }
 
+  // STATE keeps no pending numbers apart: one handed out is kept for good.
+  GivenCheck Given(const SerialState& state, const std::string& serial) const {
+    const std::string fault = GivenSerialFault(serial, state.first);
+    if (!fault.empty()) return {GivenVerdict::kMalformed, Printable(serial) + " is " + fault};
+    if (::HandedOut(state, serial)) {
+      return {GivenVerdict::kProgrammed, serial + " was handed out before (the state file " + path_ + ")"};
+    }
+    return {};
+  }
+
   // Only "no such file" starts a new range: a file that is there but cannot be
   // read (no permission, a folder, an I/O error) would otherwise restart the
-  // numbering at the range's first number.
-  StoreError Load(SerialState& state) const {
+  // numbering at the range's first number. A line of scanned numbers chooses
+  // no range: a new file's range is the first number given's prefix and width,
+  // counting from zero.
+  StoreError Load(SerialState& state, const std::string& given = "") const {
     const std::string target = FollowLinks(path_);
     const FileBytes read = ReadRegularFile(target, state_const::kMaxStateBytes);
     if (read.status == FileReadStatus::kMissing) {
-      state = FreshState(from_);
+      SerialParts parts;
+      state = FreshState(!from_.empty() || !SplitSerial(given, parts) ? from_ : JoinSerial(parts.prefix, parts.width, 0));
       return {};
     }
     if (read.status != FileReadStatus::kRead) return Unusable("cannot read the state file " + path_ + ": " + read.reason);

@@ -96,6 +96,9 @@ std::vector<Migration> Migrations(const SqlConnection& c) {
         "ALTER TABLE runs ADD COLUMN job_sha256 TEXT",
         "ALTER TABLE runs ADD COLUMN job_signer TEXT",
         "CREATE INDEX runs_job ON runs (job_name)"}},
+      // When a number scanned from a board's label was bound to its slot (the
+      // slot is the allocation's): null for a number counted from the range.
+      {4, "scanned serial numbers", {"ALTER TABLE allocations ADD COLUMN scanned_at TEXT"}},
   };
 }
 

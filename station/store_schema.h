@@ -11,7 +11,7 @@
 #include "station/sql_connection.h"
 
 namespace schema_const {
-constexpr int kVersion = 3;  // the newest version this tool knows
+constexpr int kVersion = 4;  // the newest version this tool knows
 }
 
 struct Migration {

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "station/serial_store.h"
@@ -64,11 +65,13 @@ class Store : public testing::TestWithParam<std::string> {
   bool IsState() const { return GetParam() == "STATE"; }
   std::string Kind() const { return IsState() ? "state" : "db"; }
 
-  std::unique_ptr<SerialStore> Open(const StoreWaits& waits = kTestWaits) {
+  // `range`: the line's first number is chosen, as a line counting from it
+  // does; a line of scanned numbers chooses none.
+  std::unique_ptr<SerialStore> Open(const StoreWaits& waits = kTestWaits, bool range = true) {
     StoreError error;
     std::unique_ptr<SerialStore> store = IsState() ? OpenStateStore(target_, waits) : OpenDatabaseStore(target_, error, waits);
     EXPECT_TRUE(store) << error.message;
-    if (store) {
+    if (store && range) {
       error = store->UseRange("SN0001");
       EXPECT_FALSE(error.Failed()) << error.message;
     }
@@ -250,6 +253,78 @@ TEST_P(Store, ARunWhoseNumberWasReleasedRecordsTheConflict) {
   std::vector<AllocationRow> allocations;
   ASSERT_FALSE(person->Find(a.serial, allocations, runs).Failed());
   EXPECT_EQ(allocations.back().state, "released") << "what the person said stands";
+}
+
+// Numbers scanned from labels: a fresh one is handed out, durably, to the
+// station that asks first; one handed out before, pending, or not a number of
+// the range is refused, and checking says so without allocating. A failed
+// board's number comes back only where the store knows it was never written.
+// The range's count steps over numbers given ahead of it.
+TEST_P(Store, AGivenNumberIsHandedOutOnceAndTheCountStepsOverIt) {
+  std::unique_ptr<SerialStore> store = Open();
+  std::unique_ptr<SerialStore> scanning = Open(kTestWaits, false);
+  Allocation programmed;
+  ASSERT_FALSE(store->Allocate(BoardClaim{}, programmed).Failed());
+  RunEnd done;
+  done.outcome = RunOutcome::kProgrammed;
+  ASSERT_FALSE(store->Finish(programmed, done).Failed());
+  // `alone`: no other station scans meanwhile, so checking first finds the same.
+  const auto given = [&](SerialStore& at, const std::string& serial, bool alone = true) {
+    GivenCheck checked;
+    GivenCheck check;
+    Allocation a;
+    EXPECT_FALSE(at.CheckGiven(serial, checked).Failed());
+    const StoreError e = at.AllocateGiven(serial, BoardClaim{"ff", "test", "2", "tester", "00", "", "", "", "t"}, a, check);
+    EXPECT_FALSE(e.Failed()) << e.message;
+    if (alone) EXPECT_EQ(checked.verdict, check.verdict) << serial << ": " << checked.words << " / " << check.words;
+    EXPECT_EQ(a.serial, check.Free() ? serial : "") << serial;
+    EXPECT_EQ(check.Free(), check.words.empty()) << serial << ": " << check.words;
+    return std::make_pair(check.verdict, a);
+  };
+  const GivenVerdict pending = IsState() ? GivenVerdict::kProgrammed : GivenVerdict::kPending;
+  const struct {
+    std::string serial;
+    GivenVerdict verdict;
+  } cases[] = {
+      {"SN0002", GivenVerdict::kFree},        // the count's next
+      {"SN0004", GivenVerdict::kFree},        // ahead of it
+      {"SN0004", pending},                    // given, its run not ended
+      {"SN0001", GivenVerdict::kProgrammed},  // counted out before
+      {"SNXY", GivenVerdict::kMalformed},
+      // Another width: another range, which a database keeps beside this one.
+      {"SN00042", IsState() ? GivenVerdict::kMalformed : GivenVerdict::kFree},
+      {"SN0000", GivenVerdict::kMalformed},   // before the range's first
+      {"SN00000000000042", GivenVerdict::kMalformed},  // longer than the identity record holds
+  };
+  for (const auto& c : cases) EXPECT_EQ(given(*scanning, c.serial).first, c.verdict) << c.serial;
+  EXPECT_EQ(Take(*store), "SN0003");
+  EXPECT_EQ(Take(*store), "SN0005") << "the count steps over a number given ahead of it";
+
+  for (const bool stampSent : {false, true}) {
+    const Allocation a = given(*scanning, "SN0007").second;
+    ASSERT_FALSE(scanning->Finish(a, Failed(stampSent)).Failed());
+    const GivenVerdict back = stampSent || IsState() ? GivenVerdict::kProgrammed : GivenVerdict::kFree;
+    GivenCheck check;
+    ASSERT_FALSE(scanning->CheckGiven("SN0007", check).Failed());
+    EXPECT_EQ(check.verdict, back) << "stamp sent: " << stampSent;
+  }
+
+  // Two stations scan the same labels at once: each number goes to one.
+  std::unique_ptr<SerialStore> other = Open(kTestWaits, false);
+  std::vector<std::string> won[2];
+  std::thread first([&] {
+    for (int n = 20; n < 30; ++n) {
+      if (given(*scanning, Serial(n), false).first == GivenVerdict::kFree) won[0].push_back(Serial(n));
+    }
+  });
+  for (int n = 20; n < 30; ++n) {
+    if (given(*other, Serial(n), false).first == GivenVerdict::kFree) won[1].push_back(Serial(n));
+  }
+  first.join();
+  std::set<std::string> all(won[0].begin(), won[0].end());
+  all.insert(won[1].begin(), won[1].end());
+  EXPECT_EQ(won[0].size() + won[1].size(), 10u);
+  EXPECT_EQ(all.size(), 10u);
 }
 
 // A store that cannot take the allocation (STATE: another station holds the
