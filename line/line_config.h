@@ -27,6 +27,9 @@ struct LineConfig {
   std::optional<std::string> revision;
   // The first serial number of the store's range (the default serial source).
   std::string serialFrom;
+  // Each board's number is scanned from its label at its slot (ScannedSerials):
+  // the line chooses no range, and serialFrom is empty.
+  bool scanned = false;
   // Program a board whose serial number was already handed out from the store.
   bool allowRepeat = false;
   VerifyMode verify = VerifyMode::kNone;

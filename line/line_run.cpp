@@ -38,12 +38,15 @@ struct DiagnosticRoute {
 LineOpening OpenLine(const LineConfig& config, SerialStore& store) {
   LineOpening opening;
   NextSerialInfo next;
-  StoreError e = store.UseRange(config.serialFrom);
-  if (!e.Failed()) e = store.Next(next);
+  StoreError e;
+  if (!config.scanned) {
+    e = store.UseRange(config.serialFrom);
+    if (!e.Failed()) e = store.Next(next);
+  }
   if (e.Failed()) {
     opening.ending = EndingOf(e.failure);
     opening.endingText = Printable(e.message);
-  } else if (config.count > 0 && next.left < static_cast<std::uint64_t>(config.count)) {
+  } else if (!config.scanned && config.count > 0 && next.left < static_cast<std::uint64_t>(config.count)) {
     opening.ending = LineEnding::kSerialsUsedUp;
     opening.endingText = next.left == 0 ? "The serial numbers from " + Printable(config.serialFrom) + " are used up"
                                         : "Only " + std::to_string(next.left) + " serial numbers are left from " +

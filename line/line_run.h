@@ -32,7 +32,7 @@ struct LineOpening {
 };
 
 // The store takes the line's range (config.serialFrom) and has numbers for the
-// count; then the firmware is read once and loaded.
+// count (a line of scanned numbers chooses none); then the firmware is read once and loaded.
 LineOpening OpenLine(const LineConfig& config, SerialStore& store);
 
 // The slots of a line, in order: one per port (index from 1) when there are

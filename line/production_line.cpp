@@ -7,7 +7,12 @@ namespace {
 
 constexpr double kSecondsPerHour = 3600;
 
-// A store that cannot hand out or check a number serves no board on any slot.
+// A board that carries no serial number (a blank one from the maker) cannot be
+// told from the next blank one, so it never counts as met before.
+bool Tellable(const IdentityBlock& identity) { return !DescribeIdentity(identity).serialNumber.empty(); }
+
+}  // namespace
+
 SerialGrant Unserved(const StoreError& e) {
   SerialGrant grant;
   switch (e.failure) {
@@ -23,11 +28,11 @@ SerialGrant Unserved(const StoreError& e) {
   return grant;
 }
 
-// A board that carries no serial number (a blank one from the maker) cannot be
-// told from the next blank one, so it never counts as met before.
-bool Tellable(const IdentityBlock& identity) { return !DescribeIdentity(identity).serialNumber.empty(); }
-
-}  // namespace
+SerialGrant StoreRange::Take(const std::string& /*slot*/, const BoardClaim& claim) {
+  SerialGrant grant;
+  if (const StoreError e = store_.Allocate(claim, grant.allocation); e.Failed()) return Unserved(e);
+  return grant;
+}
 
 std::string StoreRange::Next() {
   NextSerialInfo next;
@@ -74,10 +79,26 @@ SerialGrant ProductionLine::GrantSerial(const RunReport& report, const std::stri
     return grant;
   }
   const StationWho who{config_.command, slotName.empty() ? config_.board : slotName, config_.operatorName};
-  if (const StoreError e = numbers_->Take(ClaimFor(who, report), grant.allocation); e.Failed()) return Unserved(e);
+  grant = numbers_->Take(slotName, ClaimFor(who, report));
+  if (grant.allocation.serial.empty()) return grant;
   if (first_.empty()) first_ = grant.allocation.serial;
   last_ = grant.allocation.serial;
   return grant;
+}
+
+bool ProductionLine::AwaitSerial(const std::string& slotName, const std::function<void()>& waiting,
+                                 const std::function<bool()>& stopping) {
+  return numbers_->Await(slotName, waiting, stopping);
+}
+
+BindAnswer ProductionLine::BindSerial(const std::string& slotName, const std::string& serial) {
+  std::lock_guard lock(mutex_);
+  return numbers_->Bind(slotName, serial);
+}
+
+void ProductionLine::SerialEnded(const std::string& slotName, const std::string& serial, bool passed) {
+  std::lock_guard lock(mutex_);
+  numbers_->Ended(slotName, serial, passed);
 }
 
 StoreError ProductionLine::Record(const RunReport& report, const Allocation& allocation, const std::string& slotName,

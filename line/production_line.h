@@ -6,6 +6,7 @@
 // thread of its own, so every call here may come from any of them.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -19,25 +20,55 @@
 #include "run/run_report.h"
 #include "station/serial_store.h"
 
-// Where a board's serial number comes from once the line admitted it. The
-// store's range is the default; a scanned label would be another.
+// A serial number for a board, or why it gets none.
+struct SerialGrant {
+  Allocation allocation;                 // its serial is empty when refused
+  Refusal refusal = Refusal::kNone;
+  std::string message;
+  LineEnding ending = LineEnding::kNone;  // no board on any slot can get a number either
+};
+
+// The grant of a store that cannot hand out or check a number: no board on
+// any slot is served.
+SerialGrant Unserved(const StoreError& e);
+
+// What became of a number a person gave a slot (a scanned label).
+struct BindAnswer {
+  bool accepted = false;
+  std::string words;  // why it was refused, or what happens now
+};
+
+// Where a board's serial number comes from once the line admitted it: the
+// store's range (StoreRange), or labels scanned at each slot (ScannedSerials).
+// Take, Bind and Ended are called with the line's lock held, one at a time.
 class SerialSource {
  public:
   virtual ~SerialSource() = default;
-  // A number for the board `claim` describes, durable before it returns.
-  virtual StoreError Take(const BoardClaim& claim, Allocation& allocation) = 0;
+  // A number for the board `claim` describes at slot `slot`, durable before it
+  // returns, or why it gets none. Never waits for a person: Await does.
+  virtual SerialGrant Take(const std::string& slot, const BoardClaim& claim) = 0;
   // The number the next board would get, for a person (another station may take
   // it first): "none" when there are none left; empty when it cannot say.
   virtual std::string Next() = 0;
+  // Outside the line's lock: returns once `slot` has a number to take, calling
+  // `waiting` first when it has none yet; false when `stopping` says so first.
+  virtual bool Await(const std::string& /*slot*/, const std::function<void()>& /*waiting*/,
+                     const std::function<bool()>& /*stopping*/) {
+    return true;
+  }
+  // A number given for `slot`'s next board.
+  virtual BindAnswer Bind(const std::string& /*slot*/, const std::string& /*serial*/) {
+    return {false, "This line counts its serial numbers from its range; it takes none scanned."};
+  }
+  // The board at `slot` ended (passed or not) with `serial` (empty: it got none).
+  virtual void Ended(const std::string& /*slot*/, const std::string& /*serial*/, bool /*passed*/) {}
 };
 
 // The store's own range: the next number, allocated in the store.
 class StoreRange : public SerialSource {
  public:
   explicit StoreRange(SerialStore& store) : store_(store) {}
-  StoreError Take(const BoardClaim& claim, Allocation& allocation) override {
-    return store_.Allocate(claim, allocation);
-  }
+  SerialGrant Take(const std::string& slot, const BoardClaim& claim) override;
   std::string Next() override;
 
  private:
@@ -61,14 +92,6 @@ class LinkWatch {
   virtual LinkObserver* ForSlot(int slot, const std::string& port) = 0;
   // An event was not taken: the line ends, as for a lost record.
   virtual bool Lost() const = 0;
-};
-
-// A serial number for a board, or why it gets none.
-struct SerialGrant {
-  Allocation allocation;                 // its serial is empty when refused
-  Refusal refusal = Refusal::kNone;
-  std::string message;
-  LineEnding ending = LineEnding::kNone;  // no board on any slot can get a number either
 };
 
 // The line's figures, its slots' added up.
@@ -107,6 +130,14 @@ class ProductionLine {
   // durable before it returns, claimed by `slotName`. Slots take turns (and the
   // store locks against other stations), so no number goes out twice.
   SerialGrant GrantSerial(const RunReport& report, const std::string& slotName);
+  // The serial source's wait for a number at `slotName`, outside the line's
+  // lock (SerialSource::Await).
+  bool AwaitSerial(const std::string& slotName, const std::function<void()>& waiting,
+                   const std::function<bool()>& stopping);
+  // A number a person gave for `slotName`'s next board (SerialSource::Bind).
+  BindAnswer BindSerial(const std::string& slotName, const std::string& serial);
+  // The board at `slotName` ended with `serial` (SerialSource::Ended).
+  void SerialEnded(const std::string& slotName, const std::string& serial, bool passed);
   // With a store that keeps records: the run's end and record, on its
   // allocation (or without one, for a board that got no number).
   StoreError Record(const RunReport& report, const Allocation& allocation, const std::string& slotName,

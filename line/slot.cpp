@@ -1,6 +1,7 @@
 #include "line/slot.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "common/text.h"
@@ -39,10 +40,16 @@ void Refuse(RunReport& report, Refusal refusal, std::string message) {
 }
 
 // The checks a board passes before its erase: its model, and a serial number
-// for it from the line. `ending` when no board on any slot can be served.
+// for it from the line, waited for (`awaitSerial`) where a person gives it.
+// `ending` when no board on any slot can be served; `stopped` when the wait
+// for a number was stopped.
 bool Admit(ProductionLine& line, const std::string& slotName, RunReport& report, Allocation& allocation,
-           LineEnding& ending) {
+           LineEnding& ending, const std::function<bool()>& awaitSerial, bool& stopped) {
   if (!CheckHardware(report, line.Config().expectHardware)) return false;
+  if (!awaitSerial()) {
+    stopped = true;
+    return false;
+  }
   const SerialGrant grant = line.GrantSerial(report, slotName);
   if (grant.allocation.serial.empty()) {
     ending = grant.ending;
@@ -132,7 +139,13 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
     Allocation allocation;
     const std::string& serial = allocation.serial;
     RunRequest request;
-    if (report.stage == RunStage::kConnected && Admit(line, slot.port, report, allocation, ending)) {
+    bool stoppedBeforeNumber = false;
+    const auto awaitSerial = [&] {
+      return line.AwaitSerial(slot.port, [&] { observer.WaitingForSerial(slot); },
+                              [&] { return stop.Requested() || line.Ended(); });
+    };
+    if (report.stage == RunStage::kConnected &&
+        Admit(line, slot.port, report, allocation, ending, awaitSerial, stoppedBeforeNumber)) {
       const IdentityTexts found = session->Texts();
       request.revision = config.revision ? *config.revision : found.revision;
       request.serial = serial;
@@ -147,10 +160,15 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
     }
     report.stoppedBy = stop.RequestedBy();
     CloseSlotSession(*session, slot, observer);
+    // Stopped while waiting for a scan: the board was only read, and nothing
+    // about it is recorded.
+    if (stoppedBeforeNumber) break;
     // From the start of the connect that reached this board, which may have
     // begun while the last board was watched go: never less than connect_seconds.
     const double seconds = report.connectSeconds + SecondsSince(boardStarted);
     Json record = RunRecord(report, {config.command, slot.port, slot.index, seconds});
+    // A number scanned from the board's label: where and when it was bound.
+    if (!allocation.scannedAt.empty()) record["scanned"] = {{"slot", slot.port}, {"at", allocation.scannedAt}};
     if (line.KeepsRecords()) {
       if (const StoreError e = line.Record(report, allocation, slot.port, JsonLine(record)); e.Failed()) {
         // A conflict was recorded with the run; any other failure leaves the
@@ -167,6 +185,8 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
         ending = EndingOf(e.failure);
       }
     }
+    // After its end was recorded: whether the store took a failed board's number back.
+    line.SerialEnded(slot.port, serial, report.Succeeded());
     // The identity the run stamped, once the frame carrying it went out.
     const IdentityBlock written = IdentityAfter(image, request);
     if (!report.Succeeded()) line.Failed(report, report.run.stampSent ? &written : nullptr);

@@ -10,8 +10,9 @@
 //   -> RunEnded] -> BoardDone -> WaitingToGo -> (Waiting, or BoardSeen when the
 //   next board answered while the last was going)
 // and Ended once, last. A board refused (wrong hardware, a repeat, no serial
-// number) goes from BoardSeen to BoardDone. Problem and Diagnostic may come
-// between any two.
+// number) goes from BoardSeen to BoardDone. Where numbers are scanned,
+// WaitingForSerial may come after BoardSeen, before Programming. Problem and
+// Diagnostic may come between any two.
 
 #include <cstdint>
 #include <string>
@@ -86,6 +87,9 @@ class SlotObserver {
   // Waiting for a board; `nextSerial` is the number the next board gets as the
   // store says now ("none" when they are used up, empty when it cannot say).
   virtual void Waiting(const SlotId& /*slot*/, const std::string& /*nextSerial*/) {}
+  // The board's serial number is to be scanned from its label, and none is
+  // bound to this slot yet: the slot waits for one (or a stop).
+  virtual void WaitingForSerial(const SlotId& /*slot*/) {}
   // A board answered: its transport and, when read, its identity.
   virtual void BoardSeen(const SlotId& /*slot*/, LinkMode /*transport*/, bool /*identityRead*/,
                          const IdentityTexts& /*found*/) {}

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "line/line_run.h"
+#include "line/scanned_serials.h"
 #include "run/run_record.h"
 
 namespace station_ui {
@@ -24,6 +25,7 @@ LineConfig LineConfigOf(const StationOptions& options) {
   config.file = options.file;
   if (!options.revision.empty()) config.revision = options.revision;
   config.serialFrom = options.serialFrom;
+  config.scanned = options.scanSerials;
   config.verify = VerifyOf(options.verify);
   config.expectHardware = options.expectHardware;
   config.ports = options.interfaces;
@@ -40,9 +42,7 @@ LineFileNames LineFileNamesOf(const StationOptions& options) {
 }
 
 std::string LineRefusal(const StationOptions& options) {
-  if (options.scanSerials) {
-    return "--serial-source scan is not available yet: give the line's first number with --serial-from";
-  }
+  if (options.scanSerials) return "";
   if (options.serialFrom.empty() || options.serialFrom.back() < '0' || options.serialFrom.back() > '9') {
     return "--serial-from " + Printable(options.serialFrom) + " does not end in digits that can count up";
   }
@@ -58,6 +58,7 @@ class LineStation::Tile : public SlotObserver {
     model_.SlotWaiting(index_);
     if (!nextSerial.empty()) model_.SetNextSerial(nextSerial);
   }
+  void WaitingForSerial(const SlotId&) override { model_.SlotWaitingForSerial(index_); }
   void BoardSeen(const SlotId&, LinkMode, bool identityRead, const IdentityTexts& found) override {
     BoardIdentity identity;
     if (identityRead) identity = {found.revision, found.serialNumber, found.hardware};
@@ -140,8 +141,14 @@ ControlAnswer LineStation::Stop() {
   return {true, "Stopping: each slot ends at its next exchange; a board being programmed is left unlocked."};
 }
 
-ControlAnswer LineStation::BindSerial(int, const std::string&) {
-  return {false, "This station takes its serial numbers from --serial-from, not from a scan."};
+ControlAnswer LineStation::BindSerial(int slot, const std::string& serial) {
+  if (!config_.scanned) return {false, "This station takes its serial numbers from --serial-from, not from a scan."};
+  const std::vector<SlotId> ids = SlotsOf(config_);
+  if (slot < 0 || slot >= static_cast<int>(ids.size())) return {false, "There is no such slot."};
+  std::lock_guard lock(mutex_);
+  if (line_ == nullptr) return {false, "The line is not running: start it, then scan the board's label."};
+  const BindAnswer answer = line_->BindSerial(ids[static_cast<std::size_t>(slot)].port, serial);
+  return {answer.accepted, answer.words};
 }
 
 void LineStation::StopAndWait(const std::string& by) {
@@ -169,15 +176,35 @@ void LineStation::Run(LineStopFlag& stop) {
       // The page shows the file this run read, should it have changed since.
       job_.sha256 = opening.file.sha256;
       model_.SetJob(job_);
-      ProductionLine line(config_, *files.Store(), files.StoreName(), files.KeepsRecords(), files.Log());
+      const std::vector<SlotId> ids = SlotsOf(config_);
+      // Each slot's bound number on its tile.
+      ScannedSerials scanned(*files.Store(), [this, &ids](const std::string& port, const std::string& serial) {
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+          if (ids[i].port == port) model_.SlotNextSerial(static_cast<int>(i), serial);
+        }
+      });
+      ProductionLine line(config_, *files.Store(), files.StoreName(), files.KeepsRecords(), files.Log(),
+                          config_.scanned ? &scanned : nullptr);
+      // A scan is bound on the line while it lives, even one an exception ends.
+      struct Published {
+        LineStation& station;
+        ~Published() {
+          std::lock_guard lock(station.mutex_);
+          station.line_ = nullptr;
+        }
+      } published{*this};
+      {
+        std::lock_guard lock(mutex_);
+        line_ = &line;
+      }
       std::vector<std::unique_ptr<Tile>> tiles;
       std::vector<SlotObserver*> observers;
-      const std::vector<SlotId> ids = SlotsOf(config_);
       for (std::size_t i = 0; i < ids.size(); ++i) {
         tiles.push_back(std::make_unique<Tile>(model_, static_cast<int>(i), ids[i].port));
         observers.push_back(tiles.back().get());
       }
       const std::vector<SlotFigures> slots = RunLine(opening.file, line, observers, stop, &files.Watch(), {});
+      for (std::size_t i = 0; i < ids.size(); ++i) model_.SlotNextSerial(static_cast<int>(i), "");
       files.CloseLog();
       summary = Summary(line, slots, stop, files);
     }

@@ -16,6 +16,7 @@
 #include "line/line_config.h"
 #include "line/line_files.h"
 #include "line/line_stop.h"
+#include "line/production_line.h"
 #include "station_ui/station_args.h"
 #include "station_ui/station_control.h"
 #include "station_ui/station_model.h"
@@ -67,6 +68,7 @@ class LineStation final : public StationControl {
   std::mutex mutex_;  // guards what follows against the server's thread and the line's
   bool running_ = false;
   std::unique_ptr<LineStopFlag> stop_;  // the running line's (a new one each run)
+  ProductionLine* line_ = nullptr;       // the running line, once open: what a scan is bound on
   std::thread thread_;
 };
 

@@ -32,7 +32,7 @@ const char kFooter[] =
     "The page is served to this PC only unless --listen names another address;\n"
     "others then get a read-only view, and only with the token held in the file\n"
     "given by --view-token-file (open http://ADDR:PORT/?token=TOKEN once).\n"
-    "--serial-source scan (a number scanned at each slot) is not available yet.\n";
+    "--serial-source scan: each board's number is scanned from its label at its slot.\n";
 
 std::string CheckSerialFrom(const std::string& value) {
   if (!IsPrintableSerial(value)) return "a serial number range is written in printable ASCII characters";

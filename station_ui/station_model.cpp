@@ -192,6 +192,13 @@ void StationModel::SlotBoardSeen(int slot, const BoardIdentity& identity) {
   });
 }
 
+void StationModel::SlotWaitingForSerial(int slot) {
+  ChangeSlot(slot, [&](Slot& s) {
+    s.state = SlotState::kWaiting;
+    s.message = "Scan the board's label";
+  });
+}
+
 void StationModel::SlotProgramming(int slot, const std::string& serial, int acked, int total) {
   ChangeSlot(slot, [&](Slot& s) {
     s.state = SlotState::kProgramming;

@@ -105,6 +105,8 @@ class StationModel {
 
   void SlotWaiting(int slot);
   void SlotBoardSeen(int slot, const BoardIdentity& identity);
+  // The board seen waits for its number to be scanned from its label.
+  void SlotWaitingForSerial(int slot);
   void SlotProgramming(int slot, const std::string& serial, int acked, int total);
   void SlotBoardDone(int slot, const BoardOutcome& outcome);
   // The board is still there after its run: the tile keeps its result until

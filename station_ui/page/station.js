@@ -165,7 +165,8 @@ function renderSlot(slot) {
   const tile = tileOf(slot.index);
   if (!tile) return;
   tile.dataset.state = slot.state;
-  tile.dataset.serial = slot.serial;
+  // The number written, or the one bound to the slot's next board.
+  tile.dataset.serial = slot.serial || slot.nextSerial || '';
   text(tile.querySelector('.state-word'), STATE_WORDS[slot.state] || slot.state);
   const serial = tile.querySelector('.serial');
   serial.textContent = slot.serial || (slot.nextSerial ? 'next: ' + slot.nextSerial : '');

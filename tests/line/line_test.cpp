@@ -36,6 +36,10 @@ class TestStore : public SerialStore {
     allocation = {++allocated, Serial(allocated)};
     return {};
   }
+  StoreError AllocateGiven(const std::string&, const BoardClaim&, Allocation&, GivenCheck&) override {
+    return Unsupported();
+  }
+  StoreError CheckGiven(const std::string&, GivenCheck&) override { return Unsupported(); }
   StoreError Finish(const Allocation&, const RunEnd& end) override {
     finished.push_back(end);
     return {};
