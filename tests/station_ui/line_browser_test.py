@@ -5,8 +5,11 @@ boards in a namespace of its own; the board on port 4 refuses its erase. Start
 on the page programs the nine good boards (distinct serial numbers, every flash
 the file's but its identity record) while port 4's tile turns red with its
 cause; the counters and the first-pass yield follow; Stop ends the line; a
-new Start runs it again, and SIGTERM stops it and ends the station. Runs only inside a network namespace of its own
-(scripts/private-net).
+new Start runs it again, and SIGTERM stops it and ends the station. Then a
+station of scanned numbers on a fifth port (two boards): the number scanned
+for the first board is programmed into it, and the same number scanned for the
+second is refused on its tile at once, the board never erased. Runs only inside
+a network namespace of its own (scripts/private-net).
 
   line_browser_test.py TOVRIN_STATION VARNEL_SIM
 
@@ -65,13 +68,13 @@ def s_records(data):
     return "\n".join(lines) + "\n"
 
 
-def start_boards(sim, work, processes):
-    for i in range(1, PORTS + 1):
+def start_boards(sim, work, processes, ports=range(1, PORTS + 1), boards=BOARDS):
+    for i in ports:
         extra = ["--erase-nak"] if i == PORTS else []
         log = open(os.path.join(work, f"port{i}.log"), "w")
         board = subprocess.Popen(
             ["unshare", "-n", "sh", "-c", BOARD_END, "sh", f"board{i}", sim, "--bind", "192.168.167.100",
-             "--boards", str(BOARDS), "--serial", f"P{i}B01", "--reset-silence-ms", "1500",
+             "--boards", str(boards), "--serial", f"P{i}B01", "--reset-silence-ms", "1500",
              "--flash-file", os.path.join(work, f"port{i}.flash"), "--time-limit", "600", *extra],
             stdout=log, stderr=subprocess.STDOUT)
         processes.append(board)
@@ -89,17 +92,18 @@ def start_boards(sim, work, processes):
         ip("link", "set", f"gang{i}", "up")
     with open("/proc/sys/net/ipv4/conf/all/rp_filter", "w") as f:
         f.write("2")
-    for i in range(1, PORTS + 1):
+    for i in ports:
         deadline = time.time() + 10
         while "ready" not in open(os.path.join(work, f"port{i}.log")).read():
             assert time.time() < deadline, f"the board on port {i} did not start"
             time.sleep(0.1)
 
 
-def start_station(station, work, image):
-    args = [station, image, "--serial-from", "SN0001", "--state", os.path.join(work, "line.state"),
-            "--log", os.path.join(work, "line.jsonl"), "--listen", f"127.0.0.1:{PORT}", "--no-browser"]
-    for i in range(1, PORTS + 1):
+def start_station(station, work, image, source=("--serial-from", "SN0001"), log="line.jsonl",
+                  ports=range(1, PORTS + 1)):
+    args = [station, image, *source, "--state", os.path.join(work, "line.state"),
+            "--log", os.path.join(work, log), "--listen", f"127.0.0.1:{PORT}", "--no-browser"]
+    for i in ports:
         args += ["--interface", f"gang{i}"]
     process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=open(os.path.join(work, "station.err"), "w"),
                                text=True)
@@ -159,6 +163,41 @@ def check_line(driver, work, data):
         "data-line-state") == "running")
 
 
+def scan(tile, serial):
+    field = tile.find_element(By.CSS_SELECTOR, '[data-field="serial"]')
+    field.send_keys(serial + "\n")  # as a keyboard-wedge scanner types it
+
+
+def check_scan(driver, work):
+    """A station of one slot, on port 5's two boards."""
+    driver.get(OPERATOR)
+    wait_for(driver, "one tile", lambda d: len(tiles(d)) == 1)
+    wait_for(driver, "the live stream", lambda d: d.find_element(By.ID, "live").get_attribute("data-live") == "yes")
+    assert "scanned at each slot" in driver.find_element(By.ID, "job-source").text
+    driver.find_element(By.CSS_SELECTOR, '[data-action="start"]').click()
+    tile = tiles(driver)[0]
+    label = lambda d: tile.find_element(By.CLASS_NAME, "message").text == "Scan the board's label"
+    wait_for(driver, "port 5's first board waiting for its label", label)
+    scan(tile, "SN0100")
+    wait_for(driver, "the scanned number programmed", lambda d: count(d, "passed") == 1)
+    wait_for(driver, "port 5's second board waiting for its label", label)
+    # The label of the board just programmed, scanned again: refused on the
+    # spot, before the waiting board is touched.
+    scan(tile, "SN0100")
+    answer = tile.find_element(By.CLASS_NAME, "scan-answer")
+    wait_for(driver, "the repeat refused", lambda d: answer.get_attribute("data-kind") == "refused")
+    assert "handed out before" in answer.text, answer.text
+    time.sleep(1)
+    board_log = open(os.path.join(work, f"port{PORTS + 1}.log")).read()
+    assert "board 1 udp erase ok" in board_log or "board 1 tcp erase ok" in board_log, board_log[-2000:]
+    assert "board 2 udp erase" not in board_log and "board 2 tcp erase" not in board_log, board_log[-2000:]
+    assert label(driver) and count(driver, "passed") == 1
+    flash = open(os.path.join(work, f"port{PORTS + 1}.flash.1"), "rb").read()
+    assert flash[IDENTITY[0] + 1:IDENTITY[1]].split(b"\0")[0] == b"SN0100"
+    record = json.loads(open(os.path.join(work, "scan.jsonl")).readline())
+    assert record["written"]["serial"] == "SN0100" and record["scanned"]["slot"] == f"gang{PORTS + 1}", record
+
+
 def main():
     if len(sys.argv) < 3:
         raise SystemExit(__doc__)
@@ -180,6 +219,13 @@ def main():
         driver = browser(os.path.join(work, "operator"))
         try:
             check_line(driver, work, data)
+            line.terminate()
+            assert line.wait(timeout=10) == 0
+            start_boards(sim, work, processes, ports=[PORTS + 1], boards=2)
+            line = start_station(station, work, image, source=("--serial-source", "scan"), log="scan.jsonl",
+                                 ports=[PORTS + 1])
+            processes.append(line)
+            check_scan(driver, work)
         finally:
             driver.quit()
         line.terminate()
@@ -189,7 +235,7 @@ def main():
         for process in processes:
             process.kill()
             process.wait()
-        for i in range(1, PORTS + 1):
+        for i in range(1, PORTS + 2):
             subprocess.run(["ip", "link", "del", f"gang{i}"], stderr=subprocess.DEVNULL)
         subprocess.run(["ip", "addr", "add", "192.168.167.100/32", "dev", "lo"], stderr=subprocess.DEVNULL)
         if os.environ.get("TOVRIN_LINE_KEEP"):
