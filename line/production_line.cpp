@@ -61,8 +61,9 @@ ProductionLine::ProductionLine(const LineConfig& config, SerialStore& store, std
       keepsRecords_(keepsRecords),
       records_(records) {}
 
-SerialGrant ProductionLine::GrantSerial(const RunReport& report, const std::string& slotName) {
-  std::lock_guard lock(mutex_);
+SerialGrant ProductionLine::GrantSerial(const RunReport& report, const std::string& slotName,
+                                        const std::function<bool()>& awaitSerial) {
+  std::unique_lock lock(mutex_);
   SerialGrant grant;
   const std::string found = DescribeIdentity(report.identityBefore).serialNumber;
   bool repeat = false;
@@ -77,6 +78,15 @@ SerialGrant ProductionLine::GrantSerial(const RunReport& report, const std::stri
     grant.message = "Board already programmed: serial number " + Printable(found) + " was handed out from " +
                     Printable(storeName_) + ". Nothing was erased.";
     return grant;
+  }
+  // A board that will be refused is refused before anyone is asked for a number.
+  if (awaitSerial) {
+    lock.unlock();
+    if (!awaitSerial()) {
+      grant.stopped = true;
+      return grant;
+    }
+    lock.lock();
   }
   const StationWho who{config_.command, slotName.empty() ? config_.board : slotName, config_.operatorName};
   grant = numbers_->Take(slotName, ClaimFor(who, report));

@@ -26,6 +26,7 @@ struct SerialGrant {
   Refusal refusal = Refusal::kNone;
   std::string message;
   LineEnding ending = LineEnding::kNone;  // no board on any slot can get a number either
+  bool stopped = false;  // the wait for a number was stopped: the board is left, not refused
 };
 
 // The grant of a store that cannot hand out or check a number: no board on
@@ -129,7 +130,11 @@ class ProductionLine {
   // a retry), otherwise it gets the next number,
   // durable before it returns, claimed by `slotName`. Slots take turns (and the
   // store locks against other stations), so no number goes out twice.
-  SerialGrant GrantSerial(const RunReport& report, const std::string& slotName);
+  // `awaitSerial` (may be empty) is called between the check and the number,
+  // without the line's lock: a source that waits for a person waits there
+  // (AwaitSerial); false from it ends the grant as stopped.
+  SerialGrant GrantSerial(const RunReport& report, const std::string& slotName,
+                          const std::function<bool()>& awaitSerial = {});
   // The serial source's wait for a number at `slotName`, outside the line's
   // lock (SerialSource::Await).
   bool AwaitSerial(const std::string& slotName, const std::function<void()>& waiting,

@@ -46,11 +46,11 @@ void Refuse(RunReport& report, Refusal refusal, std::string message) {
 bool Admit(ProductionLine& line, const std::string& slotName, RunReport& report, Allocation& allocation,
            LineEnding& ending, const std::function<bool()>& awaitSerial, bool& stopped) {
   if (!CheckHardware(report, line.Config().expectHardware)) return false;
-  if (!awaitSerial()) {
+  const SerialGrant grant = line.GrantSerial(report, slotName, awaitSerial);
+  if (grant.stopped) {
     stopped = true;
     return false;
   }
-  const SerialGrant grant = line.GrantSerial(report, slotName);
   if (grant.allocation.serial.empty()) {
     ending = grant.ending;
     Refuse(report, grant.refusal, grant.message);

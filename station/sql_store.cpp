@@ -263,15 +263,9 @@ class SqlStore : public SerialStore {
         if (!advanced.ok) return Fail(advanced);
       }
       const std::string serial = JoinSerial(prefix, width, static_cast<std::uint64_t>(value));
-      r = Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
-                " identity_before, allocated_at, lease_until, job_name, job_sha256, job_signer)"
-                " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12, $13) RETURNING id",
-                {Number(rangeId_), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
-                 Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText()),
-                 Text(UtcTextIn(waits_.leaseMs)), OrNull(claim.jobName), OrNull(claim.jobSha256),
-                 OrNull(claim.jobSigner)});
+      r = InsertPending(rangeId_, serial, value, claim, "");
       if (!r.ok || r.rows.empty()) return Fail(r);
-      allocation = Allocation{ToInt(r.rows[0][0]), serial};
+      allocation = Allocation{ToInt(r.rows[0][0]), serial, ""};
       return {};
     });
     if (!e.Failed() && keeper_) keeper_->Hold(allocation.id);
@@ -305,13 +299,7 @@ class SqlStore : public SerialStore {
                 " ('returned', 'released') AND reissued = 0",
                 {Number(range), Number(value)});
       if (!r.ok) return Fail(r);
-      r = Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
-                " identity_before, allocated_at, lease_until, job_name, job_sha256, job_signer, scanned_at)"
-                " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14) RETURNING id",
-                {Number(range), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
-                 Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText()),
-                 Text(UtcTextIn(waits_.leaseMs)), OrNull(claim.jobName), OrNull(claim.jobSha256),
-                 OrNull(claim.jobSigner), Text(claim.scannedAt.empty() ? UtcNowText() : claim.scannedAt)});
+      r = InsertPending(range, serial, value, claim, claim.scannedAt.empty() ? UtcNowText() : claim.scannedAt);
       if (!r.ok || r.rows.empty()) return Fail(r);
       allocation = Allocation{ToInt(r.rows[0][0]), serial, claim.scannedAt};
       return {};
@@ -524,6 +512,19 @@ class SqlStore : public SerialStore {
   }
 
   SqlResult Query(const std::string& sql, const std::vector<SqlValue>& params) { return db_->Run(sql, params); }
+
+  // The allocation of `serial` to the claim, pending, its lease starting;
+  // `scannedAt` empty for a number counted from the range. Returns its id.
+  SqlResult InsertPending(std::int64_t range, const std::string& serial, std::int64_t value, const BoardClaim& claim,
+                          const std::string& scannedAt) {
+    return Query("INSERT INTO allocations (range_id, serial, serial_value, state, station, slot, operator_name, sha256,"
+                 " identity_before, allocated_at, lease_until, job_name, job_sha256, job_signer, scanned_at)"
+                 " VALUES ($1, $2, $3, 'pending', $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14) RETURNING id",
+                 {Number(range), Text(serial), Number(value), Text(claim.station), Text(claim.slot),
+                  Text(claim.operatorName), Text(claim.sha256), Text(claim.identityBefore), Text(UtcNowText()),
+                  Text(UtcTextIn(waits_.leaseMs)), OrNull(claim.jobName), OrNull(claim.jobSha256),
+                  OrNull(claim.jobSigner), OrNull(scannedAt)});
+  }
 
   // What the database holds of `serial`, a serial number: its range (0: none
   // yet; locked for the transaction when `lock`), and whether it may be handed

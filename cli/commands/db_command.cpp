@@ -36,6 +36,7 @@ Json AllocationJson(const AllocationRow& a) {
               {"cause", orNull(a.cause)},
               {"released_by", orNull(a.releasedBy)},
               {"released_at", orNull(a.releasedAt)},
+              {"scanned_at", orNull(a.scannedAt)},
               {"job", StoredJobJson(a.jobName, a.jobSha256, a.jobSigner)}};
 }
 
