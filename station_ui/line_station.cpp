@@ -1,6 +1,7 @@
 #include "station_ui/line_station.h"
 
 #include <chrono>
+#include <cstdio>
 #include <exception>
 
 #include "common/text.h"
@@ -163,6 +164,8 @@ void LineStation::Run(LineStopFlag& stop) {
     LineOpening opening;
     if (refused == LineEnding::kNone) {
       opening = OpenLine(config_, *files.Store());
+      // The loader's diagnostic lines, where the station always wrote them.
+      for (const std::string& line : opening.file.load.diagnostics) std::fputs(line.c_str(), stdout);
       summary = opening.endingText;
     }
     if (refused == LineEnding::kNone && opening.Opened()) {
@@ -177,7 +180,7 @@ void LineStation::Run(LineStopFlag& stop) {
         tiles.push_back(std::make_unique<Tile>(model_, static_cast<int>(i), ids[i].port));
         observers.push_back(tiles.back().get());
       }
-      const std::vector<SlotFigures> slots = RunLine(opening.file, line, observers, stop, &files.Watch(), {});
+      const std::vector<SlotFigures> slots = RunLine(opening.file, line, observers, stop, &files.WireFiles(), {});
       files.CloseLog();
       summary = Summary(line, slots, stop, files);
     }
@@ -201,7 +204,7 @@ std::string LineStation::Summary(ProductionLine& line, const std::vector<SlotFig
   if (ending.empty()) ending = "Done";
   const LineFigures figures = FiguresOf(slots, 0);
   ending += ": " + std::to_string(figures.passed) + " passed, " + std::to_string(figures.failed) + " failed";
-  for (const std::string& lost : files.Watch().Losses()) ending += "; " + lost;
+  for (const std::string& lost : files.WireFiles().Losses()) ending += "; " + lost;
   return ending;
 }
 
