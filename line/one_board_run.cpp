@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "line/run_log.h"
 #include "line/wire_record.h"
+#include "link/observer_fan.h"
 #include "os/files.h"
 
 namespace {
@@ -55,8 +56,12 @@ OneBoardOutcome ProgramAndRecord(const OneBoardRun& run, BoardObserver& observer
       refusal = e.failure == StoreFailure::kUnsupported ? Refusal::kStoreUnsupported : Refusal::kStoreUnusable;
     }
   }
+  // The front end's own watcher of the link, if any, beside the trace and capture.
+  LinkObserverFan linkObservers;
+  linkObservers.Add(run.board.session.observer);
+  linkObservers.Add(wireFiles.Observer());
   BoardAddress board = run.board;
-  board.session.observer = wireFiles.Observer();
+  board.session.observer = linkObservers.Empty() ? nullptr : &linkObservers;
   outcome.report = ProgramOnce(run, board, observer, refused, refusal);
   outcome.record = RunRecord(outcome.report, {"program", run.board.session.interfaceName, 0, SecondsSince(run.started)});
   if (logFd >= 0) {

@@ -18,7 +18,7 @@
 #include "station/serial_store.h"
 
 struct OneBoardRun {
-  BoardAddress board;
+  BoardAddress board;     // a watcher of its link, if given, watches beside the trace and capture
   std::string file;
   InputChoice input;
   ProgramChoice choice;
