@@ -93,7 +93,12 @@ class LineStation::Tile : public SlotObserver {
     std::fprintf(stderr, "tovrin-station: %s: %s\n", Printable(port_).c_str(), detail.c_str());
   }
   void Diagnostic(const SlotId&, const std::string& line) override {
-    std::fprintf(stderr, "%s: %s\n", Printable(port_).c_str(), line.c_str());
+    // A line on the default port has no port name to put before it.
+    if (port_.empty()) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    } else {
+      std::fprintf(stderr, "%s: %s\n", Printable(port_).c_str(), line.c_str());
+    }
   }
   void Ended(const SlotId&, const SlotFigures& figures) override { model_.SlotEnded(index_, figures.endingText); }
 
