@@ -19,8 +19,10 @@
 // event_max_ms (from a frame reaching its board to the progress event that
 // names it reaching a reader: the board's reply delay and the link included),
 // events (what the readers got). StationClients/50 connects 50 stream
-// clients to an idle station: rss_kb_per_client and accepted (the server
-// holds server_const::kMaxConnections; the rest get 503).
+// clients to an idle station: rss_kb (the whole process: station, benchmark
+// and one in-process board), rss_kb_added and rss_kb_per_client (what the
+// clients' connections added), accepted (the server holds
+// server_const::kMaxConnections; the rest get 503).
 //
 // The ports are veth pairs, each board's end in a namespace of its own
 // (tests/support/board_ports.h), inside a network namespace the benchmark
@@ -396,7 +398,7 @@ void StationClients(benchmark::State& state) {
     state.SkipWithError("no temporary folder");
     return;
   }
-  long perClientKb = 0;
+  long addedKb = 0;
   int accepted = 0;
   for (auto _ : state) {
     Station station(ports, folder, 1);
@@ -410,12 +412,13 @@ void StationClients(benchmark::State& state) {
     std::vector<std::unique_ptr<StreamClient>> streams;
     for (int i = 0; i < clients; ++i) streams.push_back(std::make_unique<StreamClient>(station.server.Port(), false));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // each served or refused
-    perClientKb = (RssKb() - before) / clients;
+    addedKb = RssKb() - before;
     accepted = static_cast<int>(std::count_if(streams.begin(), streams.end(), [](const auto& c) { return c->Streaming(); }));
   }
   std::filesystem::remove_all(folder);
   state.counters["rss_kb"] = static_cast<double>(RssKb());
-  state.counters["rss_kb_per_client"] = static_cast<double>(perClientKb);
+  state.counters["rss_kb_added"] = static_cast<double>(addedKb);
+  state.counters["rss_kb_per_client"] = static_cast<double>(addedKb) / clients;
   state.counters["accepted"] = accepted;
 }
 
