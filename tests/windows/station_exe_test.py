@@ -26,6 +26,7 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "station_ui"))
 from browser_test import browser, count, in_private_namespace, states, tiles, wait_for  # noqa: E402
+from line_browser_test import BOARD_END, ip, s_records  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 
 PORT = 8767
@@ -35,35 +36,6 @@ IMAGE = FLASH - 64  # the last 64 bytes are reached by no frame
 REVISION, SERIAL = "C", "SN0001"
 START_S = 120       # Wine starts the exe (the prefix is warm by now)
 RUN_S = 240         # 2047 frames through Wine's sockets
-
-# The board's end of the cable: waits for it to be moved into this namespace.
-BOARD_END = """
-n=0
-until ip link show "$1" >/dev/null 2>&1; do
-  n=$((n + 1)); [ "$n" -le 50 ] || exit 1; sleep 0.1
-done
-ip link set lo up
-ip addr add 192.168.167.100/24 dev "$1"
-ip link set "$1" up
-shift
-exec "$@"
-"""
-
-
-def ip(*args):
-    subprocess.run(["ip", *args], check=True)
-
-
-def s_records(data):
-    lines = []
-    for at in range(0, len(data), 32):
-        chunk = data[at:at + 32]
-        body = bytes([len(chunk) + 5]) + at.to_bytes(4, "big") + chunk
-        lines.append("S3" + body.hex().upper() + f"{(~sum(body)) & 0xFF:02X}")
-    body = bytes([5, 0, 0, 0, 0])
-    lines.append("S7" + body.hex().upper() + f"{(~sum(body)) & 0xFF:02X}")
-    return "\n".join(lines) + "\n"
-
 
 def signed_job(work, firmware):
     """job.json beside fw.s19, signed with a key made here; the public key's path."""
