@@ -206,7 +206,7 @@ int ParseStationArgs(int argc, const char* const* argv, StationOptions& options,
     std::fputs(kNothingToRun, err);
     return kUsageExit;
   }
-  if (!options.trustedKeys.empty() && !job) return usage("--trusted-key is given with --job JOB");
+  if (!options.trustedKeys.empty() && !job) return usage("--trusted-key needs --job JOB");
   options.scanSerials = source == "scan";
   if (!options.scanSerials && from->count() == 0 && !job) {
     return usage("the line needs --serial-from SERIAL or --serial-source scan");
