@@ -6,11 +6,15 @@
 #include <QInputEvent>
 #include <QWidget>
 
+#include "console/console.h"
+
 // Every event, input included: the window system counts a close request from
 // the desktop as input, and input held back would reach the window only after
 // the run, when the message box that ends it blocks the window and the close is
 // dropped. The operator's input to the window ends in BusyWindow's filter.
 void WindowKeepAlive::Idle() { QCoreApplication::processEvents(); }
+
+void WindowKeepAlive::Diagnostic(const std::string& line) { WriteDiagnostic(line); }
 
 BusyWindow::BusyWindow(QWidget& window) : window_(window) {
   QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -6,6 +6,7 @@
 // has ended.
 
 #include <QObject>
+#include <string>
 
 #include "link/link.h"
 
@@ -14,9 +15,11 @@ class QWidget;
 // Set on the window's link: every wait handles the window's events, a close
 // request from the desktop among them; the operator's input is dropped by the
 // BusyWindow that guards the operation.
+// The link's diagnostic lines go to standard output.
 class WindowKeepAlive : public LinkObserver {
  public:
   void Idle() override;
+  void Diagnostic(const std::string& line) override;
 };
 
 // For the length of one operation: a busy cursor, and mouse and keyboard input

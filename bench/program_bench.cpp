@@ -35,7 +35,6 @@
 #include <string>
 #include <vector>
 
-#include "common/log_line.h"
 #include "flash/identity_stamp.h"
 #include "flash/program_image.h"
 #include "os/files.h"
@@ -313,9 +312,6 @@ void ProgramRun(benchmark::State& state, LinkMode mode, Placement placement) {
     state.SkipWithError("cannot write the S-record file");
     return;
   }
-  // The run logs "Program Flash" each time; the benchmark's table needs stdout.
-  static std::FILE* const devNull = std::fopen("/dev/null", "w");
-  SetLogStream(devNull);
   const SimOptions options = BoardFor(mode);
   PinnedBoard board(options, placement);
   if (!board.Started()) {
@@ -353,7 +349,6 @@ void ProgramRun(benchmark::State& state, LinkMode mode, Placement placement) {
     state.counters["floor_us_per_frame"] = Counter(floorSeconds * 1e6 / kFullImageFrames, Counter::kAvgIterations);
     if (floorSeconds > 0) state.counters["x_floor"] = runSeconds / floorSeconds;
   }
-  SetLogStream(nullptr);
 }
 
 // The image as a run sends it, loaded and stamped once, outside the clock.
@@ -388,8 +383,6 @@ void VerifyBesideProgram(benchmark::State& state, LinkMode mode, VerifyMode veri
     state.SkipWithError("cannot write the S-record file");
     return;
   }
-  static std::FILE* const devNull = std::fopen("/dev/null", "w");
-  SetLogStream(devNull);
   PinnedBoard board(BoardFor(mode), Placement::kSharedCore);
   double programSeconds = 0;
   double verifySeconds = 0;
@@ -412,7 +405,6 @@ void VerifyBesideProgram(benchmark::State& state, LinkMode mode, VerifyMode veri
     state.counters["verify_ms"] = Counter(verifySeconds * 1e3, Counter::kAvgIterations);
     if (programSeconds > 0) state.counters["x_program"] = verifySeconds / programSeconds;
   }
-  SetLogStream(nullptr);
 }
 
 // Each iteration is one floor round of 8192 reads, then one full dump over a

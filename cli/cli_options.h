@@ -66,7 +66,7 @@ struct CliStreams {
   std::FILE* err;  // usage errors; under --json also progress and diagnostics
 };
 
-// Where progress, notes and the core's LogLine diagnostics go: standard error
+// Where progress, notes and the core's diagnostic lines go: standard error
 // under --json, so the result stream holds nothing but the object.
 inline std::FILE* DiagnosticStream(const CliOptions& options, const CliStreams& streams) {
   return options.json ? streams.err : streams.out;

@@ -3,11 +3,10 @@
 #include "cli/cli_args.h"
 #include "cli/commands.h"
 #include "cli/commands/command_files.h"
-#include "cli/commands/board_commands.h"
+#include "cli/commands/board_view.h"
 #include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
 #include "os/stop.h"
-#include "common/log_line.h"
 #include "run/run_record.h"
 
 namespace {
@@ -84,8 +83,6 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   // A command that talks to a board ends a stopped run itself, so the board is
   // left unlocked and the record says so; inspect needs no such care.
   if (options.command != CliCommand::kInspect && options.command != CliCommand::kDb) InstallInterruptHandlers();
-  SetLogStream(DiagnosticStream(options, streams));
-  SetLogEscaping(true);
   int status = exit_code::kInternal;
   try {
     status = RunCommand(options, streams);
@@ -94,7 +91,5 @@ int RunCli(int argc, const char* const* argv, const CliStreams& streams, const L
   } catch (...) {
     status = InternalError(options, streams, "an unknown exception");
   }
-  SetLogStream(nullptr);
-  SetLogEscaping(false);
   return status;
 }

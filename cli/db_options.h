@@ -4,7 +4,7 @@
 
 #include <string>
 
-enum class DbAction { kInit, kPending, kRelease, kReport, kFind, kImportState };
+#include "station/db_tasks.h"
 
 struct DbOptions {
   DbAction action = DbAction::kReport;

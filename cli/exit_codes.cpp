@@ -1,5 +1,7 @@
 #include "cli/exit_codes.h"
 
+#include "os/stop.h"
+
 int StoreExitStatus(StoreFailure failure) {
   switch (failure) {
     case StoreFailure::kNone: return 0;
@@ -28,10 +30,17 @@ int LineExitStatus(LineEnding ending, int fileResult) {
   return exit_code::kInternal;
 }
 
-int WatchStatus(const WireRecord& watch, int status, std::FILE* err) {
-  for (const std::string& lost : watch.Losses()) {
+int WatchStatus(const std::vector<std::string>& losses, int status, std::FILE* err) {
+  for (const std::string& lost : losses) {
     std::fprintf(err, "tovrin-cli: %s\n", lost.c_str());
     status = exit_code::kLogUnwritable;
   }
   return status;
+}
+
+int RunExitStatus(const RunReport& report, int interruptStatus) {
+  if (report.Interrupted()) return interruptStatus != 0 ? interruptStatus : kInterruptedBySigint;
+  if (report.stage == RunStage::kSkipped) return 0;
+  const Json result = RunResultJson(report);
+  return result.is_number_integer() ? result.get<int>() : exit_code::kInternal;
 }

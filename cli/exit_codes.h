@@ -6,10 +6,11 @@
 // before or instead of a run.
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "job/job_check.h"
 #include "line/line_ending.h"
-#include "line/wire_record.h"
 #include "run/run_record.h"
 #include "run/run_report.h"
 #include "station/serial_store.h"
@@ -77,6 +78,6 @@ int StoreExitStatus(StoreFailure failure);
 int LineExitStatus(LineEnding ending, int fileResult);
 
 // After a command that kept a trace or a capture: `status` when every event
-// went into the files; otherwise a line on err for each file that did not take
-// them all, and exit_code::kLogUnwritable.
-int WatchStatus(const WireRecord& watch, int status, std::FILE* err);
+// went into the files (no losses); otherwise each file's line that says it did
+// not take them all on err, and exit_code::kLogUnwritable.
+int WatchStatus(const std::vector<std::string>& losses, int status, std::FILE* err);

@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <cstdio>
 #include <optional>
 #include <utility>
 
@@ -125,4 +126,9 @@ bool RequestClose(ConsoleState& state) {
 
 void OnWindowEnd(ConsoleState& state) {
   if (state.session.Link().IsOpen()) state.session.Close();
+}
+
+void WriteDiagnostic(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
 }

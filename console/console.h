@@ -102,6 +102,11 @@ bool RequestClose(ConsoleState& state);
 // The window is gone: the link, if one is still open, is closed.
 void OnWindowEnd(ConsoleState& state);
 
+// Where a window's diagnostic lines go (its link observer's Diagnostic):
+// standard output, one write per line, flushed, since a line left in a buffer
+// is no use to someone watching a stuck run.
+void WriteDiagnostic(const std::string& line);
+
 // Turns a run's events into the progress bar's range and positions: the range
 // from the file's size (one step per 120 bytes, at most 65535), the position of
 // each acknowledged frame, and after a success the frame count plus 300, which

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "flash/image_format.h"
 
 LoadReport LoadBinaryImage(const char* bytes, std::size_t length, std::uint32_t base, FlashImage& image) {
@@ -17,7 +17,7 @@ LoadReport LoadBinaryImage(const char* bytes, std::size_t length, std::uint32_t 
     char why[96];
     std::snprintf(why, sizeof why, "%zu bytes from 0x%05X run past the flash's end at 0x%05X", length,
                   static_cast<unsigned>(base), static_cast<unsigned>(kFlashSize));
-    LogLine("error in binary file Address %8x (%s)\n", static_cast<unsigned>(base), why);
+    report.diagnostics.push_back(DiagnosticLine("error in binary file Address %8x (%s)\n", static_cast<unsigned>(base), why));
     report.result = kLoadDataError;
     report.reason = why;
     return report;

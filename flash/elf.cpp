@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "flash/image_format.h"
 #include "flash/written_bytes.h"
 
@@ -109,7 +109,7 @@ LoadReport Refuse(LoadReport report, const std::string& why, const std::string& 
   report.result = kLoadDataError;
   report.record = what;
   report.reason = why;
-  LogLine("error in ELF file (%s)\n", why.c_str());
+  report.diagnostics.push_back(DiagnosticLine("error in ELF file (%s)\n", why.c_str()));
   return report;
 }
 
@@ -223,7 +223,8 @@ LoadReport LoadElfImage(const char* text, std::size_t length, FlashImage& image)
     if (!file.Holds(s.offset, s.fileBytes)) return Refuse(report, name + ": bytes beyond the end of the file", name);
     if (bySections) continue;  // its sections are checked and written below
     if (s.physical >= kFlashSize || s.fileBytes > kFlashSize - s.physical) {
-      LogLine("error in ELF Segment %zu Address %8llx\n", s.index, static_cast<unsigned long long>(s.physical));
+      report.diagnostics.push_back(
+          DiagnosticLine("error in ELF Segment %zu Address %8llx\n", s.index, static_cast<unsigned long long>(s.physical)));
       report.result = kLoadDataError;
       report.record = name;
       report.reason = name + ": outside the flash";
@@ -251,7 +252,8 @@ LoadReport LoadElfImage(const char* text, std::size_t length, FlashImage& image)
                   static_cast<unsigned long long>(load), static_cast<unsigned long long>(section.size));
     if (!file.Holds(section.offset, section.size)) return Refuse(report, std::string(name) + ": bytes beyond the end of the file", name);
     if (load >= kFlashSize || section.size > kFlashSize - load) {
-      LogLine("error in ELF Section %zu Address %8llx\n", section.index, static_cast<unsigned long long>(load));
+      report.diagnostics.push_back(
+          DiagnosticLine("error in ELF Section %zu Address %8llx\n", section.index, static_cast<unsigned long long>(load)));
       report.result = kLoadDataError;
       report.record = name;
       report.reason = std::string(name) + ": outside the flash";

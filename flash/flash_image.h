@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "flash/load_stats.h"
 
@@ -26,7 +27,7 @@ enum LoadResult : int {
 
 // What a load found. On failure, the record it stopped at: its line (from 1),
 // its text (cut at the longest record a count allows) and the reason. The same
-// is written as a LogLine for whoever watches the tool's output.
+// is written as a diagnostic line for whoever watches the tool's output.
 struct LoadReport {
   int result = kLoadOk;      // a LoadResult
   std::size_t line = 0;      // 0: the failure is the file's, not a record's
@@ -35,6 +36,9 @@ struct LoadReport {
   std::size_t s3Records = 0;  // S3 records met, the failing one included
   ImageFormat format = ImageFormat::kSRecord;  // the format read
   LoadStats stats;
+  // The loader's diagnostic lines (a refused record, an address beyond the
+  // flash), for whoever watches the tool's output.
+  std::vector<std::string> diagnostics;
 };
 
 // Fills image from the S3 records of text already in memory; every other record
@@ -46,6 +50,6 @@ LoadReport LoadSRecordImage(std::FILE* file, FlashImage& image);
 
 // Loads file text for a programming run: the loader's report, except that text
 // holding no S3 record at all (empty, binary, plain text, only S1/S2 records) is
-// refused with kLoadDataError and a LogLine, since a run would send nothing of
+// refused with kLoadDataError and a diagnostic line, since a run would send nothing of
 // it. A file of S3 records that are all 0xFF is loaded as any other.
 LoadReport LoadForProgramming(const char* text, std::size_t length, FlashImage& image);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "flash/image_format.h"
 #include "flash/text_scan.h"
 #include "flash/written_bytes.h"
@@ -65,7 +65,7 @@ class HexLoader {
     }
     sum &= 0xFF;
     if (((sum + bytes_[bytes - 1]) & 0xFF) != 0) {
-      LogLine("error in Intel HEX Check Sum %2x:%.*s\n", sum, QuoteLength(length), text);
+      report_.diagnostics.push_back(DiagnosticLine("error in Intel HEX Check Sum %2x:%.*s\n", sum, QuoteLength(length), text));
       return Stop(kLoadChecksumError, "checksum does not match");
     }
 
@@ -114,7 +114,8 @@ class HexLoader {
       const std::uint64_t start = starts[part];
       if (start >= kFlashSize || lengths[part] > kFlashSize - start) {
         const std::uint64_t outside = start >= kFlashSize ? start : kFlashSize;
-        LogLine("error in Intel HEX Address %8llx\n", static_cast<unsigned long long>(outside));
+        report_.diagnostics.push_back(
+            DiagnosticLine("error in Intel HEX Address %8llx\n", static_cast<unsigned long long>(outside)));
         return Stop(kLoadDataError, "address beyond the flash");
       }
     }
@@ -128,7 +129,8 @@ class HexLoader {
 
   int Reject(const char* why) {
     Stop(kLoadDataError, why);
-    LogLine("error in Intel HEX record at line %zu (%s): %.*s\n", line_, why, QuoteLength(length_), text_);
+    report_.diagnostics.push_back(
+        DiagnosticLine("error in Intel HEX record at line %zu (%s): %.*s\n", line_, why, QuoteLength(length_), text_));
     return kLoadDataError;
   }
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "flash/flash_image.h"
 #include "flash/text_scan.h"
 
@@ -28,7 +28,7 @@ constexpr unsigned char kElfMagic[] = {0x7F, 'E', 'L', 'F'};
 LoadReport Refuse(LoadReport report, const char* why, const char* logged) {
   report.result = kLoadDataError;
   report.reason = why;
-  LogLine("%s\n", logged);
+  report.diagnostics.push_back(std::string(logged) + "\n");
   return report;
 }
 

@@ -5,7 +5,7 @@
 #include <cinttypes>
 #include <memory>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 
 namespace {
 
@@ -119,8 +119,8 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   const FramePlan plan = PlanFrames(stamped);
   run.framesPlanned = static_cast<int>(plan.starts.size());
   if (plan.unsentBytes > 0) {
-    LogLine("%" PRIu32 " bytes of data from 0x%05" PRIX32 " are not sent: no frame reaches them\n",
-            plan.unsentBytes, plan.firstUnsent);
+    SayOnLink(link, DiagnosticLine("%" PRIu32 " bytes of data from 0x%05" PRIX32 " are not sent: no frame reaches them\n",
+                                   plan.unsentBytes, plan.firstUnsent));
   }
   observer.RunStarted(run.framesPlanned);
   auto end = [&](ProgramRun finished) {
@@ -143,7 +143,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   const LinkOutcome erased = EraseFlash(link);
   run.times.eraseSeconds = StepSeconds(step);
   if (!erased.Accepted()) return end(Failed(run, kProgramEraseFailed, LinkCommand::kErase, erased));
-  LogLine("Program Flash\n");
+  SayOnLink(link, "Program Flash\n");
 
   const std::size_t stampFrame = StampFrame(plan);
   step = std::chrono::steady_clock::now();
@@ -166,7 +166,7 @@ ProgramRun ProgramImage(BoardLink& link, const FlashImage& stamped, ProgramObser
   run.times.framesSeconds = StepSeconds(step);
 
   if (verify != VerifyMode::kNone) {
-    LogLine("Verify Flash\n");
+    SayOnLink(link, "Verify Flash\n");
     step = std::chrono::steady_clock::now();
     run = verify == VerifyMode::kFull ? VerifyWhole(link, stamped, plan, run, observer)
                                       : VerifyFrames(link, stamped, plan, run, observer);

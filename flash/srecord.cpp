@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "flash/flash_image.h"
 #include "flash/text_scan.h"
 #include "flash/written_bytes.h"
@@ -63,8 +63,8 @@ int Stop(const char* fileText, Token record, int result, const char* why, LoadRe
 // A record the loader cannot read ends the load.
 int RejectRecord(const char* fileText, Token record, const char* why, LoadReport& report) {
   Stop(fileText, record, kLoadDataError, why, report);
-  LogLine("error in S Record at line %zu (%s): %.*s\n", report.line, why, QuoteLength(report.record.size()),
-          record.text);
+  report.diagnostics.push_back(DiagnosticLine("error in S Record at line %zu (%s): %.*s\n", report.line, why,
+                                               QuoteLength(report.record.size()), record.text));
   return kLoadDataError;
 }
 
@@ -110,7 +110,7 @@ int LoadRecord(const char* fileText, Token record, FlashImage& image, WrittenByt
     // Checked per byte, not per record: the bytes below the flash's end are
     // kept even when the record runs past it.
     if (address >= kFlashSize) {
-      LogLine("error in S Record Address %8x\n", address);
+      report.diagnostics.push_back(DiagnosticLine("error in S Record Address %8x\n", address));
       return Stop(fileText, record, kLoadDataError, "address beyond the flash", report);
     }
     if (overlaps && written.Test(address) && image[address] != b && report.stats.conflictingBytes++ == 0) {
@@ -123,7 +123,7 @@ int LoadRecord(const char* fileText, Token record, FlashImage& image, WrittenByt
   if (checksum < 0) return RejectRecord(fileText, record, "checksum not hex", report);
   sum &= 0xFF;
   if (static_cast<unsigned>(checksum) != (~sum & 0xFF)) {
-    LogLine("error in S Record Check Sum %2x:%.*s\n", sum, QuoteLength(record.length), text);
+    report.diagnostics.push_back(DiagnosticLine("error in S Record Check Sum %2x:%.*s\n", sum, QuoteLength(record.length), text));
     return Stop(fileText, record, kLoadChecksumError, "checksum does not match", report);
   }
   written.Mark(first, inFlash);
@@ -208,8 +208,8 @@ LoadReport LoadSRecordImage(std::FILE* file, FlashImage& image) {
   FileText contents;
   if (!contents.Read(file)) {
     image.fill(kErasedByte);
-    LogLine("error reading S Record file\n");
     LoadReport report;
+    report.diagnostics.push_back("error reading S Record file\n");
     report.result = kLoadDataError;
     report.reason = "the file cannot be read";
     return report;
@@ -222,7 +222,7 @@ LoadReport LoadForProgramming(const char* text, std::size_t length, FlashImage& 
   if (report.result == kLoadOk && report.s3Records == 0) {
     report.result = kLoadDataError;
     report.reason = "the file holds no S3 record";
-    LogLine("error in S Record data: the file holds no S3 record\n");
+    report.diagnostics.push_back("error in S Record data: the file holds no S3 record\n");
   }
   return report;
 }

@@ -13,7 +13,7 @@ LineEnding LineFiles::Open(const LineFileNames& names, std::string& text) {
   std::string logError;
   logFd_ = OpenRunLog(names.logFile, logError);
   sink_ = RunLogSink(logFd_);
-  std::string watchError;
+  std::string wireError;
   // The serial numbers come from STATE, or from the station database, which
   // also records every number's claim and every run.
   StoreError storeError;
@@ -24,8 +24,8 @@ LineEnding LineFiles::Open(const LineFileNames& names, std::string& text) {
     text = "Cannot open the run log " + Printable(names.logFile) + ": " + logError;
     return LineEnding::kRecordLost;
   }
-  if (!watch_.Open(names.traceFile, names.pcapFile, watchError, names.slots)) {
-    text = watchError;
+  if (!wireFiles_.Open(names.traceFile, names.pcapFile, wireError, names.slots)) {
+    text = wireError;
     return LineEnding::kRecordLost;
   }
   // Looked at before it is read: a FIFO would hold the read for good.

@@ -52,15 +52,16 @@ class LineFiles {
   const std::string& StoreName() const { return storeName_; }
   bool KeepsRecords() const { return keepsRecords_; }
   RecordSink* Log() { return &sink_; }
-  WireRecord& Watch() { return watch_; }
-  const WireRecord& Watch() const { return watch_; }
+  // The trace and the capture.
+  WireRecord& WireFiles() { return wireFiles_; }
+  const WireRecord& WireFiles() const { return wireFiles_; }
   // The run log is closed (again harmless) once the line has ended.
   void CloseLog();
 
  private:
   int logFd_ = -1;
   RunLogSink sink_{-1};
-  WireRecord watch_;
+  WireRecord wireFiles_;
   std::unique_ptr<SerialStore> store_;
   std::string storeName_;
   bool keepsRecords_ = false;

@@ -4,7 +4,6 @@
 #include <exception>
 #include <thread>
 
-#include "common/log_line.h"
 #include "common/text.h"
 #include "line/slot.h"
 #include "os/host.h"
@@ -22,16 +21,6 @@ std::string LoadMessage(const FirmwareFile& file) {
   }
   return message;
 }
-
-// A slot's thread hands the core's diagnostic lines to its observer.
-struct DiagnosticRoute {
-  SlotObserver* observer;
-  SlotId slot;
-  static void Sink(void* context, const char* line) {
-    auto* route = static_cast<DiagnosticRoute*>(context);
-    route->observer->Diagnostic(route->slot, MessageText(line));
-  }
-};
 
 }  // namespace
 
@@ -69,30 +58,27 @@ std::vector<SlotId> SlotsOf(const LineConfig& config) {
 }
 
 std::vector<SlotFigures> RunLine(const FirmwareFile& image, ProductionLine& line,
-                                 const std::vector<SlotObserver*>& observers, const LineStop& stop, LinkWatch* watch,
+                                 const std::vector<SlotObserver*>& observers, const LineStop& stop, LinkWatch* wireFiles,
                                  const std::function<void()>& idle) {
   const std::vector<SlotId> ids = SlotsOf(line.Config());
   std::vector<SlotFigures> slots(ids.size());
   if (ids.size() == 1) {
-    slots[0] = RunSlot(ids[0], image, line, *observers[0], stop, watch);
+    slots[0] = RunSlot(ids[0], image, line, *observers[0], stop, wireFiles);
     return slots;
   }
   std::atomic<std::size_t> running{ids.size()};
   std::vector<std::thread> threads;
   for (std::size_t i = 0; i < ids.size(); ++i) {
     threads.emplace_back([&, i] {
-      DiagnosticRoute route{observers[i], ids[i]};
-      SetThreadLogSink(&DiagnosticRoute::Sink, &route);
       // No exception may end the process without a word (a fault of the tool's
       // own): it ends every slot, and the line says why.
       try {
-        slots[i] = RunSlot(ids[i], image, line, *observers[i], stop, watch);
+        slots[i] = RunSlot(ids[i], image, line, *observers[i], stop, wireFiles);
       } catch (const std::exception& e) {
         line.End(LineEnding::kInternal, std::string("internal error: ") + e.what());
       } catch (...) {
         line.End(LineEnding::kInternal, "internal error: an unknown exception");
       }
-      SetThreadLogSink(nullptr, nullptr);
       --running;
     });
   }

@@ -40,12 +40,12 @@ LineOpening OpenLine(const LineConfig& config, SerialStore& store);
 std::vector<SlotId> SlotsOf(const LineConfig& config);
 
 // Runs every slot until each has ended: `observers` holds one per slot, as
-// SlotsOf orders them. With several slots, each runs on a thread of its own
-// with its diagnostic lines going to its observer, and the calling thread
+// SlotsOf orders them; each slot's diagnostic lines go to its observer. With
+// several slots, each runs on a thread of its own, and the calling thread
 // calls `idle` (may be empty) every line_const::kIdleMs until all have ended.
 // A slot that fails through an exception ends the line (LineEnding::kInternal).
 std::vector<SlotFigures> RunLine(const FirmwareFile& image, ProductionLine& line,
-                                 const std::vector<SlotObserver*>& observers, const LineStop& stop, LinkWatch* watch,
+                                 const std::vector<SlotObserver*>& observers, const LineStop& stop, LinkWatch* wireFiles,
                                  const std::function<void()>& idle);
 
 // The slots' figures added up, over the line's `seconds`.

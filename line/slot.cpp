@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "common/text.h"
-#include "line/board_checks.h"
+#include "run/board_checks.h"
 #include "os/host.h"
 #include "run/board_wait.h"
 #include "run/program_run.h"
@@ -85,20 +85,40 @@ void CloseSlotSession(Session& session, const SlotId& slot, SlotObserver& observ
   if (closed != 0) observer.Problem(slot, SlotProblem::kCloseRefused, MessageText(ConnectFailedMessage(closed)));
 }
 
+// What the slot's links say: the exchanges to the trace and capture, the
+// diagnostic lines to the slot's observer.
+class SlotLink : public LinkObserver {
+ public:
+  SlotLink(const SlotId& slot, SlotObserver& observer, LinkObserver* wireFiles)
+      : slot_(slot), observer_(observer), wireFiles_(wireFiles) {}
+  void Idle() override {
+    if (wireFiles_ != nullptr) wireFiles_->Idle();
+  }
+  void Trace(const LinkTraceEvent& event) override {
+    if (wireFiles_ != nullptr) wireFiles_->Trace(event);
+  }
+  void Diagnostic(const std::string& line) override { observer_.Diagnostic(slot_, MessageText(line)); }
+
+ private:
+  const SlotId& slot_;
+  SlotObserver& observer_;
+  LinkObserver* wireFiles_;
+};
+
 }  // namespace
 
 SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLine& line, SlotObserver& observer,
-                    const LineStop& stop, LinkWatch* watch) {
+                    const LineStop& stop, LinkWatch* wireFiles) {
   const LineConfig& config = line.Config();
   SlotFigures sum;
   const LinkWaits waits = LineWaits(config.waits);
   const std::int64_t waitMs = std::int64_t{config.waitSeconds} * kMsPerSecond;
-  LinkObserver* linkObserver = watch != nullptr ? watch->ForSlot(slot.index, slot.port) : nullptr;
+  SlotLink linkObserver(slot, observer, wireFiles != nullptr ? wireFiles->ForSlot(slot.index, slot.port) : nullptr);
   // A slot stops waiting when a stop is asked for, when the line ends, or when
   // the boards asked for have all been met.
   const auto stopWaiting = [&] { return stop.Requested() || line.Ended() || line.AllClaimed(); };
   const auto newSession = [&] {
-    return std::make_unique<Session>(SessionConfig{waits, slot.port, linkObserver});
+    return std::make_unique<Session>(SessionConfig{waits, slot.port, &linkObserver});
   };
   SlotProgress progress(slot, observer, stop);
   const PortChange portChange = [&](bool down) { observer.PortChanged(slot, down); };
@@ -193,7 +213,7 @@ SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLin
     }
     // A trace or capture that did not take every event ends the line, as a run
     // log's lost record does: the boards after it would go unrecorded.
-    if (watch != nullptr && watch->Lost()) {
+    if (wireFiles != nullptr && wireFiles->Lost()) {
       line.End(LineEnding::kRecordLost, "The trace or the capture did not take every event");
       break;
     }

@@ -12,7 +12,7 @@
 #include "line/slot_observer.h"
 #include "run/firmware_file.h"
 
-// Runs slot `slot` on the calling thread until it ends; `watch` (may be null)
+// Runs slot `slot` on the calling thread until it ends; `wireFiles` (may be null)
 // keeps its exchanges. Every event goes to `observer`.
 SlotFigures RunSlot(const SlotId& slot, const FirmwareFile& image, ProductionLine& line, SlotObserver& observer,
-                    const LineStop& stop, LinkWatch* watch);
+                    const LineStop& stop, LinkWatch* wireFiles);

@@ -106,8 +106,8 @@ class SlotObserver {
   // that left.
   virtual void PortChanged(const SlotId& /*slot*/, bool /*down*/) {}
   virtual void Problem(const SlotId& /*slot*/, SlotProblem /*problem*/, const std::string& /*detail*/) {}
-  // A diagnostic line of the core's from this slot's thread (line end removed),
-  // in a line of several ports; a line of one leaves them where LogLine writes.
+  // A diagnostic line of the core's from this slot's links (line end removed,
+  // bytes as they are: a front end that shows them escapes them).
   virtual void Diagnostic(const SlotId& /*slot*/, const std::string& /*line*/) {}
   // The slot is done: its figures.
   virtual void Ended(const SlotId& /*slot*/, const SlotFigures& /*figures*/) {}

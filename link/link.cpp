@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "link/frames.h"
 #include "os/host.h"
 #include "os/interfaces.h"
 
 namespace {
 
-int LoggedError(const char* format) {
+int LoggedError(const BoardLink& link, const char* call) {
   const int error = SockLastError();
-  LogLine(format, error);
+  SayOnLink(link, DiagnosticLine("%s failed %d.\n", call, error));
   return error;
 }
 
@@ -161,6 +161,10 @@ BoardLink::~BoardLink() {
   if (IsOpen()) SockClose(socket);
 }
 
+void SayOnLink(const BoardLink& link, const std::string& line) {
+  if (link.observer != nullptr) link.observer->Diagnostic(line);
+}
+
 int StartSockets() { return SockStartup(); }
 
 std::uint8_t CurrentSequence(const BoardLink& link) { return link.sequence; }
@@ -221,21 +225,21 @@ int CloseLink(BoardLink& link) {
 int WaitReadable(BoardLink& link, int milliseconds) {
   if (link.observer == nullptr) {
     const int ready = SockWaitReadable(link.socket, milliseconds);
-    return ready < 0 ? LoggedError("Select failed %d.\n") : ready;
+    return ready < 0 ? LoggedError(link, "Select") : ready;
   }
   // A watched wait is cut into slices so the front end can keep its window
   // alive; the total wait and what it waits for are the same.
   const std::int64_t until = MonotonicMs() + milliseconds;
   for (;;) {
     const int ready = SockWaitReadable(link.socket, Slice(link, until));
-    if (ready < 0) return LoggedError("Select failed %d.\n");
+    if (ready < 0) return LoggedError(link, "Select");
     IdleIfDue(link);  // also between replies that each come quickly
     if (ready > 0 || MonotonicMs() >= until) return ready;
   }
 }
 
 LinkOutcome TcpExchange(BoardLink& link, std::uint8_t* buffer, int length, int milliseconds) {
-  if (SockSend(link.socket, buffer, length) != length) return SocketFailure(LoggedError("Send failed %d.\n"));
+  if (SockSend(link.socket, buffer, length) != length) return SocketFailure(LoggedError(link, "Send"));
   Trace(link, LinkTraceEvent::kRequest, buffer, length, link.boardTcp);
   const int ready = WaitReadable(link, milliseconds);
   if (ready == 0) {
@@ -247,7 +251,7 @@ LinkOutcome TcpExchange(BoardLink& link, std::uint8_t* buffer, int length, int m
   if (received < 0) {
     // Only after a failed wait can there be nothing to take: a time-out then.
     if (SockWouldBlock()) return NoReply(milliseconds);
-    return SocketFailure(LoggedError("recv failed %d.\n"));
+    return SocketFailure(LoggedError(link, "recv"));
   }
   Trace(link, LinkTraceEvent::kReply, buffer, received, link.boardTcp);
   return Received(received);
@@ -261,14 +265,14 @@ LinkOutcome UdpExchange(BoardLink& link, std::uint8_t* buffer, int length, int p
 
   for (bool first = true;; first = false) {
     if (SockSendTo(link.socket, request, length, link.boardUdp) == -1) {
-      return SocketFailure(LoggedError("Sendto failed %d.\n"));
+      return SocketFailure(LoggedError(link, "Sendto"));
     }
     Trace(link, first ? LinkTraceEvent::kRequest : LinkTraceEvent::kResend, request, length, link.boardUdp);
     const std::int64_t resendAt = std::min(MonotonicMs() + perSendMs, giveUpAt);
     std::uint16_t port = 0;
     for (int received; (received = ReceiveFromBoard(link, buffer, resendAt, &port)) != kNoDatagram;) {
       if (!IsDatagram(received)) {
-        LogLine("recvfrom failed %d.\n", received);
+        SayOnLink(link, DiagnosticLine("recvfrom failed %d.\n", received));
         return SocketFailure(received);
       }
       // A reply to an earlier request (a resend answered twice) is skipped, and
@@ -285,7 +289,7 @@ LinkOutcome UdpExchange(BoardLink& link, std::uint8_t* buffer, int length, int p
       return Received(received);
     }
     if (MonotonicMs() >= giveUpAt) {
-      LogLine("No reply from the board in %d ms.\n", giveUpMs);
+      SayOnLink(link, DiagnosticLine("No reply from the board in %d ms.\n", giveUpMs));
       Trace(link, LinkTraceEvent::kTimeout, nullptr, giveUpMs, link.boardUdp);
       return NoReply(giveUpMs);
     }

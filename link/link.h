@@ -91,6 +91,10 @@ class LinkObserver {
   virtual ~LinkObserver() = default;
   virtual void Idle() {}
   virtual void Trace(const LinkTraceEvent&) {}
+  // A diagnostic line (with its line end) for whoever watches the tool's
+  // output: a socket failure, a wait given up, the start of programming. The
+  // front end decides where it goes; a link nobody watches says nothing.
+  virtual void Diagnostic(const std::string& /*line*/) {}
 };
 
 // The state of one link: its socket, the transport OpenLink chose, the board's
@@ -154,6 +158,9 @@ struct LinkOutcome {
 
 // 0, or the socket library's error code when it cannot be started.
 int StartSockets();
+
+// Hands a diagnostic line to the link's observer, if it has one.
+void SayOnLink(const BoardLink& link, const std::string& line);
 
 // How OpenLink ended: the transport of the link that stands, or the socket
 // library's error code (above 128, never 297) when none does.

@@ -4,6 +4,7 @@
 // capture of the same run, say. The observers are not owned and are called in
 // the order they were added.
 
+#include <string>
 #include <vector>
 
 #include "link/link.h"
@@ -20,6 +21,9 @@ class LinkObserverFan : public LinkObserver {
   }
   void Trace(const LinkTraceEvent& event) override {
     for (LinkObserver* o : observers_) o->Trace(event);
+  }
+  void Diagnostic(const std::string& line) override {
+    for (LinkObserver* o : observers_) o->Diagnostic(line);
   }
 
  private:

@@ -87,7 +87,7 @@ void CloseAppendFile(int fd);
 
 // --- A stream kept in memory -------------------------------------------------
 
-// A stream whose text can be read back: what a capture of LogLine writes into.
+// A stream whose text can be read back: what a test gives a command to write into.
 class MemoryStream {
  public:
   MemoryStream();  // File() is null when the system cannot give one

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "flash/identity_stamp.h"
 #include "os/host.h"
 
@@ -56,10 +56,11 @@ RunReport ProgramBoard(Session& session, const std::string& fileName, const RunR
   // The window reads S-records only; the other formats are the command line's.
   const FirmwareFile file = ReadFirmware(fileName, {ImageFormat::kSRecord});
   if (!file.read) {
-    LogLine(file.result == kProgramFileNotOpened ? "Cannot open S Record file %s: %s\n"
-                                                 : "error reading S Record file %s: %s\n",
-            fileName.c_str(), file.reason.c_str());
+    SayOnLink(session.Link(), DiagnosticLine(file.result == kProgramFileNotOpened ? "Cannot open S Record file %s: %s\n"
+                                                                                  : "error reading S Record file %s: %s\n",
+                                             fileName.c_str(), file.reason.c_str()));
   } else {
+    for (const std::string& line : file.load.diagnostics) SayOnLink(session.Link(), line);
     observer.FileRead(file.size);
   }
   if (!file.Usable()) {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 #include "os/host.h"
 #include "vocabulary/vocabulary.h"
 
@@ -57,8 +57,9 @@ RunReport ProgramUnlessSame(Session& session, const FirmwareFile& file, const Ru
     report.run.address = comparison.read.address;
   } else {
     if (comparison.read.end == ReadEnd::kFailed) {
-      LogLine("The board could not be read back at %s (%s); programming it\n",
-              FlashAddress(comparison.read.address).c_str(), DescribeOutcome(comparison.read.outcome).c_str());
+      SayOnLink(session.Link(), DiagnosticLine("The board could not be read back at %s (%s); programming it\n",
+                                               FlashAddress(comparison.read.address).c_str(),
+                                               DescribeOutcome(comparison.read.outcome).c_str()));
     }
     report = ProgramSession(session, file, request, observer);
   }

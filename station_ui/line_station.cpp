@@ -1,6 +1,7 @@
 #include "station_ui/line_station.h"
 
 #include <chrono>
+#include <cstdio>
 #include <exception>
 
 #include "common/text.h"
@@ -94,7 +95,12 @@ class LineStation::Tile : public SlotObserver {
     std::fprintf(stderr, "tovrin-station: %s: %s\n", Printable(port_).c_str(), detail.c_str());
   }
   void Diagnostic(const SlotId&, const std::string& line) override {
-    std::fprintf(stderr, "%s: %s\n", Printable(port_).c_str(), line.c_str());
+    // A line on the default port has no port name to put before it.
+    if (port_.empty()) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    } else {
+      std::fprintf(stderr, "%s: %s\n", Printable(port_).c_str(), line.c_str());
+    }
   }
   void Ended(const SlotId&, const SlotFigures& figures) override { model_.SlotEnded(index_, figures.endingText); }
 
@@ -166,6 +172,8 @@ void LineStation::Run(LineStopFlag& stop) {
     LineOpening opening;
     if (refused == LineEnding::kNone) {
       opening = OpenLine(config_, *files.Store());
+      // The loader's diagnostic lines, where the station always wrote them.
+      for (const std::string& line : opening.file.load.diagnostics) std::fputs(line.c_str(), stdout);
       summary = opening.endingText;
     }
     // The very firmware this run programs is held against the job, before
@@ -185,7 +193,7 @@ void LineStation::Run(LineStopFlag& stop) {
         tiles.push_back(std::make_unique<Tile>(model_, static_cast<int>(i), ids[i].port));
         observers.push_back(tiles.back().get());
       }
-      const std::vector<SlotFigures> slots = RunLine(opening.file, line, observers, stop, &files.Watch(), {});
+      const std::vector<SlotFigures> slots = RunLine(opening.file, line, observers, stop, &files.WireFiles(), {});
       files.CloseLog();
       summary = Summary(line, slots, stop, files);
     }
@@ -209,7 +217,7 @@ std::string LineStation::Summary(ProductionLine& line, const std::vector<SlotFig
   if (ending.empty()) ending = "Done";
   const LineFigures figures = FiguresOf(slots, 0);
   ending += ": " + std::to_string(figures.passed) + " passed, " + std::to_string(figures.failed) + " failed";
-  for (const std::string& lost : files.Watch().Losses()) ending += "; " + lost;
+  for (const std::string& lost : files.WireFiles().Losses()) ending += "; " + lost;
   return ending;
 }
 

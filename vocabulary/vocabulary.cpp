@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "common/log_line.h"
+#include "common/diagnostic_line.h"
 
 namespace {
 

@@ -29,6 +29,8 @@ class Win32LinkPump : public LinkObserver {
   explicit Win32LinkPump(bool& closeRequested) : closeRequested_(closeRequested) {}
   void Idle() override;
   void Trace(const LinkTraceEvent& event) override;
+  // To standard output, as the tool always wrote them.
+  void Diagnostic(const std::string& line) override { WriteDiagnostic(line); }
 
  private:
   bool& closeRequested_;

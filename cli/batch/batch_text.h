@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/output/progress.h"
+#include "cli/output/text_output.h"
 #include "line/slot_observer.h"
 
 // "Board over UDP: serial number F001, hardware VR32; programming serial number SN0004"
@@ -44,6 +45,7 @@ class BatchText : public SlotObserver {
   void Problem(const SlotId&, SlotProblem problem, const std::string& detail) override {
     PrintSlotProblem(diag_, logFile_, problem, detail);
   }
+  void Diagnostic(const SlotId&, const std::string& line) override { PrintDiagnostics(diag_, {line + "\n"}); }
 
  private:
   std::FILE* diag_;

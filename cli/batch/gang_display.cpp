@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/batch/batch_text.h"
+#include "common/diagnostic_line.h"
 #include "cli/output/text_output.h"
 
 namespace {
@@ -85,7 +86,7 @@ class GangDisplay::View : public SlotObserver {
   }
   void Diagnostic(const SlotId&, const std::string& line) override {
     std::lock_guard lock(display_.mutex_);
-    display_.Event(slot_, line);
+    display_.Event(slot_, EscapedLine(line));
   }
 
  private:

@@ -13,7 +13,7 @@
 #include "cli/batch/batch_text.h"
 #include "cli/batch/gang_display.h"
 #include "cli/commands.h"
-#include "cli/commands/board_commands.h"
+#include "cli/commands/board_view.h"
 #include "cli/commands/job_command.h"
 #include "cli/exit_codes.h"
 #include "cli/output/text_output.h"
@@ -167,18 +167,18 @@ void EndOfBatch(Summary& sum, ProductionLine& line, const std::vector<SlotFigure
 // The line's slots with their displays: one port told line by line, a gang
 // drawn together while the main thread keeps the table up to date.
 std::vector<SlotFigures> RunSlots(const CliOptions& options, const CliStreams& streams, const FirmwareFile& image,
-                                  ProductionLine& line, WireRecord& watch) {
+                                  ProductionLine& line, WireRecord& wireFiles) {
   std::FILE* diag = DiagnosticStream(options, streams);
   const InterruptStop stop;
   if (options.interfaces.size() <= 1) {
     BatchText text(diag, options.board, options.logFile, options.quiet, options.json ? streams.out : nullptr);
-    return RunLine(image, line, {&text}, stop, &watch, {});
+    return RunLine(image, line, {&text}, stop, &wireFiles, {});
   }
   GangDisplay display(diag, streams.out, options.json, options.quiet, EnableCursorMovement(diag), options.interfaces,
                       options.logFile);
   std::vector<SlotObserver*> views;
   for (std::size_t slot = 1; slot <= options.interfaces.size(); ++slot) views.push_back(&display.Slot(static_cast<int>(slot)));
-  std::vector<SlotFigures> slots = RunLine(image, line, views, stop, &watch, [&display] { display.Redraw(); });
+  std::vector<SlotFigures> slots = RunLine(image, line, views, stop, &wireFiles, [&display] { display.Redraw(); });
   display.Redraw();
   return slots;
 }
@@ -194,6 +194,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
   LineOpening opening;
   if (sum.status == 0) {
     opening = OpenLine(config, *files.Store());
+    PrintDiagnostics(DiagnosticStream(options, streams), opening.file.load.diagnostics);
     sum.status = LineExitStatus(opening.ending, opening.file.result);
     sum.ending = opening.endingText;
   }
@@ -208,7 +209,7 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     line = std::make_unique<ProductionLine>(config, *files.Store(), files.StoreName(), files.KeepsRecords(), files.Log());
   }
   std::vector<SlotFigures> slots;
-  if (sum.status == 0) slots = RunSlots(options, streams, opening.file, *line, files.Watch());
+  if (sum.status == 0) slots = RunSlots(options, streams, opening.file, *line, files.WireFiles());
   files.CloseLog();
   Serials serials;
   if (line) {
@@ -225,5 +226,5 @@ int RunBatch(const CliOptions& options, const CliStreams& streams) {
     PrintTextSummary(options, streams, sum, serials, slots);
   }
   std::fflush(streams.out);
-  return WatchStatus(files.Watch(), sum.status, streams.err);
+  return WatchStatus(files.WireFiles().Losses(), sum.status, streams.err);
 }

@@ -6,13 +6,12 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/commands/board_commands.h"
-#include "cli/commands/read_back_commands.h"
+#include "cli/commands/board_view.h"
+#include "cli/commands/read_back_endings.h"
 #include "cli/exit_codes.h"
-#include "cli/output/progress.h"
-#include "line/run_log.h"
 #include "cli/output/text_output.h"
-#include "run/read_back.h"
+#include "line/wire_record.h"
+#include "run/one_board.h"
 
 namespace {
 
@@ -57,75 +56,81 @@ void PrintLoad(std::FILE* out, const FileFacts& file) {
   }
 }
 
+// The board's line and what the comparison holds it against, before the first read.
+CliBoardView::Ready StartShown(const CliOptions& options, std::FILE* diag) {
+  return [&options, diag](const ReachedBoard& board, const RunRequest& request, std::size_t frames) {
+    if (options.quiet) return;
+    PrintBoard(diag, board);
+    std::fprintf(diag, "Comparing the board with %s, revision %s, serial number %s (%zu frames): %d reads\n",
+                 Printable(options.file).c_str(), Printable(request.revision).c_str(),
+                 Printable(request.serial).c_str(), frames, read_const::kFullReads);
+    std::fflush(diag);
+  };
+}
+
+ReadBackEnding EndingOf(const BoardCompared& compared) {
+  const std::optional<BoardComparison>& comparison = compared.comparison;
+  if (!comparison) return EndingBeforeRead(compared.report);
+  if (!comparison->read.Whole()) return EndingOfRead(comparison->read, compared.report.stoppedBy);
+  if (comparison->Same()) return {0, "The board holds the image", std::nullopt, 0};
+  return {kProgramVerifyFailed, DiffersMessage(comparison->diff), std::nullopt, kProgramVerifyFailed};
+}
+
+void PrintJson(const CliOptions& options, std::FILE* out, const FirmwareFile& file, const BoardCompared& compared,
+               const ReadBackEnding& ending, double seconds) {
+  const std::optional<BoardComparison>& comparison = compared.comparison;
+  const bool whole = comparison && comparison->read.Whole();
+  Json json{{"command", "compare"}};
+  PutBoard(json, compared.report);
+  PutText(json, "file", options.file);
+  json["sha256"] = file.read ? Json(file.sha256) : Json(nullptr);
+  Json stamp = nullptr;
+  if (comparison) {
+    stamp = Json::object();
+    PutText(stamp, "revision", compared.request.revision.substr(0, 1));
+    PutText(stamp, "serial", compared.request.serial.substr(0, identity::kSerialMax));
+  }
+  json["stamp"] = stamp;
+  json["frames"] = comparison ? Json(compared.frames) : Json(nullptr);
+  json["reads"] = comparison ? comparison->read.reads : 0;
+  json["differing_bytes"] = whole ? Json(comparison->diff.bytes) : Json(nullptr);
+  json["ranges"] = whole ? RangesJson(comparison->diff) : Json(nullptr);
+  json["result"] = ending.result;
+  json["message"] = ending.message;
+  json["cause"] = CauseJson(ending.cause);
+  json["seconds"] = seconds;
+  json["read_seconds"] = comparison ? comparison->seconds : 0.0;
+  std::fprintf(out, "%s\n", JsonLine(json).c_str());
+}
+
 }  // namespace
 
 int RunCompare(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
   std::FILE* diag = DiagnosticStream(options, streams);
 
-  // The file is read before the board is reached, as program reads it.
+  // The file is read before the board is reached, as program reads it; the
+  // trace is opened only for a file that can be used.
   const FirmwareFile file = ReadFirmware(options.file, options.input);
-  WireRecord watch;  // --trace and --pcap
-  RunRequest request;
-  std::size_t frames = 0;
-  std::optional<BoardComparison> comparison;
-  RunReport report = RefusedFileReport(file);
-  report.board = options.board;
-  if (file.Usable()) {
-    report = WithBoard(options, diag, watch, [&](Session& session) {
-      request = RequestFor(options, session);
-      frames = PlannedFrames(file, request);
-      if (!options.quiet) {
-        PrintBoard(diag, options.board, session);
-        std::fprintf(diag, "Comparing the board with %s, revision %s, serial number %s (%zu frames): %d reads\n",
-                     Printable(options.file).c_str(), Printable(request.revision).c_str(),
-                     Printable(request.serial).c_str(), frames, read_const::kFullReads);
-        std::fflush(diag);
-      }
-      CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
-      comparison = CompareBoard(session, file, request, progress);
-    });
-  }
-
-  ReadBackEnding ending;
-  if (!comparison) {
-    ending = EndingBeforeRead(report);
-  } else if (!comparison->read.Whole()) {
-    ending = EndingOfRead(comparison->read, report.stoppedBy);
-  } else if (comparison->Same()) {
-    ending = {0, "The board holds the image", std::nullopt, 0};
+  PrintDiagnostics(diag, file.load.diagnostics);
+  WireRecord wireFiles;  // --trace and --pcap
+  std::string refused;
+  CliBoardView view(diag, options.quiet, StartShown(options, diag));
+  BoardCompared compared;
+  if (file.Usable() && !wireFiles.Open(options.traceFile, options.pcapFile, refused)) {
+    compared.report = RecordRefusedReport(options.board, refused);
   } else {
-    ending = {kProgramVerifyFailed, DiffersMessage(comparison->diff), std::nullopt, kProgramVerifyFailed};
+    compared = CompareOneBoard(BoardAddressOf(options, wireFiles.Observer()), file, StampOf(options), view);
   }
-  const bool compared = comparison && comparison->read.Whole();
+  const ReadBackEnding ending = EndingOf(compared);
 
   if (options.json) {
-    Json json{{"command", "compare"}};
-    PutBoard(json, report);
-    PutText(json, "file", options.file);
-    json["sha256"] = file.read ? Json(file.sha256) : Json(nullptr);
-    Json stamp = nullptr;
-    if (comparison) {
-      stamp = Json::object();
-      PutText(stamp, "revision", request.revision.substr(0, 1));
-      PutText(stamp, "serial", request.serial.substr(0, identity::kSerialMax));
-    }
-    json["stamp"] = stamp;
-    json["frames"] = comparison ? Json(frames) : Json(nullptr);
-    json["reads"] = comparison ? comparison->read.reads : 0;
-    json["differing_bytes"] = compared ? Json(comparison->diff.bytes) : Json(nullptr);
-    json["ranges"] = compared ? RangesJson(comparison->diff) : Json(nullptr);
-    json["result"] = ending.result;
-    json["message"] = ending.message;
-    json["cause"] = CauseJson(ending.cause);
-    json["seconds"] = SecondsSince(started);
-    json["read_seconds"] = comparison ? comparison->seconds : 0.0;
-    std::fprintf(streams.out, "%s\n", JsonLine(json).c_str());
+    PrintJson(options, streams.out, file, compared, ending, SecondsSince(started));
   } else {
     PrintEnding(streams.out, ending);
-    if (report.stage == RunStage::kFile) PrintLoad(streams.out, report.file);
-    if (compared) PrintRanges(streams.out, comparison->diff);
+    if (compared.report.stage == RunStage::kFile) PrintLoad(streams.out, compared.report.file);
+    if (compared.comparison && compared.comparison->read.Whole()) PrintRanges(streams.out, compared.comparison->diff);
   }
   std::fflush(streams.out);
-  return WatchStatus(watch, ending.status, streams.err);
+  return WatchStatus(wireFiles.Losses(), ending.status, streams.err);
 }

@@ -9,10 +9,9 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "run/run_record.h"
 #include "cli/output/text_output.h"
-#include "station/serial_store.h"
-#include "os/host.h"
+#include "run/run_record.h"
+#include "station/db_tasks.h"
 
 namespace {
 
@@ -108,94 +107,71 @@ int Failed(const CliOptions& options, const CliStreams& streams, const StoreErro
   return StoreExitStatus(e.failure);
 }
 
+void PrintJson(const CliOptions& options, std::FILE* out, const DbAnswer& answer) {
+  const DbOptions& db = options.db;
+  Json json;
+  Json allocations = Json::array();
+  for (const AllocationRow& a : answer.allocations) allocations.push_back(AllocationJson(a));
+  Json runs = Json::array();
+  for (const RunRow& r : answer.runs) runs.push_back(RunJson(r));
+  switch (db.action) {
+    case DbAction::kInit: json = Json{{"command", "db init"}, {"db", RedactTarget(options.dbTarget)}, {"result", 0}}; break;
+    case DbAction::kPending: json = Json{{"command", "db pending"}, {"pending", allocations}}; break;
+    case DbAction::kRelease: json = Json{{"command", "db release"}, {"released", AllocationJson(answer.released)}}; break;
+    case DbAction::kReport: json = Json{{"command", "db report"}, {"runs", runs}}; break;
+    case DbAction::kFind:
+      json = Json{{"command", "db find"}, {"serial", db.serial}, {"allocations", allocations}, {"runs", runs}};
+      break;
+    case DbAction::kImportState:
+      json = Json{{"command", "db import-state"}, {"state", db.stateFile}, {"result", 0}};
+      break;
+  }
+  std::fprintf(out, "%s\n", JsonLine(json).c_str());
+}
+
+void PrintText(const CliOptions& options, const CliStreams& streams, const DbAnswer& answer) {
+  const DbOptions& db = options.db;
+  std::FILE* out = streams.out;
+  switch (db.action) {
+    case DbAction::kInit:
+      std::fprintf(out, "%s is a station database (%s), its schema up to date\n",
+                   Printable(RedactTarget(options.dbTarget)).c_str(), answer.kind.c_str());
+      break;
+    case DbAction::kPending:
+      for (const AllocationRow& a : answer.allocations) PrintAllocation(out, a);
+      std::fprintf(out, "%zu pending\n", answer.allocations.size());
+      break;
+    case DbAction::kRelease: {
+      const AllocationRow& released = answer.released;
+      std::fprintf(out, "Released %s (pending since %s, station %s, slot %s) by %s at %s\n",
+                   Printable(released.serial).c_str(), released.allocatedAt.c_str(),
+                   Printable(released.station).c_str(), Printable(released.slot).c_str(),
+                   Printable(answer.releasedBy).c_str(), released.releasedAt.c_str());
+      break;
+    }
+    case DbAction::kReport: PrintRuns(options, streams, answer.runs); break;
+    case DbAction::kFind:
+      std::fprintf(out, "%s: %zu allocations, %zu runs\n", Printable(db.serial).c_str(), answer.allocations.size(),
+                   answer.runs.size());
+      for (const AllocationRow& row : answer.allocations) PrintAllocation(out, row);
+      PrintRuns(options, streams, answer.runs);
+      break;
+    case DbAction::kImportState: std::fprintf(out, "Range imported from %s\n", Printable(db.stateFile).c_str()); break;
+  }
+}
+
 }  // namespace
 
 int RunDb(const CliOptions& options, const CliStreams& streams) {
-  StoreError e;
   const DbOptions& db = options.db;
-  const bool init = db.action == DbAction::kInit;
-  std::unique_ptr<SerialStore> store =
-      OpenDatabaseStore(options.dbTarget, e, {}, init ? MissingDatabase::kCreate : MissingDatabase::kRefuse);
-  if (!store) return Failed(options, streams, e);
-  switch (db.action) {
-    case DbAction::kInit: {
-      const std::string shown = RedactTarget(options.dbTarget);
-      if (options.json) {
-        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db init"}, {"db", shown}, {"result", 0}}).c_str());
-      } else {
-        std::fprintf(streams.out, "%s is a station database (%s), its schema up to date\n", Printable(shown).c_str(),
-                     store->Kind());
-      }
-      break;
-    }
-    case DbAction::kPending: {
-      std::vector<AllocationRow> rows;
-      if ((e = store->Pending(rows)).Failed()) return Failed(options, streams, e);
-      if (options.json) {
-        Json list = Json::array();
-        for (const AllocationRow& a : rows) list.push_back(AllocationJson(a));
-        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db pending"}, {"pending", list}}).c_str());
-      } else {
-        for (const AllocationRow& a : rows) PrintAllocation(streams.out, a);
-        std::fprintf(streams.out, "%zu pending\n", rows.size());
-      }
-      break;
-    }
-    case DbAction::kRelease: {
-      AllocationRow released;
-      const std::string who = options.operatorName.empty() ? UserName() : options.operatorName;
-      if ((e = store->Release(db.serial, who, released)).Failed()) return Failed(options, streams, e);
-      if (options.json) {
-        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db release"}, {"released", AllocationJson(released)}}).c_str());
-      } else {
-        std::fprintf(streams.out, "Released %s (pending since %s, station %s, slot %s) by %s at %s\n",
-                     Printable(released.serial).c_str(), released.allocatedAt.c_str(),
-                     Printable(released.station).c_str(), Printable(released.slot).c_str(), Printable(who).c_str(),
-                     released.releasedAt.c_str());
-      }
-      break;
-    }
-    case DbAction::kReport: {
-      std::vector<RunRow> runs;
-      const ReportFilter filter{db.serial, db.from, db.to, db.station, db.result, db.job};
-      if ((e = store->Report(filter, runs)).Failed()) return Failed(options, streams, e);
-      if (options.json) {
-        Json list = Json::array();
-        for (const RunRow& r : runs) list.push_back(RunJson(r));
-        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db report"}, {"runs", list}}).c_str());
-      } else {
-        PrintRuns(options, streams, runs);
-      }
-      break;
-    }
-    case DbAction::kFind: {
-      std::vector<AllocationRow> allocations;
-      std::vector<RunRow> runs;
-      if ((e = store->Find(db.serial, allocations, runs)).Failed()) return Failed(options, streams, e);
-      if (options.json) {
-        Json a = Json::array();
-        for (const AllocationRow& row : allocations) a.push_back(AllocationJson(row));
-        Json r = Json::array();
-        for (const RunRow& row : runs) r.push_back(RunJson(row));
-        std::fprintf(streams.out, "%s\n",
-                     JsonLine(Json{{"command", "db find"}, {"serial", db.serial}, {"allocations", a}, {"runs", r}}).c_str());
-      } else {
-        std::fprintf(streams.out, "%s: %zu allocations, %zu runs\n", Printable(db.serial).c_str(), allocations.size(),
-                     runs.size());
-        for (const AllocationRow& row : allocations) PrintAllocation(streams.out, row);
-        PrintRuns(options, streams, runs);
-      }
-      break;
-    }
-    case DbAction::kImportState: {
-      if ((e = store->ImportState(db.stateFile)).Failed()) return Failed(options, streams, e);
-      if (options.json) {
-        std::fprintf(streams.out, "%s\n", JsonLine(Json{{"command", "db import-state"}, {"state", db.stateFile}, {"result", 0}}).c_str());
-      } else {
-        std::fprintf(streams.out, "Range imported from %s\n", Printable(db.stateFile).c_str());
-      }
-      break;
-    }
+  const DbTask task{db.action, options.dbTarget, db.serial, db.stateFile,
+                    ReportFilter{db.serial, db.from, db.to, db.station, db.result, db.job}, options.operatorName};
+  const DbAnswer answer = RunDbTask(task);
+  if (answer.error.Failed()) return Failed(options, streams, answer.error);
+  if (options.json) {
+    PrintJson(options, streams.out, answer);
+  } else {
+    PrintText(options, streams, answer);
   }
   std::fflush(streams.out);
   return 0;

@@ -4,30 +4,21 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/commands/board_commands.h"
-#include "line/wire_record.h"
+#include "cli/commands/board_view.h"
 #include "cli/exit_codes.h"
-#include "line/run_log.h"
 #include "cli/output/text_output.h"
+#include "line/wire_record.h"
 #include "os/stop.h"
+#include "run/one_board.h"
 
 int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
-  RunReport report;
-  report.board = options.board;
-  WireRecord watch;  // --trace and --pcap
+  WireRecord wireFiles;  // --trace and --pcap
   std::string refused;
-  if (!watch.Open(options.traceFile, options.pcapFile, refused)) {
-    report.stage = RunStage::kRefused;
-    report.refusal = Refusal::kRecordUnwritable;
-    report.refusalMessage = refused;
-  } else {
-    Session session(SessionConfigOf(options, watch.Observer()));
-    session.Open(options.board);
-    CloseSession(session, DiagnosticStream(options, streams));
-    report = SessionReport(session);
-    report.stoppedBy = StopName();
-  }
+  CliBoardView view(DiagnosticStream(options, streams), true, nullptr);
+  const RunReport report = wireFiles.Open(options.traceFile, options.pcapFile, refused)
+                               ? IdentifyBoard(BoardAddressOf(options, wireFiles.Observer()), view)
+                               : RecordRefusedReport(options.board, refused);
   const std::optional<RunCause> cause = CauseOf(report);
 
   if (options.json) {
@@ -57,5 +48,5 @@ int RunIdentity(const CliOptions& options, const CliStreams& streams) {
   }
   std::fflush(streams.out);
   // The read is bounded and has ended either way; the shell still learns of the stop.
-  return WatchStatus(watch, InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0), streams.err);
+  return WatchStatus(wireFiles.Losses(), InterruptStatus() != 0 ? InterruptStatus() : RunExitStatus(report, 0), streams.err);
 }

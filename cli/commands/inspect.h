@@ -45,9 +45,8 @@ struct FileReport {
   FramePlan frames;            // empty when the load failed: nothing would be sent
 };
 
-// Analyses a file already in memory, loaded as a run loads it. The loader's
-// LogLine output is produced as by a run: callers that report it themselves
-// capture it.
+// Analyses a file already in memory, loaded as a run loads it; the loader's
+// diagnostic lines are in `loaded`.
 FileReport AnalyzeFile(const char* bytes, std::size_t length, const InputChoice& input, const StampChoice& stamp);
 
 // The stretches of bytes other than 0xFF.

@@ -8,7 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/commands/inspect.h"
-#include "cli/output/log_capture.h"
+#include "common/diagnostic_line.h"
 #include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "flash/image_format.h"
@@ -268,14 +268,9 @@ int RunInspect(const CliOptions& options, const CliStreams& streams) {
     message = std::string(ProgramResultMessage(report.load)) + ": " + read.reason;
   } else {
     const StampChoice stamp{options.revisionGiven, options.revision, options.serialGiven, options.serial};
-    std::string loaderLines;
-    {
-      // The loader's own words for a bad record, quoted in the report.
-      LogCapture capture(DiagnosticStream(options, streams));
-      report = AnalyzeFile(text.data(), text.size(), options.input, stamp);
-      loaderLines = capture.Text();
-    }
-    report.loaderLine = loaderLines.substr(0, loaderLines.find('\n') + 1);
+    report = AnalyzeFile(text.data(), text.size(), options.input, stamp);
+    // The loader's own words for a bad record, quoted in the report.
+    if (!report.loaded.diagnostics.empty()) report.loaderLine = EscapedLine(report.loaded.diagnostics.front());
     message = LoadMessage(report.load);
   }
 

@@ -1,56 +1,53 @@
 // tovrin-cli program: the window's Connect and PROGRAM through the same run,
 // with the identity read (or the one given). The file is read once, before the
 // board is reached: the bytes hashed into the record are the bytes loaded and
-// sent.
+// sent. The run and its records are the core's (line/one_board_run.h).
 
 #include <chrono>
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/commands/board_commands.h"
+#include "cli/commands/board_view.h"
 #include "cli/commands/job_command.h"
-#include "line/wire_record.h"
 #include "cli/exit_codes.h"
-#include "cli/output/progress.h"
-#include "line/run_log.h"
 #include "cli/output/text_output.h"
-#include "line/station_record.h"
-#include "os/files.h"
+#include "line/one_board_run.h"
 #include "os/stop.h"
-#include "run/program_run.h"
-#include "run/read_back.h"
 
 namespace {
 
-void PrintStart(std::FILE* diag, const CliOptions& options, const Session& session, const RunRequest& request,
-                std::size_t frames) {
-  PrintBoard(diag, options.board, session);
-  std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n", Printable(options.file).c_str(),
-               Printable(request.revision).c_str(), Printable(request.serial).c_str(), frames);
-  std::fflush(diag);
+OneBoardRun RunOf(const CliOptions& options, std::chrono::steady_clock::time_point started) {
+  OneBoardRun run;
+  run.board = BoardAddressOf(options, nullptr);
+  run.file = options.file;
+  run.input = options.input;
+  run.choice = ProgramChoice{StampOf(options), options.expectHardware, options.skipIfSame};
+  run.logFile = options.logFile;
+  run.traceFile = options.traceFile;
+  run.pcapFile = options.pcapFile;
+  run.dbTarget = options.dbTarget;
+  run.who = StationWho{"program", options.interfaces.empty() ? options.board : TheInterface(options),
+                       options.operatorName};
+  run.started = started;
+  run.refusesFile = [&options](FirmwareFile& file, RunReport& report) {
+    return JobRefusesFirmware(options, file, report);
+  };
+  return run;
 }
 
-// Connects, checks the board and programs it: the run's report.
-RunReport ProgramTheBoard(const CliOptions& options, const FirmwareFile& file, LinkObserver* watch, std::FILE* diag) {
-  Session session(SessionConfigOf(options, watch));
-  session.Open(options.board);
-  RunReport report = SessionReport(session);
-  report.file = FactsOf(file);
-  if (report.stage == RunStage::kConnected && CheckHardware(report, options.expectHardware)) {
-    const RunRequest request = RequestFor(options, session);
-    if (!options.quiet) PrintStart(diag, options, session, request, PlannedFrames(file, request));
-    if (!options.quiet && options.skipIfSame) {
+// The board's line and what the run will do, before the erase.
+CliBoardView::Ready StartShown(const CliOptions& options, std::FILE* diag) {
+  return [&options, diag](const ReachedBoard& board, const RunRequest& request, std::size_t frames) {
+    if (options.quiet) return;
+    PrintBoard(diag, board);
+    std::fprintf(diag, "Programming %s with revision %s, serial number %s: %zu frames\n",
+                 Printable(options.file).c_str(), Printable(request.revision).c_str(),
+                 Printable(request.serial).c_str(), frames);
+    std::fflush(diag);
+    if (options.skipIfSame) {
       std::fprintf(diag, "Reading the board back first: one that already holds the image is left alone\n");
     }
-    // A stop asked for while connecting ends the run before the erase.
-    CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
-    report = options.skipIfSame ? ProgramUnlessSame(session, file, request, progress, progress)
-                                : ProgramSession(session, file, request, progress);
-  }
-  report.stoppedBy = StopName();
-  // Every run, good or bad, ends the connection, as the window's does.
-  CloseSession(session, diag);
-  return report;
+  };
 }
 
 void PrintText(std::FILE* out, const RunReport& report) {
@@ -65,74 +62,35 @@ void PrintText(std::FILE* out, const RunReport& report) {
   if (const auto cause = CauseOf(report)) std::fprintf(out, "Cause: %s\n", CauseText(*cause).c_str());
 }
 
+// The run's status, unless the run log or the database did not take its record.
+int KeptStatus(const CliOptions& options, const OneBoardOutcome& outcome, std::FILE* err) {
+  int status = RunExitStatus(outcome.report, InterruptStatus());
+  if (!outcome.logLost.empty()) {
+    // The board is as the output says; the station's record of it is not.
+    std::fprintf(err, "tovrin-cli: the run log %s did not take this run's record: %s\n",
+                 Printable(options.logFile).c_str(), outcome.logLost.c_str());
+    status = exit_code::kLogUnwritable;
+  }
+  if (outcome.stored.Failed()) {
+    std::fprintf(err, "tovrin-cli: the database did not take this run's record: %s\n", outcome.stored.message.c_str());
+    status = StoreExitStatus(outcome.stored.failure);
+  }
+  return WatchStatus(outcome.wireLosses, status, err);
+}
+
 }  // namespace
 
 int RunProgram(const CliOptions& options, const CliStreams& streams) {
   const auto started = std::chrono::steady_clock::now();
   std::FILE* diag = DiagnosticStream(options, streams);
-
+  CliBoardView view(diag, options.quiet, StartShown(options, diag));
   // A station whose record cannot be kept does not program the board.
-  RunReport report;
-  report.board = options.board;
-  report.file.name = options.file;
-  std::string refused;
-  std::string reason;
-  int logFd = -1;
-  WireRecord watch;  // --trace and --pcap
-  if (!options.logFile.empty() && (logFd = OpenRunLog(options.logFile, reason)) < 0) {
-    refused = "Cannot open the run log " + Printable(options.logFile) + ": " + reason;
-  } else if (!watch.Open(options.traceFile, options.pcapFile, refused)) {
-    // the trace's own words
-  }
-  // Nor one whose station database cannot be reached.
-  std::unique_ptr<SerialStore> store;
-  Refusal refusal = Refusal::kRecordUnwritable;
-  if (refused.empty() && !options.dbTarget.empty()) {
-    StoreError e;
-    store = OpenDatabaseStore(options.dbTarget, e);
-    if (!store) {
-      refused = e.message;
-      refusal = e.failure == StoreFailure::kUnsupported ? Refusal::kStoreUnsupported : Refusal::kStoreUnusable;
-    }
-  }
-  if (!refused.empty()) {
-    report.stage = RunStage::kRefused;
-    report.refusal = refusal;
-    report.refusalMessage = refused;
-  } else {
-    FirmwareFile file = ReadFirmware(options.file, options.input);
-    if (!JobRefusesFirmware(options, file, report)) {
-      report = file.Usable() ? ProgramTheBoard(options, file, watch.Observer(), diag) : RefusedFileReport(file);
-    }
-    report.board = options.board;
-  }
-
-  const Json record = RunRecord(report, {"program", TheInterface(options), 0, SecondsSince(started)});
+  const OneBoardOutcome outcome = ProgramAndRecord(RunOf(options, started), view);
   if (options.json) {
-    std::fprintf(streams.out, "%s\n", JsonLine(record).c_str());
+    std::fprintf(streams.out, "%s\n", JsonLine(outcome.record).c_str());
   } else {
-    PrintText(streams.out, report);
+    PrintText(streams.out, outcome.report);
   }
   std::fflush(streams.out);
-
-  int status = RunExitStatus(report, InterruptStatus());
-  if (logFd >= 0) {
-    // The board is as the output says; the station's record of it is not.
-    const LogWrite logged = AppendRunLog(logFd, record);
-    if (!logged.written) {
-      std::fprintf(streams.err, "tovrin-cli: the run log %s did not take this run's record: %s\n",
-                   Printable(options.logFile).c_str(), logged.reason.c_str());
-      status = exit_code::kLogUnwritable;
-    }
-    CloseAppendFile(logFd);
-  }
-  if (store) {
-    const StationWho who{"program", options.interfaces.empty() ? options.board : TheInterface(options),
-                         options.operatorName};
-    if (const StoreError e = store->RecordRun(StoredRunOf(who, report, JsonLine(record))); e.Failed()) {
-      std::fprintf(streams.err, "tovrin-cli: the database did not take this run's record: %s\n", e.message.c_str());
-      status = StoreExitStatus(e.failure);
-    }
-  }
-  return WatchStatus(watch, status, streams.err);
+  return KeptStatus(options, outcome, streams.err);
 }

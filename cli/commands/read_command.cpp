@@ -10,15 +10,14 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/commands/board_commands.h"
-#include "cli/commands/read_back_commands.h"
-#include "os/files.h"
+#include "cli/commands/board_view.h"
+#include "cli/commands/read_back_endings.h"
 #include "cli/exit_codes.h"
-#include "cli/output/progress.h"
-#include "line/run_log.h"
 #include "cli/output/text_output.h"
 #include "flash/srecord_writer.h"
-#include "run/read_back.h"
+#include "line/wire_record.h"
+#include "os/files.h"
+#include "run/one_board.h"
 #include "run/sha256.h"
 
 namespace {
@@ -59,6 +58,47 @@ DumpFile WriteDump(const std::string& name, bool binary, const BoardDump& dump) 
   return file;
 }
 
+// The board's line and what the read will do, before the first read.
+CliBoardView::Ready StartShown(const CliOptions& options, std::FILE* diag, const FlashRange& range) {
+  return [&options, diag, range](const ReachedBoard& board, const RunRequest&, std::size_t) {
+    if (options.quiet) return;
+    PrintBoard(diag, board);
+    std::fprintf(diag, "Reading %s (%u bytes, %d reads) into %s\n", RangeText(range).c_str(), range.Length(),
+                 ReadsFor(range.start, range.end), Printable(options.outFile).c_str());
+    std::fflush(diag);
+  };
+}
+
+// How the read ended, the dump written when it was whole.
+ReadBackEnding EndingOf(const BoardRead& read, const std::string& outFile, bool binary, DumpFile& file) {
+  if (!read.dump) return EndingBeforeRead(read.report);
+  if (!read.dump->read.Whole()) return EndingOfRead(read.dump->read, read.report.stoppedBy);
+  file = WriteDump(outFile, binary, *read.dump);
+  if (file.written) return ReadBackEnding{0, "Dump written", std::nullopt, 0};
+  return ReadBackEnding{exit_code::kLogUnwritable, "Cannot write the dump: " + Printable(file.error), std::nullopt,
+                        exit_code::kLogUnwritable};
+}
+
+void PrintJson(const CliOptions& options, std::FILE* out, const BoardRead& read, const DumpFile& file,
+               const ReadBackEnding& ending, double seconds) {
+  const FlashRange range{options.rangeStart, options.rangeEnd};
+  Json json{{"command", "read"}};
+  PutBoard(json, read.report);
+  PutText(json, "out", options.outFile);
+  json["format"] = IsBinaryName(options.outFile) ? "bin" : "srec";
+  json["range"] = Json{{"start", FlashAddress(range.start)}, {"end", FlashAddress(range.end)}};
+  json["reads"] = read.dump ? read.dump->read.reads : 0;
+  json["written"] = file.written;
+  json["file_bytes"] = file.size;
+  json["sha256"] = file.written ? Json(file.sha256) : Json(nullptr);
+  json["result"] = ending.result;
+  json["message"] = ending.message;
+  json["cause"] = CauseJson(ending.cause);
+  json["seconds"] = seconds;
+  json["read_seconds"] = read.dump ? read.dump->seconds : 0.0;
+  std::fprintf(out, "%s\n", JsonLine(json).c_str());
+}
+
 }  // namespace
 
 int RunRead(const CliOptions& options, const CliStreams& streams) {
@@ -67,48 +107,20 @@ int RunRead(const CliOptions& options, const CliStreams& streams) {
   const FlashRange range{options.rangeStart, options.rangeEnd};
   const bool binary = IsBinaryName(options.outFile);
 
-  std::optional<BoardDump> dump;
-  WireRecord watch;  // --trace and --pcap
-  const RunReport report = WithBoard(options, diag, watch, [&](Session& session) {
-    if (!options.quiet) {
-      PrintBoard(diag, options.board, session);
-      std::fprintf(diag, "Reading %s (%u bytes, %d reads) into %s\n", RangeText(range).c_str(), range.Length(),
-                   ReadsFor(range.start, range.end), Printable(options.outFile).c_str());
-      std::fflush(diag);
-    }
-    CliProgress progress(diag, ChooseProgressStyle(diag, options.quiet));
-    dump = DumpBoard(session, range, progress);
-  });
-
-  DumpFile file;
-  ReadBackEnding ending;
-  if (!dump) {
-    ending = EndingBeforeRead(report);
-  } else if (!dump->read.Whole()) {
-    ending = EndingOfRead(dump->read, report.stoppedBy);
+  WireRecord wireFiles;  // --trace and --pcap
+  std::string refused;
+  CliBoardView view(diag, options.quiet, StartShown(options, diag, range));
+  BoardRead read;
+  if (wireFiles.Open(options.traceFile, options.pcapFile, refused)) {
+    read = ReadOneBoard(BoardAddressOf(options, wireFiles.Observer()), range, view);
   } else {
-    file = WriteDump(options.outFile, binary, *dump);
-    ending = file.written ? ReadBackEnding{0, "Dump written", std::nullopt, 0}
-                          : ReadBackEnding{exit_code::kLogUnwritable, "Cannot write the dump: " + Printable(file.error),
-                                           std::nullopt, exit_code::kLogUnwritable};
+    read.report = RecordRefusedReport(options.board, refused);
   }
+  DumpFile file;
+  const ReadBackEnding ending = EndingOf(read, options.outFile, binary, file);
 
   if (options.json) {
-    Json json{{"command", "read"}};
-    PutBoard(json, report);
-    PutText(json, "out", options.outFile);
-    json["format"] = binary ? "bin" : "srec";
-    json["range"] = Json{{"start", FlashAddress(range.start)}, {"end", FlashAddress(range.end)}};
-    json["reads"] = dump ? dump->read.reads : 0;
-    json["written"] = file.written;
-    json["file_bytes"] = file.size;
-    json["sha256"] = file.written ? Json(file.sha256) : Json(nullptr);
-    json["result"] = ending.result;
-    json["message"] = ending.message;
-    json["cause"] = CauseJson(ending.cause);
-    json["seconds"] = SecondsSince(started);
-    json["read_seconds"] = dump ? dump->seconds : 0.0;
-    std::fprintf(streams.out, "%s\n", JsonLine(json).c_str());
+    PrintJson(options, streams.out, read, file, ending, SecondsSince(started));
   } else {
     PrintEnding(streams.out, ending);
     if (file.written) {
@@ -119,5 +131,5 @@ int RunRead(const CliOptions& options, const CliStreams& streams) {
     }
   }
   std::fflush(streams.out);
-  return WatchStatus(watch, ending.status, streams.err);
+  return WatchStatus(wireFiles.Losses(), ending.status, streams.err);
 }

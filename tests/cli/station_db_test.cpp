@@ -116,6 +116,38 @@ TEST_P(BatchDb, AJobsRunIsRecordedWithItsJobAndSigner) {
   EXPECT_EQ(o.Json()["runs"].size(), 0u) << o.out;
 }
 
+// program keeps its runs through the line's record code: one that programmed
+// its board, with the serial number stamped, and one refused before the erase,
+// with none; each names the command, the board's address and the operator.
+TEST_P(BatchDb, ProgramKeepsEachRunItMadeOrRefused) {
+  const std::string file = files_.Write("image.s19", S19({{0x4000, Pattern(128, 3)}}));
+  SimBoard sim;
+  START_SIM(sim, UdpBoard());
+  ClearInterrupt();
+  Outcome o = Cli({"--board", "127.0.0.1", "--json", "program", file, "--serial", "P1", "--db", target_, "--operator",
+                   "ana"});
+  ASSERT_EQ(o.status, 0) << o.out << o.err;
+  o = Cli({"--board", "127.0.0.1", "--json", "program", file, "--expect-hardware", "XX99", "--db", target_});
+  EXPECT_EQ(o.status, 12) << o.out << o.err;
+
+  o = Cli({"--json", "db", "report", "--db", target_});
+  const json runs = o.Json()["runs"];
+  ASSERT_EQ(runs.size(), 2u) << o.out;
+  const struct {
+    const char* serial;
+    const char* result;
+  } expected[] = {{"P1", "programmed"}, {nullptr, "refused"}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(runs[i]["command"], "program");
+    EXPECT_EQ(runs[i]["slot"], "127.0.0.1");
+    EXPECT_EQ(runs[i]["serial"], expected[i].serial ? json(expected[i].serial) : json(nullptr));
+    EXPECT_EQ(runs[i]["result"], expected[i].result);
+    EXPECT_EQ(runs[i]["record"]["command"], "program");
+  }
+  EXPECT_EQ(runs[0]["operator"], "ana");
+}
+
 // A board swapped for another at the same address after the stamp frame: the
 // batch reads the identity back before the lock, finds the other board, locks
 // nothing and keeps the number as failed; program keeps its exchange and locks.

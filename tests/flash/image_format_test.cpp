@@ -81,19 +81,18 @@ TEST(IntelHexLoad, RecordsAddressesAndRefusals) {
   auto image = std::make_unique<FlashImage>();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LogCapture log;
     image->fill(0);
     const LoadReport r = LoadIntelHexText(c.text.data(), c.text.size(), *image);
     EXPECT_EQ(r.result, c.result);
     EXPECT_EQ(r.format, ImageFormat::kIntelHex);
     if (c.result == kLoadOk) {
       EXPECT_EQ(NonBlank(*image), c.stored);
-      EXPECT_EQ(log.Text(), "");
+      EXPECT_EQ(Lines(r), "");
       EXPECT_TRUE(r.stats.hexEndRecord);
     } else {
       EXPECT_EQ(r.line, c.line);
       EXPECT_EQ(r.record, c.record);
-      EXPECT_THAT(log.Text(), HasSubstr(c.log));
+      EXPECT_THAT(Lines(r), HasSubstr(c.log));
     }
   }
 }
@@ -132,7 +131,6 @@ TEST(ElfLoad, LoadsFileBytesAtPhysicalAddresses) {
     SCOPED_TRACE(testing::Message() << kind.bits << (kind.big ? " big" : " little"));
     const std::string file = ElfFile(entries, kind.bits, kind.big);
     auto image = std::make_unique<FlashImage>();
-    LogCapture log;
     const LoadReport r = LoadElfImage(file.data(), file.size(), *image);
     ASSERT_EQ(r.result, kLoadOk) << r.reason;
     EXPECT_EQ(NonBlank(*image), (Stored{{0x400, 1}, {0x401, 2}, {0x402, 3}, {0x403, 4}, {0x54C, 0xAA}, {0x54D, 0xBB},
@@ -146,7 +144,7 @@ TEST(ElfLoad, LoadsFileBytesAtPhysicalAddresses) {
     EXPECT_THAT(r.stats.segments[3].skipped, HasSubstr("no bytes in the file"));
     EXPECT_EQ(r.stats.segments[2].memoryBytes, 0x80u);
     EXPECT_EQ(r.stats.segments[2].virtualAddress, 0x80000000u);
-    EXPECT_EQ(log.Text(), "");
+    EXPECT_EQ(Lines(r), "");
   }
 }
 
@@ -204,11 +202,10 @@ TEST(ElfLoad, RefusesMalformedHeadersAndSegments) {
         if (c.patch == static_cast<char>(0xFF)) file[phnumHigh] = c.patch;  // 0xFFFF
       }
       auto image = std::make_unique<FlashImage>();
-      LogCapture log;
       const LoadReport r = LoadElfImage(file.data(), file.size(), *image);
       EXPECT_EQ(r.result, kLoadDataError);
       EXPECT_THAT(r.reason, HasSubstr(c.reason));
-      EXPECT_THAT(log.Text(), HasSubstr("error in ELF"));
+      EXPECT_THAT(Lines(r), HasSubstr("error in ELF"));
     }
   }
 }
@@ -258,7 +255,6 @@ TEST(LoadImage, ChoosesTheLoaderAndRefusesFilesWithoutData) {
   auto image = std::make_unique<FlashImage>();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    LogCapture log;
     image->fill(0);
     const LoadReport r = LoadImage(c.bytes.data(), c.bytes.size(), c.asked, c.base, *image);
     EXPECT_EQ(r.result, c.result);
@@ -267,7 +263,7 @@ TEST(LoadImage, ChoosesTheLoaderAndRefusesFilesWithoutData) {
       EXPECT_EQ(NonBlank(*image), c.stored);
     } else {
       EXPECT_THAT(r.reason, HasSubstr(c.reason));
-      EXPECT_NE(log.Text(), "") << "every refusal is logged";
+      EXPECT_NE(Lines(r), "") << "every refusal is logged";
     }
   }
 }

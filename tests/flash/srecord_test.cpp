@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/log_line.h"
 #include "flash/flash_image.h"
 #include "tests/support/log_text.h"
 #include "tests/support/srecord_text.h"
@@ -27,10 +26,9 @@ class SRecordLoad : public testing::Test {
  protected:
   void SetUp() override { Reset(); }
 
-  // A fresh log, and a left-over image that every load must wipe.
+  // A fresh report, and a left-over image that every load must wipe.
   void Reset() {
-    log_.reset();  // the old capture lets go of the stream before the new one takes it
-    log_ = std::make_unique<LogCapture>();
+    report_ = {};
     image_->fill(0x00);
   }
 
@@ -40,7 +38,7 @@ class SRecordLoad : public testing::Test {
   }
   LoadReport report_;
 
-  std::string Log() { return log_->Text(); }
+  std::string Log() { return Lines(report_); }
 
   // Erased everywhere except at the given bytes.
   static std::unique_ptr<FlashImage> Expected(const Stored& stored) {
@@ -50,7 +48,6 @@ class SRecordLoad : public testing::Test {
     return image;
   }
 
-  std::unique_ptr<LogCapture> log_;
   std::unique_ptr<FlashImage> image_ = std::make_unique<FlashImage>();
 };
 

@@ -8,13 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/log_line.h"
 #include "flash/image_format.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  SetLogStream(std::fopen("/dev/null", "w"));
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static FlashImage image;

@@ -16,7 +16,6 @@
 #include <string>
 #include <thread>
 
-#include "common/log_line.h"
 #include "link/protocol.h"
 #include "tests/support/log_text.h"
 #include "tests/support/raw_socket.h"
@@ -298,7 +297,8 @@ TEST_F(LinkTest, SilentUdpBoardIsResentToAndThenGivenUp) {
   ASSERT_EQ(OpenLink(link, "127.0.0.1"), OpenOutcome::Open(LinkMode::kUdp));
   LinkRequest buffer;
   const int length = BuildEraseRequest(buffer, LinkMode::kUdp, CurrentSequence(link));
-  LogCapture log;
+  DiagnosticLog log;
+  link.observer = &log;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(UdpExchange(link, buffer, length, 50, 400).Count(), link_const::kTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "bounded, not hung";
@@ -413,8 +413,9 @@ TEST_F(LinkTest, SocketFailuresAreLoggedAndNeverLookLikeReplies) {
   };
   for (const Case& c : cases) {
     LinkRequest buffer = {0x01, 0x66, 0x65};
-    LogCapture log;
+    DiagnosticLog log;
     BoardLink bad;
+    bad.observer = &log;
     bad.socket = kBadHandle;
     const int result = c.call(bad, buffer);
     bad.socket = kNoSocket;

@@ -80,7 +80,8 @@ TEST_P(ProgramBoardTest, DataInTheLastBytesIsNeverSent) {
   const Runs runs = {{0x1FFF0, Pattern(16, 8)}};
   SimBoard sim;
   START_SIM(sim, Board());
-  LogCapture log;
+  DiagnosticLog log;
+  session.Watch(&log);
   ASSERT_EQ(Run(Write(S19(runs))), kProgramDone);
   EXPECT_NE(log.Text().find("16 bytes of data from 0x1FFF0 are not sent"), std::string::npos) << log.Text();
   EXPECT_EQ(Frames(sim), std::vector<std::uint32_t>{0x420});
@@ -276,7 +277,8 @@ TEST_P(ProgramBoardTest, BadFilesEndTheRunBeforeAnythingIsSent) {
   for (const Case& c : cases) {
     SimBoard sim;
     START_SIM(sim, Board());
-    LogCapture log;
+    DiagnosticLog log;
+    session.Watch(&log);
     ASSERT_EQ(Run(c.path), c.result) << c.name;
     EXPECT_EQ(sim.Events().size(), Udp() ? 2u : 1u) << c.name << ": only the Connect's probe and identity read";
     EXPECT_NE(log.Text().find(c.log), std::string::npos) << c.name << ": " << log.Text();

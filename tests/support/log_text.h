@@ -1,30 +1,27 @@
 #pragma once
 
-// LogLine output, captured for a test to read.
+// The core's diagnostic lines, gathered for a test to read: a loader's from
+// its report, a link's from its observer.
 
-#include <cstdio>
 #include <string>
+#include <vector>
 
-#include "common/log_line.h"
+#include "flash/flash_image.h"
+#include "link/link.h"
 
-// Captures LogLine output for the life of the object.
-class LogCapture {
+// Every line of a load report, one after another.
+inline std::string Lines(const LoadReport& report) {
+  std::string text;
+  for (const std::string& line : report.diagnostics) text += line;
+  return text;
+}
+
+// Watches a link and keeps what it says.
+class DiagnosticLog : public LinkObserver {
  public:
-  LogCapture() : file_(std::tmpfile()) { SetLogStream(file_); }
-  ~LogCapture() {
-    SetLogStream(nullptr);
-    std::fclose(file_);
-  }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-  std::string Text() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    for (int c; (c = std::fgetc(file_)) != EOF;) text += static_cast<char>(c);
-    return text;
-  }
+  void Diagnostic(const std::string& line) override { text_ += line; }
+  const std::string& Text() const { return text_; }
 
  private:
-  std::FILE* file_;
+  std::string text_;
 };

@@ -1,4 +1,4 @@
-#include "line/board_checks.h"
+#include "run/board_checks.h"
 
 #include "common/text.h"
 

@@ -1,29 +1,8 @@
-#include "cli/commands/read_back_commands.h"
+#include "cli/commands/read_back_endings.h"
 
-#include "cli/commands/board_commands.h"
 #include "cli/exit_codes.h"
 #include "os/stop.h"
 #include "run/read_back.h"
-
-RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watch,
-                    const std::function<void(Session&)>& readBack) {
-  RunReport report;
-  report.board = options.board;
-  std::string refused;
-  if (!watch.Open(options.traceFile, options.pcapFile, refused)) {
-    report.stage = RunStage::kRefused;
-    report.refusal = Refusal::kRecordUnwritable;
-    report.refusalMessage = refused;
-    return report;
-  }
-  Session session(SessionConfigOf(options, watch.Observer()));
-  session.Open(options.board);
-  report = SessionReport(session);
-  if (report.stage == RunStage::kConnected) readBack(session);
-  report.stoppedBy = StopName();
-  CloseSession(session, diag);
-  return report;
-}
 
 ReadBackEnding EndingBeforeRead(const RunReport& report) {
   return {RunResultJson(report), RunMessage(report), CauseOf(report), RunExitStatus(report, InterruptStatus())};

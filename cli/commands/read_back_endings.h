@@ -1,28 +1,15 @@
 #pragma once
 
-// What read and compare share: the board reached with the trace watching, the
-// read-back done on it, and how each way the command can end is printed and
-// exits.
+// What read and compare share: how each way the command can end is recorded,
+// printed and exits.
 
 #include <cstdio>
-#include <functional>
 #include <optional>
 #include <string>
 
-#include "cli/cli_options.h"
-#include "line/wire_record.h"
 #include "flash/flash_read.h"
 #include "run/run_record.h"
 #include "run/run_report.h"
-#include "run/session.h"
-
-// Opens the --trace and --pcap files into `watch` and the session, and runs
-// `readBack` on the board once its identity was read. The report says how far
-// the session got (kConnected when the read-back ran), or why the command
-// refused to start (a file that cannot be opened: 13, nothing sent). The link
-// is closed in every case; the caller ends with watch.Finish.
-RunReport WithBoard(const CliOptions& options, std::FILE* diag, WireRecord& watch,
-                    const std::function<void(Session&)>& readBack);
 
 // How a read-back command ended, in its record and for the shell.
 struct ReadBackEnding {
