@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "job/job_check.h"
 #include "line/line_ending.h"
 #include "run/run_record.h"
 #include "run/run_report.h"
@@ -25,10 +26,10 @@ constexpr int kSerialsExhausted = run_result::kSerialsUsedUp;       // 16
 constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
 constexpr int kConflict = 18;   // batch: a board's number was released during its run
 constexpr int kLeaseHeld = 19;  // db release: the number's lease is still fresh
-constexpr int kJobFirmwareDiffers = run_result::kNotTheJobsFirmware;  // 20
-constexpr int kJobNotTrusted = 21;
-constexpr int kJobOutOfDate = 22;
-constexpr int kJobUnreadable = 23;
+constexpr int kJobFirmwareDiffers = job_exit::kFirmwareDiffers;  // 20
+constexpr int kJobNotTrusted = job_exit::kNotTrusted;            // 21
+constexpr int kJobOutOfDate = job_exit::kOutOfDate;              // 22
+constexpr int kJobUnreadable = job_exit::kUnreadable;            // 23
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code

@@ -12,6 +12,7 @@
 #include "job/job_file.h"
 #include "job/job_key.h"
 #include "run/firmware_file.h"
+#include "run/run_record.h"
 
 enum class JobRefusal {
   kNone,
@@ -26,6 +27,18 @@ enum class JobRefusal {
   kExpired,          // past valid_until
   kNewerVersion,     // job_version above this tool's
 };
+
+// The exit status each refusal ends tovrin-cli and tovrin-station with, so that
+// a script sees one number for one refusal whichever front end ran the job.
+namespace job_exit {
+constexpr int kFirmwareDiffers = run_result::kNotTheJobsFirmware;  // 20
+constexpr int kNotTrusted = 21;   // not signed, or by no trusted key, while keys are trusted
+constexpr int kOutOfDate = 22;    // expired, or a newer job_version
+constexpr int kUnreadable = 23;   // the job, its signature or a trusted key
+}  // namespace job_exit
+
+// The status above for `refusal`; 0 for kNone.
+int JobExitStatus(JobRefusal refusal);
 
 // The keys a station accepts jobs from. Empty: any job runs, recorded as
 // unsigned; a signature cannot be checked without a key to check it with.

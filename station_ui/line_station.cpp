@@ -8,6 +8,7 @@
 #include "line/line_run.h"
 #include "line/scanned_serials.h"
 #include "run/run_record.h"
+#include "station_ui/station_job.h"
 
 namespace station_ui {
 
@@ -21,9 +22,10 @@ VerifyMode VerifyOf(const std::string& verify) {
 
 }  // namespace
 
-LineConfig LineConfigOf(const StationOptions& options) {
+LineConfig LineConfigOf(const StationOptions& options, const OpenedJob& approved) {
   LineConfig config;
   config.file = options.file;
+  if (HasJob(approved)) config.input = JobInput(approved.job);
   if (!options.revision.empty()) config.revision = options.revision;
   config.serialFrom = options.serialFrom;
   config.scanned = options.scanSerials;
@@ -122,8 +124,9 @@ class LineStation::Tile : public SlotObserver {
   std::chrono::steady_clock::time_point lastShown_;
 };
 
-LineStation::LineStation(const StationOptions& options, const JobFacts& job, StationModel& model)
-    : options_(options), config_(LineConfigOf(options)), job_(job), model_(model) {}
+LineStation::LineStation(const StationOptions& options, const JobFacts& job, StationModel& model,
+                         const OpenedJob& approved)
+    : options_(options), approved_(approved), config_(LineConfigOf(options, approved)), job_(job), model_(model) {}
 
 LineStation::~LineStation() { StopAndWait("the station's end"); }
 
@@ -180,7 +183,12 @@ void LineStation::Run(LineStopFlag& stop) {
       for (const std::string& line : opening.file.load.diagnostics) std::fputs(line.c_str(), stdout);
       summary = opening.endingText;
     }
-    if (refused == LineEnding::kNone && opening.Opened()) {
+    // The very firmware this run programs is held against the job, before
+    // any board is met; it carries the job into the records from then on.
+    std::string notTheJobs;
+    if (refused == LineEnding::kNone && opening.Opened()) notTheJobs = JobFirmwareRefusal(approved_, opening.file);
+    if (!notTheJobs.empty()) summary = notTheJobs;
+    if (refused == LineEnding::kNone && opening.Opened() && notTheJobs.empty()) {
       // The page shows the file this run read, should it have changed since.
       job_.sha256 = opening.file.sha256;
       model_.SetJob(job_);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "job/job_check.h"
 #include "line/line_config.h"
 #include "line/line_files.h"
 #include "line/line_stop.h"
@@ -27,8 +28,9 @@ namespace line_station_const {
 constexpr int kProgressMs = 200;  // a tile's progress bar moves at most this often
 }  // namespace line_station_const
 
-// The line the arguments ask for.
-LineConfig LineConfigOf(const StationOptions& options);
+// The line the arguments ask for; with a job (`approved`), its firmware read
+// as the job says.
+LineConfig LineConfigOf(const StationOptions& options, const OpenedJob& approved = {});
 LineFileNames LineFileNamesOf(const StationOptions& options);
 
 // Empty when the station can run the line the options ask for; else why not,
@@ -38,8 +40,10 @@ std::string LineRefusal(const StationOptions& options);
 class LineStation final : public StationControl {
  public:
   // `job` is what the page shows about the line; each run updates the
-  // firmware's SHA-256 to that of the file it read.
-  LineStation(const StationOptions& options, const JobFacts& job, StationModel& model);
+  // firmware's SHA-256 to that of the file it read. With a job (`approved`),
+  // each run holds the firmware it read against it before any board.
+  LineStation(const StationOptions& options, const JobFacts& job, StationModel& model,
+              const OpenedJob& approved = {});
   // Stops a line still running and waits for it.
   ~LineStation() override;
   LineStation(const LineStation&) = delete;
@@ -61,6 +65,7 @@ class LineStation final : public StationControl {
                       const LineFiles& files);
 
   const StationOptions options_;
+  const OpenedJob approved_;
   const LineConfig config_;
   JobFacts job_;
   StationModel& model_;

@@ -7,6 +7,8 @@
 #include "flash/image_format.h"
 #include "run/firmware_file.h"
 #include "station/serial_store.h"
+#include "station_ui/line_station.h"
+#include "station_ui/station_job.h"
 #include "station_ui/station_server.h"
 
 namespace station_ui {
@@ -59,14 +61,24 @@ bool PrepareStation(const StationOptions& options, StationSetup& setup, std::FIL
       return false;
     }
   }
-  const FirmwareFile firmware = ReadFirmware(options.file);
+  const bool approved = HasJob(setup.approved);
+  FirmwareFile firmware = approved ? ReadFirmware(options.file, JobInput(setup.approved.job)) : ReadFirmware(options.file);
   if (!firmware.Usable()) {
     std::fprintf(err, "tovrin-station: %s: %s\n", options.file.c_str(),
                  firmware.reason.empty() ? "the file gives nothing to program" : firmware.reason.c_str());
     setup.exitCode = firmware.result;
     return false;
   }
+  // A firmware that is not the job's ends the station before its page, as it
+  // ends tovrin-cli batch before any board; each run checks it again.
+  if (const std::string refused = JobFirmwareRefusal(setup.approved, firmware); !refused.empty()) {
+    std::fprintf(err, "tovrin-station: %s\n", refused.c_str());
+    setup.exitCode = job_exit::kFirmwareDiffers;
+    return false;
+  }
   JobFacts& job = setup.job;
+  job.jobName = firmware.job.name;
+  job.jobSigner = firmware.job.signer;
   job.fileName = Utf8FromPath(PathFromUtf8(options.file).filename());
   job.sha256 = firmware.sha256;
   job.format = FormatTitle(firmware.load.format);
@@ -82,6 +94,18 @@ bool PrepareStation(const StationOptions& options, StationSetup& setup, std::FIL
   job.expectHardware = options.expectHardware;
   job.count = options.count;
   return true;
+}
+
+int SetUpStation(int argc, const char* const* argv, StationOptions& options, StationSetup& setup, std::FILE* out,
+                 std::FILE* err) {
+  if (const int parsed = ParseStationArgs(argc, argv, options, out, err); parsed != kRunStation) return parsed;
+  if (const int status = ApplyStationJob(options, setup.approved, err); status != kRunStation) return status;
+  if (const std::string refused = LineRefusal(options); !refused.empty()) {
+    std::fprintf(err, "tovrin-station: %s\n", refused.c_str());
+    return kUsageExit;
+  }
+  if (!PrepareStation(options, setup, err)) return setup.exitCode;
+  return kRunStation;
 }
 
 std::vector<std::string> SlotPorts(const StationOptions& options) {

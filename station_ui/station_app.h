@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "job/job_check.h"
 #include "station_ui/station_args.h"
 #include "station_ui/station_control.h"
 #include "station_ui/station_model.h"
@@ -18,13 +19,22 @@ namespace station_ui {
 
 struct StationSetup {
   JobFacts job;
+  OpenedJob approved;  // with --job: the job accepted (its path empty without one)
   std::string viewToken;  // empty: no viewers
   int exitCode = 0;       // when the setup failed: why the station ends before serving
 };
 
-// Reads the firmware file (its name, SHA-256 and format for the page) and the
-// view token; false after saying why on `err`, with setup.exitCode set.
+// Reads the firmware file (its name, SHA-256 and format for the page; with a
+// job, as the job reads it and held against it) and the view token; false
+// after saying why on `err`, with setup.exitCode set.
 bool PrepareStation(const StationOptions& options, StationSetup& setup, std::FILE* err);
+
+// Everything before the page is served: the arguments, the job and its keys,
+// the line's settings, the firmware. kRunStation with `options` and `setup`
+// ready, or the status the station ends with, said on `err` (help on `out`).
+// `options` comes in with its trust folder.
+int SetUpStation(int argc, const char* const* argv, StationOptions& options, StationSetup& setup, std::FILE* out,
+                 std::FILE* err);
 
 // One slot per --interface, named by it; without any, one slot "default".
 std::vector<std::string> SlotPorts(const StationOptions& options);

@@ -20,6 +20,8 @@ const char kNothingToRun[] =
     "Give it the line's settings as for tovrin-cli batch, for example:\n"
     "  tovrin-station firmware.s19 --interface eth1 --interface eth2 \\\n"
     "      --serial-from SN0001 --state line.state --log line.jsonl --verify\n"
+    "or from an approved job:\n"
+    "  tovrin-station --job job.json --interface eth1 --state line.state --log line.jsonl\n"
     "Then open the page it names (it opens by itself unless --no-browser).\n"
     "Run 'tovrin-station --help' for every option.\n";
 
@@ -32,7 +34,11 @@ const char kFooter[] =
     "The page is served to this PC only unless --listen names another address;\n"
     "others then get a read-only view, and only with the token held in the file\n"
     "given by --view-token-file (open http://ADDR:PORT/?token=TOKEN once).\n"
-    "--serial-source scan: each board's number is scanned from its label at its slot.\n";
+    "--serial-source scan: each board's number is scanned from its label at its slot.\n"
+    "--job JOB takes the firmware, revision, first serial number, verify mode,\n"
+    "hardware and count from an approved job (docs/jobs.md); with keys trusted\n"
+    "(--trusted-key, or the station's folder of trusted keys) only a job signed by\n"
+    "one runs. Exits 20 to 23 when a job is refused, 64 for a usage error.\n";
 
 std::string CheckSerialFrom(const std::string& value) {
   if (!IsPrintableSerial(value)) return "a serial number range is written in printable ASCII characters";
@@ -154,6 +160,16 @@ int ParseStationArgs(int argc, const char* const* argv, StationOptions& options,
   app.add_option("--pcap", options.pcapFile, "Write every packet of the links to FILE, a capture (pcap)")
       ->type_name("FILE")
       ->check(CLI::Validator(CheckFileName, ""));
+  app.add_option("--job", options.jobFile,
+                 "Run the approved job JOB: its firmware, revision, serial numbers, verify mode and hardware")
+      ->type_name("JOB")
+      ->check(CLI::Validator(CheckFileName, ""));
+  app.add_option("--trusted-key", options.trustedKeys,
+                 "Run only jobs signed by this public key (PEM, P-256); give it once per key")
+      ->type_name("PUB.pem")
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Validator(CheckFileName, ""));
   std::string listen = "127.0.0.1:8765";
   app.add_option("--listen", listen, "Serve the page at ADDR:PORT; an address other than loopback serves a read-only view")
       ->type_name("ADDR:PORT")
@@ -181,12 +197,20 @@ int ParseStationArgs(int argc, const char* const* argv, StationOptions& options,
     std::fprintf(err, "%s: %s\nRun '%s --help' for the options.\n", kProgramName, words.c_str(), kProgramName);
     return kUsageExit;
   };
-  if (options.file.empty()) {
+  // The options a job may fix are noted; the job, once read, refuses those it does.
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->count() > 0 && option->get_name() != "--job") options.given.push_back(option->get_name());
+  }
+  const bool job = !options.jobFile.empty();
+  if (options.file.empty() && !job) {
     std::fputs(kNothingToRun, err);
     return kUsageExit;
   }
+  if (!options.trustedKeys.empty() && !job) return usage("--trusted-key needs --job JOB");
   options.scanSerials = source == "scan";
-  if (!options.scanSerials && from->count() == 0) return usage("the line needs --serial-from SERIAL or --serial-source scan");
+  if (!options.scanSerials && from->count() == 0 && !job) {
+    return usage("the line needs --serial-from SERIAL or --serial-source scan");
+  }
   if (options.scanSerials && from->count() > 0) return usage("--serial-from and --serial-source scan exclude each other");
   if (options.stateFile.empty() && options.dbTarget.empty()) return usage("the line needs --state STATE or --db TARGET");
   if (options.logFile.empty()) return usage("the line needs --log LOG");

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "job/job_check.h"
+
 namespace station_ui {
 
 struct StationOptions {
@@ -24,6 +26,13 @@ struct StationOptions {
   std::string logFile;
   std::string traceFile;
   std::string pcapFile;
+  // An approved job (docs/jobs.md): it fixes the file and the line's settings.
+  std::string jobFile;
+  std::vector<std::string> trustedKeys;  // --trusted-key, beside the station-wide folder
+  std::vector<std::string> given;        // the options given beside --job, by name
+  // Not on the command line: the station-wide folder of trusted keys; tests
+  // give one of their own.
+  std::string trustFolder = StationTrustFolder();
   // The page.
   std::string listenAddress = "127.0.0.1";
   unsigned short listenPort = 8765;
@@ -34,9 +43,6 @@ struct StationOptions {
 // Returned by ParseStationArgs when the station is to run.
 constexpr int kRunStation = -1;
 constexpr int kUsageExit = 64;
-// The station trusts keys (or cannot read them) and so runs only signed jobs:
-// tovrin-cli's status for a job that is not trusted.
-constexpr int kJobRefusedExit = 21;
 
 // Fills options from argv (UTF-8). Returns kRunStation, 0 after printing help
 // or the version to `out`, or kUsageExit after printing the reason to `err`;

@@ -309,6 +309,8 @@ std::string StationModel::LineJsonLocked() const {
 
 std::string StationModel::JobJsonLocked() const {
   json out;
+  out["jobName"] = job_.jobName;
+  out["jobSigner"] = job_.jobSigner;
   out["fileName"] = job_.fileName;
   out["sha256"] = job_.sha256;
   out["format"] = job_.format;

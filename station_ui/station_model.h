@@ -29,6 +29,8 @@ const char* LineStateName(LineState state);
 // The line's settings as the page shows them at the top. Nothing here may hold
 // a password: serialSource names a database without its credentials.
 struct JobFacts {
+  std::string jobName;    // the approved job's; empty: the line runs the options given
+  std::string jobSigner;  // the fingerprint of the key that signed the job; empty: unsigned
   std::string fileName;
   std::string sha256;        // hex, the whole of it
   std::string format;        // "S-records", "Intel HEX", ...

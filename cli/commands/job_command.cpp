@@ -17,20 +17,6 @@
 
 namespace {
 
-int StatusOf(JobRefusal refusal) {
-  switch (refusal) {
-    case JobRefusal::kNone: return 0;
-    case JobRefusal::kUnreadable: return exit_code::kJobUnreadable;
-    case JobRefusal::kFirmwareDiffers: return exit_code::kJobFirmwareDiffers;
-    case JobRefusal::kNotSigned:
-    case JobRefusal::kBadSignature:
-    case JobRefusal::kNoTrustedSigner: return exit_code::kJobNotTrusted;
-    case JobRefusal::kExpired:
-    case JobRefusal::kNewerVersion: return exit_code::kJobOutOfDate;
-  }
-  return exit_code::kInternal;
-}
-
 // A refusal before anything was opened: the words, and under --json the one
 // object the result stream carries.
 int Refuse(const CliOptions& options, const CliStreams& streams, int status, const std::string& message) {
@@ -128,7 +114,7 @@ int RunJobShow(const CliOptions& options, const CliStreams& streams) {
   }
   const OpenedJob opened = OpenJob(options.job.file, trust, UtcToday());
   if (opened.refusal == JobRefusal::kUnreadable || opened.refusal == JobRefusal::kNewerVersion) {
-    return Refuse(options, streams, StatusOf(opened.refusal), opened.message);
+    return Refuse(options, streams, JobExitStatus(opened.refusal), opened.message);
   }
   const bool sigThere = ReadRegularFile(SignaturePathOf(options.job.file), key_const::kMaxSignatureBytes).status ==
                         FileReadStatus::kRead;
@@ -141,7 +127,7 @@ int RunJobShow(const CliOptions& options, const CliStreams& streams) {
   const std::string matches = !firmware.read ? "unreadable"
                               : CheckJobFirmware(opened, firmware, differs) == JobRefusal::kNone ? "yes"
                                                                                                  : "no";
-  int status = StatusOf(opened.refusal);
+  int status = JobExitStatus(opened.refusal);
   if (status == 0 && matches != "yes") status = firmware.read ? exit_code::kJobFirmwareDiffers : firmware.result;
   if (options.json) {
     Json json = JobJson(opened, signature, matches);
@@ -227,7 +213,7 @@ int ApplyJob(CliOptions& options, const CliStreams& streams) {
                   "This station trusts the keys in " + options.job.trustFolder + " and runs only jobs signed by one (--job JOB)");
   }
   OpenedJob opened = OpenJob(options.job.file, trust, UtcToday());
-  if (!opened.Accepted()) return Refuse(options, streams, StatusOf(opened.refusal), opened.message);
+  if (!opened.Accepted()) return Refuse(options, streams, JobExitStatus(opened.refusal), opened.message);
   // Operators cannot change what the engineer fixed: a usage error, as any
   // command line that asks for two things at once.
   for (const std::string& fixed : FixedOptions(options, opened.job)) {

@@ -114,6 +114,13 @@ function renderAll() {
 
 function renderJob() {
   const job = station.job;
+  // An approved job: its name, and the key that signed it (or that none did).
+  $('job-approved').hidden = !job.jobName;
+  $('job-signed').hidden = !job.jobName;
+  text($('job-name'), job.jobName);
+  const signer = $('job-signer');
+  text(signer, job.jobSigner ? job.jobSigner.slice(0, 16) + '…' : 'not signed');
+  signer.title = job.jobSigner || '';
   text($('job-file'), job.fileName);
   const sha = $('job-sha');
   text(sha, job.sha256 ? job.sha256.slice(0, 12) + '…' : '');
