@@ -85,7 +85,7 @@ void AllocateAndFinish(benchmark::State& state, const std::string& engine) {
     return;
   }
   const BoardClaim claim{"42463030303100ffffffffff56523332", "bench", std::to_string(state.thread_index()), "bench",
-                         "6b86b273ff34fce19d6b804eff5a3f5747ada4eaa22f1d49c01e52ddb7875b4b", "", "", ""};
+                         "6b86b273ff34fce19d6b804eff5a3f5747ada4eaa22f1d49c01e52ddb7875b4b", "", "", "", ""};
   const std::string json = RunJson();
   for (auto _ : state) {
     Allocation allocation;

@@ -6,7 +6,7 @@
 
 #include "station/serial_numbers.h"
 
-SerialState FreshState(const std::string& from) { return SerialState{from, from, false}; }
+SerialState FreshState(const std::string& from) { return SerialState{from, from, false, {}}; }
 
 std::uint64_t SerialsLeft(const SerialState& state) {
   SerialParts next;
@@ -42,7 +42,7 @@ bool ParseSerialState(const std::string& text, const std::string& path, const st
     error = "the state file " + path + " is not a serial number state: \"exhausted\" is neither true nor false";
     return false;
   }
-  SerialState read{j["first"].get<std::string>(), j["next"].get<std::string>(), j.value("exhausted", false)};
+  SerialState read{j["first"].get<std::string>(), j["next"].get<std::string>(), j.value("exhausted", false), {}};
   if (!from.empty() && read.first != from) {
     error = "the state file " + path + " counts serial numbers from " + read.first + ", not " + from;
     return false;

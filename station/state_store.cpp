@@ -79,7 +79,7 @@ class StateStore : public SerialStore {
               "the serial numbers from " + state.first + " are used up (the last was " + state.next + ")"};
     }
     if (!ReplaceFileDurably(target, SerialStateText(Advanced(state)), error)) return Unusable(error);
-    allocation = Allocation{0, state.next};
+    allocation = Allocation{0, state.next, {}};
     return {};
   }
 

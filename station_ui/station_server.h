@@ -22,7 +22,7 @@ constexpr std::size_t kMaxBodyBytes = 4 * 1024;     // a POST's body: a serial n
 constexpr std::chrono::seconds kReadTimeout{10};    // for a whole request
 constexpr std::chrono::seconds kWriteTimeout{10};   // for a response, or one write of the stream
 constexpr std::chrono::seconds kHeartbeat{15};      // a comment on an idle stream
-constexpr int kMaxConnections = 32;                 // beyond: 503 and closed
+constexpr int kMaxConnections = 64;                 // a line's viewers and the office; beyond: 503 and closed
 constexpr const char kApiVersion[] = "1";
 }  // namespace server_const
 

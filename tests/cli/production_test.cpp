@@ -147,7 +147,7 @@ TEST(Batch, ProgramsALineOfBoardsWithSerialNumbersNeverRepeated) {
     const Outcome o = Batch({"--count", "5", "--verify"});
     ASSERT_EQ(o.status, 0) << o.out << o.err;
     // The slot's diagnostic lines reach the diagnostic stream on one port too.
-    for (const char* line : {"\nProgram Flash\n", "\nVerify Flash\n"}) EXPECT_NE(o.err.find(line), std::string::npos) << o.err;
+    for (const char* step : {"\nProgram Flash\n", "\nVerify Flash\n"}) EXPECT_NE(o.err.find(step), std::string::npos) << o.err;
     // A record per board, then the summary: one port prints what a gang does.
     const std::vector<json> printed = JsonLinesOf(o.out);
     ASSERT_EQ(printed.size(), 6u) << o.out;

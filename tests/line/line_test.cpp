@@ -33,7 +33,7 @@ class TestStore : public SerialStore {
   }
   StoreError Allocate(const BoardClaim&, Allocation& allocation) override {
     if (allocateFails != StoreFailure::kNone) return {allocateFails, "the disk is gone"};
-    allocation = {++allocated, Serial(allocated)};
+    allocation = {++allocated, Serial(allocated), {}};
     return {};
   }
   StoreError AllocateGiven(const std::string&, const BoardClaim&, Allocation&, GivenCheck&) override {

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   }
   error = store->UseRange(argv[3]);
   const int count = mode == "hold" ? 1 : (argc > 5 ? std::atoi(argv[5]) : 0);
-  const BoardClaim claim{"", "child", std::to_string(::getpid()), "store_child", "", "", "", ""};
+  const BoardClaim claim{"", "child", std::to_string(::getpid()), "store_child", "", "", "", "", ""};
   for (int i = 0; i < count && !error.Failed(); ++i) {
     Allocation allocation;
     error = store->Allocate(claim, allocation);

@@ -80,7 +80,7 @@ class Store : public testing::TestWithParam<std::string> {
 
   std::string Take(SerialStore& store) {
     Allocation a;
-    const StoreError e = store.Allocate(BoardClaim{"ff", "test", "1", "tester", "00", "", "", ""}, a);
+    const StoreError e = store.Allocate(BoardClaim{"ff", "test", "1", "tester", "00", "", "", "", ""}, a);
     EXPECT_FALSE(e.Failed()) << e.message;
     return a.serial;
   }
@@ -276,7 +276,9 @@ TEST_P(Store, AGivenNumberIsHandedOutOnceAndTheCountStepsOverIt) {
     EXPECT_FALSE(at.CheckGiven(serial, checked).Failed());
     const StoreError e = at.AllocateGiven(serial, BoardClaim{"ff", "test", "2", "tester", "00", "", "", "", "t"}, a, check);
     EXPECT_FALSE(e.Failed()) << e.message;
-    if (alone) EXPECT_EQ(checked.verdict, check.verdict) << serial << ": " << checked.words << " / " << check.words;
+    if (alone) {
+      EXPECT_EQ(checked.verdict, check.verdict) << serial << ": " << checked.words << " / " << check.words;
+    }
     EXPECT_EQ(a.serial, check.Free() ? serial : "") << serial;
     EXPECT_EQ(check.Free(), check.words.empty()) << serial << ": " << check.words;
     return std::make_pair(check.verdict, a);
