@@ -71,7 +71,8 @@ std::string RedactTarget(const std::string& target) {
     std::string kept;
     for (const Pair& pair : pairs) {
       if (IsSecretKeyword(pair.key)) continue;
-      kept += (kept.empty() ? "" : " ") + target.substr(pair.begin, pair.end - pair.begin);
+      if (!kept.empty()) kept += ' ';
+      kept.append(target, pair.begin, pair.end - pair.begin);
     }
     return kept;
   }
