@@ -213,6 +213,10 @@ int main(int argc, char** argv) {
   job.nextSerial = scan ? "" : "SN1000";
   job.verify = "every frame";
   job.expectHardware = "VR32";
+  if (scene) {  // the shift of a line that runs an engineer's signed job
+    job.jobName = "vr32-main-4.2";
+    job.jobSigner = "3f9c1d2e8a47b6055e1c9d0a7b2f4e6183c5a9d7e0f2b4c6a8d1e3f5a7c9b0d2";
+  }
   model.SetJob(job);
   ScriptedLine line(model, scan);
 
