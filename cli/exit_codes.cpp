@@ -14,6 +14,20 @@ int StoreExitStatus(StoreFailure failure) {
   return exit_code::kInternal;
 }
 
+int JobExitStatus(JobRefusal refusal) {
+  switch (refusal) {
+    case JobRefusal::kNone: return 0;
+    case JobRefusal::kUnreadable: return exit_code::kJobUnreadable;
+    case JobRefusal::kFirmwareDiffers: return exit_code::kJobFirmwareDiffers;
+    case JobRefusal::kNotSigned:
+    case JobRefusal::kBadSignature:
+    case JobRefusal::kNoTrustedSigner: return exit_code::kJobNotTrusted;
+    case JobRefusal::kExpired:
+    case JobRefusal::kNewerVersion: return exit_code::kJobOutOfDate;
+  }
+  return exit_code::kInternal;
+}
+
 int LineExitStatus(LineEnding ending, int fileResult) {
   switch (ending) {
     case LineEnding::kNone: return 0;

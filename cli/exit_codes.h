@@ -1,6 +1,7 @@
 #pragma once
 
-// The exit status of tovrin-cli, chosen in one place. A programming run exits
+// The exit status of tovrin-cli and tovrin-station, chosen in one place, so that
+// a script sees one number for one refusal whichever front end ran the job. A programming run exits
 // with its ProgramResult (0..7) unchanged, so a script sees the same numbers the
 // window's messages stand for; the codes below cover what can end a command
 // before or instead of a run.
@@ -26,10 +27,10 @@ constexpr int kSerialsExhausted = run_result::kSerialsUsedUp;       // 16
 constexpr int kReadFailed = 17;  // read, compare: a read got no good reply
 constexpr int kConflict = 18;   // batch: a board's number was released during its run
 constexpr int kLeaseHeld = 19;  // db release: the number's lease is still fresh
-constexpr int kJobFirmwareDiffers = job_exit::kFirmwareDiffers;  // 20
-constexpr int kJobNotTrusted = job_exit::kNotTrusted;            // 21
-constexpr int kJobOutOfDate = job_exit::kOutOfDate;              // 22
-constexpr int kJobUnreadable = job_exit::kUnreadable;            // 23
+constexpr int kJobFirmwareDiffers = run_result::kNotTheJobsFirmware;  // 20
+constexpr int kJobNotTrusted = 21;  // not signed, or by no trusted key, while keys are trusted
+constexpr int kJobOutOfDate = 22;   // expired, or a newer job_version
+constexpr int kJobUnreadable = 23;  // the job, its signature or a trusted key
 constexpr int kUsage = 64;
 constexpr int kInternal = 70;  // a fault of the tool's own: nothing it was given should lead here
 }  // namespace exit_code
@@ -72,6 +73,9 @@ int RunExitStatus(const RunReport& report, int interruptStatus);
 
 // The status a store's failure ends a command with (0 for none).
 int StoreExitStatus(StoreFailure failure);
+
+// The status a job's refusal ends a front end with (0 for kNone).
+int JobExitStatus(JobRefusal refusal);
 
 // The status a production line's ending stands for; `fileResult` is the
 // firmware's result (1, 2 or 6) for LineEnding::kFileRefused.

@@ -133,20 +133,6 @@ OpenedJob OpenJob(const std::string& path, const TrustList& trust, const std::st
   return opened;
 }
 
-int JobExitStatus(JobRefusal refusal) {
-  switch (refusal) {
-    case JobRefusal::kNone: return 0;
-    case JobRefusal::kUnreadable: return job_exit::kUnreadable;
-    case JobRefusal::kFirmwareDiffers: return job_exit::kFirmwareDiffers;
-    case JobRefusal::kNotSigned:
-    case JobRefusal::kBadSignature:
-    case JobRefusal::kNoTrustedSigner: return job_exit::kNotTrusted;
-    case JobRefusal::kExpired:
-    case JobRefusal::kNewerVersion: return job_exit::kOutOfDate;
-  }
-  return job_exit::kUnreadable;
-}
-
 JobRefusal CheckJobFirmware(const OpenedJob& opened, FirmwareFile& file, std::string& message) {
   // A file that could not be read ends the run with its own result.
   if (!file.read) return JobRefusal::kNone;

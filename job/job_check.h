@@ -28,18 +28,6 @@ enum class JobRefusal {
   kNewerVersion,     // job_version above this tool's
 };
 
-// The exit status each refusal ends tovrin-cli and tovrin-station with, so that
-// a script sees one number for one refusal whichever front end ran the job.
-namespace job_exit {
-constexpr int kFirmwareDiffers = run_result::kNotTheJobsFirmware;  // 20
-constexpr int kNotTrusted = 21;   // not signed, or by no trusted key, while keys are trusted
-constexpr int kOutOfDate = 22;    // expired, or a newer job_version
-constexpr int kUnreadable = 23;   // the job, its signature or a trusted key
-}  // namespace job_exit
-
-// The status above for `refusal`; 0 for kNone.
-int JobExitStatus(JobRefusal refusal);
-
 // The keys a station accepts jobs from. Empty: any job runs, recorded as
 // unsigned; a signature cannot be checked without a key to check it with.
 struct TrustList {

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <functional>
 
+#include "cli/exit_codes.h"
 #include "os/system_text.h"
 #include "flash/image_format.h"
 #include "run/firmware_file.h"
@@ -73,7 +74,7 @@ bool PrepareStation(const StationOptions& options, StationSetup& setup, std::FIL
   // ends tovrin-cli batch before any board; each run checks it again.
   if (const std::string refused = JobFirmwareRefusal(setup.approved, firmware); !refused.empty()) {
     std::fprintf(err, "tovrin-station: %s\n", refused.c_str());
-    setup.exitCode = job_exit::kFirmwareDiffers;
+    setup.exitCode = exit_code::kJobFirmwareDiffers;
     return false;
   }
   JobFacts& job = setup.job;

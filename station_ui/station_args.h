@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_codes.h"
 #include "job/job_check.h"
 
 namespace station_ui {
@@ -42,7 +43,7 @@ struct StationOptions {
 
 // Returned by ParseStationArgs when the station is to run.
 constexpr int kRunStation = -1;
-constexpr int kUsageExit = 64;
+constexpr int kUsageExit = exit_code::kUsage;
 
 // Fills options from argv (UTF-8). Returns kRunStation, 0 after printing help
 // or the version to `out`, or kUsageExit after printing the reason to `err`;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "cli/exit_codes.h"
 #include "common/text.h"
 
 namespace station_ui {
@@ -26,13 +27,13 @@ std::vector<std::string> FixedOptions(const Job& job) {
 int ApplyStationJob(StationOptions& options, OpenedJob& approved, std::FILE* err) {
   TrustList trust;
   if (const TrustLoad loaded = LoadTrust(options.trustedKeys, options.trustFolder, trust); !loaded.ok) {
-    return Refuse(err, job_exit::kUnreadable, loaded.message);
+    return Refuse(err, exit_code::kJobUnreadable, loaded.message);
   }
   if (options.jobFile.empty()) {
     // A station set to trust keys runs approved jobs only: a file given by
     // hand would bypass them all.
     if (!trust.Set()) return kRunStation;
-    return Refuse(err, job_exit::kNotTrusted,
+    return Refuse(err, exit_code::kJobNotTrusted,
                   "This station trusts the keys in " + options.trustFolder + " and runs only jobs signed by one (--job JOB)");
   }
   OpenedJob opened = OpenJob(options.jobFile, trust, UtcToday());

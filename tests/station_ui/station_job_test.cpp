@@ -17,6 +17,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/exit_codes.h"
 #include "station_ui/line_station.h"
 #include "station_ui/station_app.h"
 #include "tests/cli/job_fixtures.h"
@@ -65,17 +66,17 @@ TEST(StationJobTest, EachRefusedJobEndsTheStationWithItsStatus) {
     const char* says;
   } cases[] = {
       {"firmware byte changed", jobfix::kJob, jobfix::kJobSignature, changedFirmware, false,
-       {"--job", "JOB", "--trusted-key", "KEY"}, job_exit::kFirmwareDiffers, "is not the job's"},
+       {"--job", "JOB", "--trusted-key", "KEY"}, exit_code::kJobFirmwareDiffers, "is not the job's"},
       {"signed by a key not trusted", jobfix::kJob, jobfix::kJobSignatureByAnother, jobfix::kFirmware, true,
-       {"--job", "JOB"}, job_exit::kNotTrusted, "does not verify with any key"},
+       {"--job", "JOB"}, exit_code::kJobNotTrusted, "does not verify with any key"},
       {"no job, keys trusted", jobfix::kJob, "", jobfix::kFirmware, true,
-       {"FW", "--serial-from", "SN0001"}, job_exit::kNotTrusted, "runs only jobs signed"},
+       {"FW", "--serial-from", "SN0001"}, exit_code::kJobNotTrusted, "runs only jobs signed"},
       {"expired", jobfix::kExpiredJob, jobfix::kExpiredSignature, jobfix::kFirmware, false,
-       {"--job", "JOB", "--trusted-key", "KEY"}, job_exit::kOutOfDate, "expired"},
+       {"--job", "JOB", "--trusted-key", "KEY"}, exit_code::kJobOutOfDate, "expired"},
       {"an option the job fixes", jobfix::kJob, jobfix::kJobSignature, jobfix::kFirmware, false,
        {"--job", "JOB", "--trusted-key", "KEY", "--rev", "D"}, kUsageExit, "--rev cannot be given with --job"},
       {"a key that is none", jobfix::kJob, jobfix::kJobSignature, jobfix::kFirmware, false,
-       {"--job", "JOB", "--trusted-key", "FW"}, job_exit::kUnreadable, ""},
+       {"--job", "JOB", "--trusted-key", "FW"}, exit_code::kJobUnreadable, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
